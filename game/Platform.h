@@ -1,0 +1,37 @@
+#pragma once
+
+#include <cstdint>
+#include <string>
+
+#include "display/Surface.h"
+
+namespace quillon {
+
+// The handlers that the event pump calls.
+class WindowEvents {
+ public:
+  virtual ~WindowEvents() = default;
+  virtual void Form_KeyDown(std::int16_t& KeyCode, std::int16_t Shift) = 0;
+  virtual void Form_Unload() = 0;
+};
+
+// Everything the game needs of the machine it runs on.
+class Platform : public Presenter {
+ public:
+  // Milliseconds, advancing by one, read as a signed 32-bit value that wraps.
+  virtual std::int32_t Clock() = 0;
+  // Delivers every queued event to its handler, then returns.
+  virtual void PumpEvents(WindowEvents& events) = 0;
+  // Sleeps until an event is queued or timeoutMs have passed; delivers nothing.
+  virtual void WaitForEvents(std::int32_t timeoutMs) = 0;
+  // The running program's folder, ending in "/".
+  virtual std::string ProgramFolder() = 0;
+  virtual std::uint32_t RandomSeed() = 0;
+  virtual void SetCaption(const std::string& caption) = 0;
+  virtual void SetClientSize(int width, int height) = 0;
+  virtual void ShowWindow() = 0;
+  // Ends the program at once; no statement after the call runs.
+  [[noreturn]] virtual void EndProgram() = 0;
+};
+
+}  // namespace quillon

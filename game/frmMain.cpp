@@ -1,0 +1,282 @@
+#include "game/frmMain.h"
+
+#include <charconv>
+#include <cmath>
+#include <cstring>
+#include <limits>
+
+#include "game/FrameClock.h"
+
+namespace quillon {
+
+namespace {
+
+constexpr std::int32_t kTitlePeriod = 20;
+constexpr std::int32_t kPlayPeriod = 50;
+constexpr Colour kTitleText = Rgb(0, 255, 0);
+constexpr Colour kScoreText = Rgb(230, 230, 230);
+constexpr int kPromptX = 140;
+constexpr int kPromptY = 235;
+constexpr std::int16_t kRoadY = 225;
+constexpr std::int16_t kCarW = 34, kCarH = 16;
+constexpr std::int16_t kCoinW = 13, kCoinH = 12;
+constexpr std::int16_t kBallW = 10, kBallH = 6;
+constexpr std::int16_t kGone = -50;
+
+// Adds without passing the largest Long; an addition that would is not made.
+void AddPoints(std::int32_t& score, std::int32_t points) {
+  std::int32_t sum = 0;
+  if (!__builtin_add_overflow(score, points, &sum)) score = sum;
+}
+
+bool Touches(const PosXY& p, int w, int h, std::int16_t carX, std::int16_t carY) {
+  const int dx = p.X - carX;
+  if (!(-w < dx && dx < kCarW)) return false;
+  const int dy = p.Y - carY;
+  return -h < dy && dy < kCarH;
+}
+
+int ToPixels(float size) { return static_cast<int>(std::nearbyint(size)); }
+
+}  // namespace
+
+std::int16_t RoundToInteger(double value) {
+  const double floor = std::floor(value);
+  const double fraction = value - floor;
+  double rounded = floor;
+  if (fraction > 0.5 || (fraction == 0.5 && std::fmod(floor, 2.0) != 0.0)) rounded = floor + 1;
+  return static_cast<std::int16_t>(rounded);
+}
+
+frmMain::frmMain(Platform& platform, const Pictures& pictures, const Font* font)
+    : picWork(kScreenW, kScreenH, kBlack), platform_(platform), pictures_(pictures) {
+  picWork.SetPicture(&pictures.playBackground);
+  picWork.SetFont(font);
+  picWork.SetPresenter(&platform);
+}
+
+void frmMain::Run() {
+  Form_Load();
+  // What the window system does until the timer's first tick.
+  platform_.PumpEvents(*this);
+  Timer1_Timer();
+}
+
+void frmMain::Form_Load() {
+  M.AppPath = platform_.ProgramFolder();
+  if (M.AppPath.empty() || M.AppPath.back() != '/') M.AppPath += '/';
+  platform_.SetCaption("Quillon");
+  Rnd.Seed(platform_.RandomSeed());
+  M.ScreenW = RoundToInteger(pictures_.picTitle.ScaleWidth());
+  M.ScreenH = RoundToInteger(pictures_.picTitle.ScaleHeight());
+  M.CarX = 75;
+  M.CarY = kRoadY;
+  platform_.SetClientSize(M.ScreenW, M.ScreenH);
+  BitBlt(picWork, 0, 0, M.ScreenW, M.ScreenH, pictures_.picBlack, 0, 0, RasterOp::SRCCOPY);
+  Store.SetFolder(M.AppPath);
+  Store.Read(HighScore);
+  platform_.ShowWindow();
+  platform_.PumpEvents(*this);
+}
+
+void frmMain::Timer1_Timer() { MainR(); }
+
+void frmMain::MainR() {
+  for (;;) {
+    OpeningR();
+    Prepare();
+    GameR();
+    platform_.PumpEvents(*this);
+  }
+}
+
+void frmMain::PrintNumber(std::string_view label, std::int32_t value) {
+  char line[32];
+  std::memcpy(line, label.data(), label.size());
+  const auto result = std::to_chars(line + label.size(), line + sizeof line, value);
+  picWork.Print(std::string_view(line, static_cast<std::size_t>(result.ptr - line)));
+}
+
+void frmMain::EndFrame(std::int32_t period) {
+  std::int32_t deadline = 0;
+  if (FrameDeadline(M.FrameStart, period, deadline)) WaitUntil(platform_, *this, deadline);
+  platform_.PumpEvents(*this);
+}
+
+void frmMain::OpeningR() {
+  int promptFrame = 0;
+  bool promptForward = true;
+  BitBlt(picWork, 0, 0, M.ScreenW, M.ScreenH, pictures_.picTitle, 0, 0, RasterOp::SRCCOPY);
+  picWork.ForeColor = kTitleText;
+  picWork.CurrentX = 3;
+  picWork.CurrentY = 3;
+  PrintNumber("High Score:", HighScore);
+  for (;;) {
+    M.FrameStart = platform_.Clock();
+    const Surface& prompt = pictures_.picPek[promptFrame];
+    BitBlt(picWork, kPromptX, kPromptY, ToPixels(prompt.ScaleWidth()), ToPixels(prompt.ScaleHeight()),
+           prompt, 0, 0, RasterOp::SRCCOPY);
+    picWork.Refresh();
+    promptFrame += promptForward ? 1 : -1;
+    if (promptFrame == 8) {
+      promptFrame = 7;
+      promptForward = false;
+    } else if (promptFrame == -1) {
+      promptFrame = 0;
+      promptForward = true;
+    }
+    if (Phase == PhasePlay) return;
+    EndFrame(kTitlePeriod);
+  }
+}
+
+void frmMain::PlaceCoin(PosXY& coin) {
+  coin.X = static_cast<std::int16_t>(440 + std::floor(1000.0 * Rnd.Next()));
+  coin.Y = static_cast<std::int16_t>(20 + 130 * std::floor(2.0 * Rnd.Next()));
+}
+
+void frmMain::PlaceBall(PosXY& ball) {
+  ball.X = static_cast<std::int16_t>(440 + std::floor(1000.0 * Rnd.Next()));
+  ball.Y = static_cast<std::int16_t>(50 + std::floor(180.0 * Rnd.Next()));
+}
+
+void frmMain::Prepare() {
+  M.CarX = 75;
+  M.CarY = kRoadY;
+  for (PosXY& coin : M.CoinPos) PlaceCoin(coin);
+  for (PosXY& ball : M.TamaPos) PlaceBall(ball);
+  HitCount = 0;
+  Brake = 0;
+  Score = 0;
+  picWork.ForeColor = kScoreText;
+}
+
+void frmMain::GameR() {
+  for (;;) {
+    M.FrameStart = platform_.Clock();
+    picWork.Cls();
+    Hantei();
+    if (Phase == PhasePlay) AddPoints(Score, 1);
+    for (PosXY& coin : M.CoinPos) {
+      MaskedDraw(picWork, coin.X, coin.Y, kCoinW, kCoinH, pictures_.picCoinM, pictures_.picCoin);
+      coin.X = RoundToInteger(static_cast<std::int16_t>(coin.X - 8) + Brake);
+      if (coin.X < -20) PlaceCoin(coin);
+    }
+    for (PosXY& ball : M.TamaPos) {
+      MaskedDraw(picWork, ball.X, ball.Y, kBallW, kBallH, pictures_.picTamaM, pictures_.picTama);
+      ball.X = RoundToInteger(static_cast<std::int16_t>(ball.X - 14) + Brake);
+      if (ball.X < -20) PlaceBall(ball);
+    }
+    CarStep();
+    picWork.CurrentX = 3;
+    picWork.CurrentY = 3;
+    PrintNumber("Score:", Score);
+    if (Phase == PhaseOver && OverStep()) break;
+    picWork.Refresh();
+    EndFrame(kPlayPeriod);
+  }
+  RoundEnd();
+}
+
+void frmMain::Hantei() {
+  for (PosXY& coin : M.CoinPos) {
+    if (Touches(coin, kCoinW, kCoinH, M.CarX, M.CarY)) {
+      AddPoints(Score, 100);
+      coin.X = kGone;
+    }
+  }
+  for (PosXY& ball : M.TamaPos) {
+    if (Touches(ball, kBallW, kBallH, M.CarX, M.CarY)) {
+      ++HitCount;
+      if (HitCount > 3) {
+        OverTimer = 0;
+        HitCount = 4;
+        Phase = PhaseOver;
+      }
+      ball.X = kGone;
+    }
+  }
+}
+
+void frmMain::CarStep() {
+  if (InAir) {
+    if (Rising) {
+      M.CarY = static_cast<std::int16_t>(M.CarY - JumpSpeed);
+      --JumpSpeed;
+      if (JumpSpeed < 0) Rising = false;
+    }
+    if (!Rising) {
+      M.CarY = static_cast<std::int16_t>(M.CarY + JumpSpeed);
+      ++JumpSpeed;
+      if (M.CarY >= kRoadY) {
+        M.CarY = kRoadY;
+        BobDown = false;
+        InAir = false;
+      }
+    }
+  }
+  if (HitCount >= 2 && Phase == PhasePlay) {
+    M.CarY = static_cast<std::int16_t>(M.CarY + (BobDown ? -1 : 1));
+    BobDown = !BobDown;
+  }
+  if (HitCount >= 0 && HitCount <= 4) {
+    MaskedDraw(picWork, M.CarX, M.CarY, kCarW, kCarH, pictures_.picCarM[HitCount],
+               pictures_.picCar[HitCount]);
+  }
+}
+
+bool frmMain::OverStep() {
+  Brake += 0.5;
+  if (Brake > 8) Brake = 8;
+  if (BobDown) --M.CarY;
+  BobDown = false;
+  if (Score > HighScore) {
+    const Surface& banner = pictures_.picHscr;
+    const int w = ToPixels(banner.ScaleWidth());
+    const int h = ToPixels(banner.ScaleHeight());
+    MaskedDraw(picWork, -1, 12, w, h, pictures_.picHscrM, banner);
+  }
+  ++OverTimer;
+  return OverTimer > 100;
+}
+
+void frmMain::RoundEnd() {
+  if (Score > HighScore) {
+    HighScore = Score;
+    Store.Write(HighScore);
+  }
+  Phase = PhaseTitle;
+}
+
+void frmMain::Form_KeyDown(std::int16_t& KeyCode, std::int16_t /*Shift*/) {
+  switch (Phase) {
+    case PhaseTitle:
+      if (KeyCode == kKeyEnter) Phase = PhasePlay;
+      break;
+    case PhasePlay:
+      if (KeyCode == kKeyEnter && !InAir) {
+        JumpSpeed = 20;
+        InAir = true;
+        Rising = true;
+      }
+      if ((KeyCode == kKeySpace || KeyCode == kKeyProcess) && !InAir) {
+        JumpSpeed = 16;
+        InAir = true;
+        Rising = true;
+      }
+      break;
+    default:
+      break;
+  }
+}
+
+void frmMain::Form_Unload() {
+  // The banner has already told the player this score is the new best: keep that promise.
+  if (Phase == PhaseOver && Score > HighScore) {
+    HighScore = Score;
+    Store.Write(HighScore);
+  }
+  platform_.EndProgram();
+}
+
+}  // namespace quillon

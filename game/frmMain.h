@@ -1,0 +1,92 @@
+#pragma once
+
+#include <cstdint>
+#include <string>
+
+#include "display/Pictures.h"
+#include "display/Surface.h"
+#include "game/HighScoreStore.h"
+#include "game/Platform.h"
+#include "game/Random.h"
+
+namespace quillon {
+
+struct PosXY {
+  std::int16_t X = 0;
+  std::int16_t Y = 0;
+};
+
+enum : std::int16_t { PhaseTitle = 0, PhasePlay = 1, PhaseOver = 2 };
+
+constexpr std::int16_t kKeyEnter = 13;
+constexpr std::int16_t kKeySpace = 32;
+constexpr std::int16_t kKeyProcess = 229;  // a key an input method took for itself
+
+// Program-wide state.
+struct Module1 {
+  std::string AppPath;
+  std::int32_t FrameStart = 0;
+  PosXY CoinPos[6];
+  PosXY TamaPos[3];
+  std::int16_t ScreenW = 0;
+  std::int16_t ScreenH = 0;
+  std::int16_t CarX = 0;
+  std::int16_t CarY = 0;
+};
+
+// The game window: its state, its stages and its event handlers.
+class frmMain : public WindowEvents {
+ public:
+  static constexpr int kCoins = 6;
+  static constexpr int kBalls = 3;
+
+  frmMain(Platform& platform, const Pictures& pictures, const Font* font);
+
+  // Start-up, then the one-shot start of the endless cycle. Never returns.
+  [[noreturn]] void Run();
+
+  void Form_Load();
+  [[noreturn]] void Timer1_Timer();
+  [[noreturn]] void MainR();
+  void OpeningR();
+  void Prepare();
+  void GameR();
+  void Hantei();
+  void CarStep();
+  // The game-over step; true when the round has ended.
+  bool OverStep();
+  void RoundEnd();
+  void Form_KeyDown(std::int16_t& KeyCode, std::int16_t Shift) override;
+  void Form_Unload() override;
+
+  Module1 M;
+  std::int16_t Phase = PhaseTitle;
+  std::int16_t JumpSpeed = 0;
+  bool InAir = false;
+  bool Rising = false;
+  std::int32_t Score = 0;
+  std::int32_t HighScore = 0;
+  std::int16_t HitCount = 0;
+  bool BobDown = false;
+  double Brake = 0;
+  std::int16_t OverTimer = 0;
+
+  Surface picWork;
+  Random Rnd;
+  HighScoreStore Store;
+
+ private:
+  // Sleeps out the frame's period, then pumps once more.
+  void EndFrame(std::int32_t period);
+  void PlaceCoin(PosXY& coin);
+  void PlaceBall(PosXY& ball);
+  void PrintNumber(std::string_view label, std::int32_t value);
+
+  Platform& platform_;
+  const Pictures& pictures_;
+};
+
+// Ties to even, as every fractional value stored into an integer is rounded.
+std::int16_t RoundToInteger(double value);
+
+}  // namespace quillon

@@ -1,0 +1,35 @@
+#pragma once
+
+#include <SDL.h>
+
+#include <string>
+
+#include "display/Pictures.h"
+#include "game/Platform.h"
+
+namespace quillon {
+
+// The real window, clock and event queue, over SDL2.
+class SdlPlatform final : public Platform {
+ public:
+  // Opens the (hidden) window; false with a one-line reason when there is no display.
+  bool Open(const Pictures& pictures, std::string* error);
+
+  std::int32_t Clock() override;
+  void PumpEvents(WindowEvents& events) override;
+  void WaitForEvents(std::int32_t timeoutMs) override;
+  std::string ProgramFolder() override;
+  std::uint32_t RandomSeed() override;
+  void SetCaption(const std::string& caption) override;
+  void SetClientSize(int width, int height) override;
+  void ShowWindow() override;
+  void Present(const Surface& surface) override;
+  [[noreturn]] void EndProgram() override;
+
+ private:
+  void SetIcons(const Pictures& pictures);
+
+  SDL_Window* window_ = nullptr;
+};
+
+}  // namespace quillon
