@@ -8,9 +8,6 @@
 #include <charconv>
 #include <cmath>
 #include <cstdio>
-#include <fstream>
-#include <iterator>
-#include <sstream>
 #include <vector>
 
 namespace quillon {
@@ -98,11 +95,26 @@ Place Locate(const std::vector<Line>& lines, std::string_view section, std::stri
   return place;
 }
 
+// Larger files are not settings files; they are neither read nor replaced.
+constexpr off_t kMaxFileSize = 64 << 20;
+
 bool ReadWholeFile(const std::string& file, std::string& text) {
-  std::ifstream in(file, std::ios::binary);
-  if (!in) return false;
-  text.assign(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
-  return !in.bad();
+  text.clear();
+  const int fd = ::open(file.c_str(), O_RDONLY | O_CLOEXEC);
+  if (fd < 0) return false;
+  struct stat st {};
+  bool ok = ::fstat(fd, &st) == 0 && S_ISREG(st.st_mode) && st.st_size <= kMaxFileSize;
+  char chunk[8192];
+  while (ok) {
+    const ssize_t n = ::read(fd, chunk, sizeof chunk);
+    if (n < 0) ok = false;
+    if (n <= 0) break;
+    text.append(chunk, static_cast<std::size_t>(n));
+    ok = text.size() <= static_cast<std::size_t>(kMaxFileSize);
+  }
+  ::close(fd);
+  if (!ok) text.clear();
+  return ok;
 }
 
 }  // namespace
@@ -191,7 +203,7 @@ bool WriteIniValue(const std::string& file, std::string_view section, std::strin
 
 std::optional<std::int32_t> ParseScore(std::string_view text) {
   text = Trim(text);
-  if (!text.empty() && text.front() == '+') text.remove_prefix(1);
+  if (text.size() > 1 && text.front() == '+' && text[1] != '-') text.remove_prefix(1);
   if (text.empty() || !(std::isdigit(static_cast<unsigned char>(text.front())) ||
                         text.front() == '-' || text.front() == '.')) {
     return std::nullopt;  // also keeps out "inf" and "nan"

@@ -35,6 +35,11 @@ std::int16_t ShiftOf(const SDL_Keysym& key) {
   return shift;
 }
 
+bool IsUnset(const char* name) {
+  const char* value = std::getenv(name);
+  return value == nullptr || *value == '\0';
+}
+
 SDL_Surface* WrapPixels(const Surface& s) {
   return SDL_CreateRGBSurfaceWithFormatFrom(const_cast<Colour*>(s.Pixels().data()), s.Width(),
                                             s.Height(), 32, s.Width() * 4, SDL_PIXELFORMAT_RGB888);
@@ -46,13 +51,18 @@ bool SdlPlatform::Open(const Pictures& pictures, std::string* error) {
   // Plain window surface: the cheapest way to put a small software frame on screen.
   SDL_SetHint(SDL_HINT_FRAMEBUFFER_ACCELERATION, "0");
   SDL_SetHint(SDL_HINT_VIDEO_ALLOW_SCREENSAVER, "1");
+  const bool driverAsked = std::getenv("SDL_VIDEODRIVER") != nullptr;
+  if (!driverAsked && IsUnset("DISPLAY") && IsUnset("WAYLAND_DISPLAY")) {
+    *error = "no display available (neither DISPLAY nor WAYLAND_DISPLAY is set)";
+    return false;
+  }
   if (SDL_Init(SDL_INIT_VIDEO) != 0) {
     *error = std::string("no display available (") + SDL_GetError() + ")";
     return false;
   }
   const char* driver = SDL_GetCurrentVideoDriver();
   // SDL falls back to an invisible driver when no display answers; only take it on request.
-  if (std::getenv("SDL_VIDEODRIVER") == nullptr && driver != nullptr &&
+  if (!driverAsked && driver != nullptr &&
       (std::strcmp(driver, "offscreen") == 0 || std::strcmp(driver, "dummy") == 0)) {
     *error = "no display available (is DISPLAY or WAYLAND_DISPLAY set?)";
     SDL_Quit();

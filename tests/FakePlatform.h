@@ -1,0 +1,95 @@
+#pragma once
+
+#include <cstdint>
+#include <functional>
+#include <string>
+#include <vector>
+
+#include "display/Font.h"
+#include "display/Pictures.h"
+#include "game/frmMain.h"
+
+namespace quillon::testing {
+
+// Thrown where the real platform would end the process.
+struct ProgramEnded {};
+
+// A platform in memory: a clock that moves only while the game waits, key presses and
+// close requests scripted by the number of frames presented, and every frame observable.
+class FakePlatform : public Platform {
+ public:
+  struct Scripted {
+    int afterPresent;  // delivered in the first pump after this many presents
+    bool close;
+    std::int16_t key;
+    std::int16_t shift;
+  };
+
+  std::uint32_t now = 1000;
+  std::string folder = "/nonexistent-quillon-folder/";
+  std::uint32_t seed = 12345;
+  std::vector<Scripted> script;
+  std::function<void(const Surface&)> onPresent;  // runs after each present is counted
+  const Surface* watched = nullptr;                // picWork, to see it at ShowWindow
+
+  int presents = 0;
+  int pumps = 0;
+  int waits = 0;
+  bool shownBlack = false;
+
+  void Key(int afterPresent, std::int16_t code, std::int16_t shift = 0) {
+    script.push_back({afterPresent, false, code, shift});
+  }
+  void Close(int afterPresent) { script.push_back({afterPresent, true, 0, 0}); }
+
+  std::int32_t Clock() override { return static_cast<std::int32_t>(now); }
+  void WaitForEvents(std::int32_t timeoutMs) override {
+    ++waits;
+    now += static_cast<std::uint32_t>(timeoutMs);
+  }
+  void PumpEvents(WindowEvents& events) override {
+    ++pumps;
+    // Index loop: a handler may end the program, and the script must not be reallocated.
+    for (std::size_t i = next_; i < script.size() && script[i].afterPresent <= presents; ++i) {
+      next_ = i + 1;
+      Scripted s = script[i];
+      if (s.close) {
+        events.Form_Unload();
+      } else {
+        events.Form_KeyDown(s.key, s.shift);
+      }
+    }
+  }
+  std::string ProgramFolder() override { return folder; }
+  std::uint32_t RandomSeed() override { return seed; }
+  void SetCaption(const std::string& c) override { caption = c; }
+  void SetClientSize(int w, int h) override {
+    clientW = w;
+    clientH = h;
+  }
+  void ShowWindow() override {
+    if (watched == nullptr) return;
+    shownBlack = true;
+    for (Colour c : watched->Pixels()) shownBlack = shownBlack && c == kBlack;
+  }
+  void Present(const Surface& surface) override {
+    ++presents;
+    if (onPresent) onPresent(surface);
+  }
+  [[noreturn]] void EndProgram() override { throw ProgramEnded{}; }
+
+  std::string caption;
+  int clientW = 0, clientH = 0;
+
+ private:
+  std::size_t next_ = 0;
+};
+
+// Pictures and the system font, made once for the whole test run.
+const Pictures& TestPictures();
+const Font* TestFont();
+
+// Runs the game from start-up until the script closes the window.
+void RunUntilClosed(frmMain& game);
+
+}  // namespace quillon::testing

@@ -1,0 +1,159 @@
+#include <gtest/gtest.h>
+
+#include <filesystem>
+
+#include "GameHarness.h"
+#include "TempDir.h"
+
+namespace quillon {
+namespace {
+
+using testing::Harness;
+using testing::TempDir;
+
+bool BannerShown(const std::vector<Colour>& frame) {
+  const Pictures& p = testing::TestPictures();
+  for (int y = 0; y < 30; ++y)
+    for (int x = 1; x < 189; ++x)
+      if (p.picHscrM.Pixel(x, y) == kBlack &&
+          frame[static_cast<std::size_t>(12 + y) * kScreenW + x - 1] != p.picHscr.Pixel(x, y))
+        return false;
+  return true;
+}
+
+// A round whose first frame brings the fourth hit.
+template <typename Extra>
+void WreckAtOnce(Harness& h, Extra extra) {
+  h.PlayRound([&](frmMain& g) {
+    g.HitCount = 3;
+    g.M.TamaPos[0] = {90, 225};
+    extra(g);
+  });
+}
+
+TEST(GameOver, TheWorldSlowsForAHundredShownFramesThenTheTitleReturns) {
+  TempDir dir;
+  Harness h;
+  h.game.Store.SetFolder(dir.Folder());
+  h.game.HighScore = 1000;
+  WreckAtOnce(h, [](frmMain& g) {
+    g.M.CoinPos[0] = {400, 20};
+    g.M.TamaPos[1] = {400, 60};
+  });
+  ASSERT_EQ(h.shots.size(), 100u);  // frame 101 ends the round unshown
+  EXPECT_EQ(h.game.Phase, PhaseTitle);
+  EXPECT_EQ(h.game.OverTimer, 101);
+  EXPECT_EQ(h.game.Brake, 8);
+  for (int k = 1; k <= 100; ++k) EXPECT_EQ(h.shots[k - 1].brake, std::min(k / 2.0, 8.0)) << k;
+  // Frame 1 moves at full speed; frame k + 1 by 8 - k/2, a half alternating with X's parity.
+  EXPECT_EQ(h.shots[0].coin[0].X, 392);
+  EXPECT_EQ(h.shots[1].coin[0].X, 384);  // 392 - 7.5 = 384.5, to even
+  EXPECT_EQ(h.shots[2].coin[0].X, 377);
+  for (int f = 16; f < 100; ++f) {
+    EXPECT_EQ(h.shots[f].coin[0].X, h.shots[15].coin[0].X);
+    if (h.shots[f].ball[1].X < h.shots[f - 1].ball[1].X) {
+      EXPECT_EQ(h.shots[f - 1].ball[1].X - h.shots[f].ball[1].X, 6) << f;
+    }
+  }
+  // Score 1 never beat 1000: no banner, nothing written.
+  for (const auto& s : h.shots) EXPECT_FALSE(BannerShown(s.pixels));
+  EXPECT_FALSE(std::filesystem::exists(dir.Ini()));
+  EXPECT_EQ(h.game.HighScore, 1000);
+}
+
+TEST(GameOver, TheBannerShowsFromTheFirstFrameThatBeatsTheBestAndTheScoreIsStoredOnce) {
+  TempDir dir;
+  dir.Write("; my notes\n[Other]\nkey = kept\n\n[QUILLON]\nHighScore=150\n");
+  Harness h;
+  h.game.Store.SetFolder(dir.Folder());
+  h.game.HighScore = 150;
+  WreckAtOnce(h, [](frmMain& g) {
+    g.Score = 99;
+    g.M.CoinPos[2] = {117, 225};  // caught on frame 3 of the game over
+  });
+  ASSERT_EQ(h.shots.size(), 100u);
+  EXPECT_FALSE(BannerShown(h.shots[1].pixels));
+  EXPECT_EQ(h.shots[2].score, 199);
+  for (int f = 2; f < 100; ++f) EXPECT_TRUE(BannerShown(h.shots[f].pixels)) << f;
+  EXPECT_EQ(h.game.HighScore, 199);
+  EXPECT_EQ(dir.Read(), "; my notes\n[Other]\nkey = kept\n\n[QUILLON]\nHighScore=199\n");
+}
+
+TEST(GameOver, AnEqualScoreShowsNoBannerAndWritesNothing) {
+  TempDir dir;
+  dir.Write("[QUILLON]\nHighScore=100\n");
+  Harness h;
+  h.game.Store.SetFolder(dir.Folder());
+  h.game.HighScore = 100;
+  WreckAtOnce(h, [](frmMain& g) { g.Score = 100; });
+  EXPECT_EQ(h.shots[0].score, 100);  // the wrecking frame earns no point
+  for (const auto& s : h.shots) EXPECT_FALSE(BannerShown(s.pixels));
+  EXPECT_EQ(dir.Read(), "[QUILLON]\nHighScore=100\n");
+}
+
+TEST(GameOver, AHitDuringTheGameOverRestartsItsCount) {
+  Harness h;
+  h.keepPixels = false;
+  WreckAtOnce(h, [](frmMain& g) { g.M.TamaPos[1] = {500, 225}; });
+  // The second ball, slowing with the brake, reaches the wreck in a later frame.
+  int restart = -1;
+  for (std::size_t f = 1; f < h.shots.size(); ++f)
+    if (h.shots[f].overTimer < h.shots[f - 1].overTimer) restart = static_cast<int>(f);
+  ASSERT_GT(restart, 0);
+  EXPECT_EQ(h.shots.size(), static_cast<std::size_t>(restart + 100));
+  for (const auto& s : h.shots) EXPECT_EQ(s.hitCount, 4);
+}
+
+TEST(GameOver, ClosingWhileTheBannerShowsKeepsTheNewBest) {
+  TempDir dir;
+  Harness h;
+  h.game.Store.SetFolder(dir.Folder());
+  h.fake.Close(10);
+  WreckAtOnce(h, [](frmMain& g) { g.Score = 41; });
+  EXPECT_EQ(dir.Read(), "[QUILLON]\nHighScore=41\n");
+}
+
+TEST(GameOver, ClosingAnyOtherTimeStoresNothing) {
+  for (bool beaten : {false, true}) {
+    TempDir dir;
+    Harness h;
+    h.game.Store.SetFolder(dir.Folder());
+    h.game.HighScore = 500;
+    h.fake.Close(10);
+    if (beaten) {
+      h.PlayRound([](frmMain& g) { g.Score = 900; });  // mid-round, best beaten but not over
+    } else {
+      WreckAtOnce(h, [](frmMain& g) { g.Score = 10; });
+    }
+    EXPECT_FALSE(std::filesystem::exists(dir.Ini())) << beaten;
+  }
+}
+
+TEST(Game, RoundsFollowEachOtherAndTheBestScoreCarriesOver) {
+  TempDir dir;
+  dir.Write("[QUILLON]\nHighScore=3\n");
+  Harness h;
+  h.keepPixels = false;
+  h.fake.folder = dir.Folder();
+  int rounds = 0;
+  h.fake.onPresent = [&](const Surface&) {
+    // Wreck the car on the first play frame of each round (the last title frame still
+    // holds the previous round's score and brake).
+    if (h.game.Phase == PhasePlay && h.game.Score == 1 && h.game.Brake == 0) {
+      h.game.HitCount = 3;
+      h.game.M.TamaPos[0] = {h.game.M.CarX, h.game.M.CarY};
+      ++rounds;
+    }
+  };
+  for (int i = 0; i < 3; ++i) h.fake.Key(5 + i * 120, 13);
+  h.fake.Close(400);
+  testing::RunUntilClosed(h.game);
+  EXPECT_EQ(rounds, 3);
+  EXPECT_EQ(h.game.HighScore, 3);  // a score of 1 never beats it
+  EXPECT_EQ(h.game.Phase, PhaseTitle);
+  EXPECT_FALSE(h.game.BobDown);
+  EXPECT_EQ(dir.Read(), "[QUILLON]\nHighScore=3\n");
+}
+
+}  // namespace
+}  // namespace quillon

@@ -1,0 +1,149 @@
+#include <gtest/gtest.h>
+#include <sys/stat.h>
+
+#include <clocale>
+#include <filesystem>
+
+#include "game/HighScoreStore.h"
+#include "TempDir.h"
+
+namespace quillon {
+namespace {
+
+using testing::TempDir;
+
+std::int32_t ReadBest(const TempDir& dir, std::int32_t start = 0) {
+  HighScoreStore store;
+  store.SetFolder(dir.Folder());
+  store.Read(start);
+  return start;
+}
+
+TEST(ParseScore, AcceptsDecimalNumbersAndRoundsDown) {
+  EXPECT_EQ(ParseScore("1250"), 1250);
+  EXPECT_EQ(ParseScore("12.7"), 12);
+  EXPECT_EQ(ParseScore("-2.5"), -3);
+  EXPECT_EQ(ParseScore("-40"), -40);
+  EXPECT_EQ(ParseScore("  +7 \t"), 7);
+  EXPECT_EQ(ParseScore("1.5e3"), 1500);
+  EXPECT_EQ(ParseScore(".9"), 0);
+  EXPECT_EQ(ParseScore("2147483647"), INT32_MAX);
+  EXPECT_EQ(ParseScore("-2147483648"), INT32_MIN);
+  EXPECT_EQ(ParseScore("-2147483647.5"), INT32_MIN);
+  for (const char* bad : {"", "  ", "abc", "12abc", "1,5", "2147483648", "-2147483649", "1e400",
+                          "inf", "-inf", "nan", "--1", "+-1", "0x10"}) {
+    EXPECT_EQ(ParseScore(bad), std::nullopt) << bad;
+  }
+}
+
+TEST(ParseScore, IgnoresTheLocale) {
+  const char* old = std::setlocale(LC_NUMERIC, nullptr);
+  const std::string saved = old ? old : "C";
+  bool switched = false;
+  for (const char* name : {"de_DE.UTF-8", "fr_FR.UTF-8", "de_DE", "C.UTF-8"})
+    if (std::setlocale(LC_NUMERIC, name)) { switched = true; break; }
+  EXPECT_EQ(ParseScore("12.7"), 12);
+  EXPECT_EQ(ParseScore("12,7"), std::nullopt);
+  std::setlocale(LC_NUMERIC, saved.c_str());
+  if (!switched) GTEST_SKIP() << "no other locale installed";
+}
+
+TEST(HighScoreStore, ReadsWhatTheFileHoldsAndKeepsTheOldValueOtherwise) {
+  struct Case { const char* text; std::int32_t expected; };
+  for (Case c : {Case{"[QUILLON]\nHighScore=1250\n", 1250},
+                 Case{"[quillon]\r\n  highscore = 12.7  \r\n", 12},
+                 Case{"[QUILLON]\nHighScore=-2.5", -3},
+                 Case{"[QUILLON]\nHighScore=\"300\"\n", 300},
+                 Case{"[QUILLON]\nHighScore=\n", 7},
+                 Case{"[QUILLON]\nHighScore=lots\n", 7},
+                 Case{"[QUILLON]\nHighScore=99999999999\n", 7},
+                 Case{"[OTHER]\nHighScore=5\n", 0},
+                 Case{"[QUILLON]\nOther=5\n[NEXT]\nHighScore=9\n", 0},
+                 Case{"this is not an ini file at all", 0},
+                 Case{std::string("\x89PNG\r\n\x1a\n\0\0\0[QUILLON]\nHighScore=4\0\xff\n", 28).c_str(), 0},
+                 Case{"", 0}}) {
+    TempDir dir;
+    dir.Write(c.text);
+    EXPECT_EQ(ReadBest(dir, 7), c.expected) << c.text;
+  }
+  TempDir none;  // no file at all reads as "0"
+  EXPECT_EQ(ReadBest(none, 7), 0);
+}
+
+TEST(HighScoreStore, OddFilesNeitherCrashNorLoseTheScore) {
+  TempDir dir;
+  std::string binary = "[QUILLON]\nHighScore=77\0garbage\n";
+  binary.push_back('\0');
+  binary += std::string(5000, '\xff') + "\n" + std::string(100000, 'x');
+  dir.Write(binary);
+  EXPECT_EQ(ReadBest(dir), 77);
+  dir.Write("[QUILLON]\nHighScore=" + std::string(2000, '1') + "\n");
+  EXPECT_EQ(ReadBest(dir, 5), 5);  // cut to 1023 digits: still far too large
+  EXPECT_EQ(FindIniValue("[Q]\nk=" + std::string(2000, '1'), "Q", "k", "0", 1024).size(), 1023u);
+  std::filesystem::create_directory(dir.path / "Quillon.ini.d");
+  HighScoreStore store;
+  store.SetFolder((dir.path / "Quillon.ini.d").string() + "/");
+  std::filesystem::create_directory((dir.path / "Quillon.ini.d" / "Quillon.ini"));
+  std::int32_t best = 3;
+  store.Read(best);  // a folder where the file should be
+  EXPECT_EQ(best, 0);
+  EXPECT_FALSE(store.Write(10));
+}
+
+TEST(HighScoreStore, WritesKeepEverythingElseInTheFile) {
+  struct Case { std::string before, after; };
+  for (const Case& c : {
+           Case{"", "[QUILLON]\nHighScore=4321\n"},
+           Case{"[QUILLON]\nHighScore=10\n", "[QUILLON]\nHighScore=4321\n"},
+           Case{"; best\r\n[quillon]\r\n highscore = 10 \r\n[Other]\r\nx=1\r\n",
+                "; best\r\n[quillon]\r\n highscore =4321\r\n[Other]\r\nx=1\r\n"},
+           Case{"[Other]\nx=1", "[Other]\nx=1\n[QUILLON]\nHighScore=4321\n"},
+           Case{"[QUILLON]\nName=me\n\n[Other]\n", "[QUILLON]\nName=me\nHighScore=4321\n\n[Other]\n"},
+           Case{"junk without sections\n", "junk without sections\n[QUILLON]\nHighScore=4321\n"},
+       }) {
+    TempDir dir;
+    if (!c.before.empty()) dir.Write(c.before);
+    HighScoreStore store;
+    store.SetFolder(dir.Folder());
+    EXPECT_TRUE(store.Write(4321));
+    EXPECT_EQ(dir.Read(), c.after);
+    EXPECT_EQ(ReadBest(dir), 4321);
+    // Nothing is left beside it.
+    EXPECT_EQ(std::distance(std::filesystem::directory_iterator(dir.path), {}), 1);
+  }
+}
+
+TEST(HighScoreStore, AFailedWriteLeavesTheOldFileWhole) {
+  if (::geteuid() == 0) {
+    // Root writes anywhere; a path through a regular file fails for everyone.
+    TempDir dir;
+    dir.Write("[QUILLON]\nHighScore=5\n");
+    HighScoreStore store;
+    store.SetFolder(dir.Ini() + "/");
+    EXPECT_FALSE(store.Write(99));
+    EXPECT_EQ(dir.Read(), "[QUILLON]\nHighScore=5\n");
+    return;
+  }
+  TempDir dir;
+  dir.Write("[QUILLON]\nHighScore=5\n");
+  std::filesystem::permissions(dir.path, std::filesystem::perms::owner_read | std::filesystem::perms::owner_exec);
+  HighScoreStore store;
+  store.SetFolder(dir.Folder());
+  EXPECT_FALSE(store.Write(99));
+  EXPECT_EQ(dir.Read(), "[QUILLON]\nHighScore=5\n");
+}
+
+TEST(HighScoreStore, KeepsTheFilesPermissions) {
+  TempDir dir;
+  dir.Write("[QUILLON]\nHighScore=5\n");
+  ::chmod(dir.Ini().c_str(), 0600);
+  HighScoreStore store;
+  store.SetFolder(dir.Folder());
+  ASSERT_TRUE(store.Write(6));
+  struct stat st {};
+  ASSERT_EQ(::stat(dir.Ini().c_str(), &st), 0);
+  EXPECT_EQ(st.st_mode & 0777, 0600u);
+}
+
+}  // namespace
+}  // namespace quillon

@@ -1,0 +1,226 @@
+#include <gtest/gtest.h>
+
+#include "GameHarness.h"
+
+namespace quillon {
+namespace {
+
+using testing::Harness;
+
+std::vector<int> CarPath(const Harness& h) {
+  std::vector<int> path;
+  for (const auto& s : h.shots) path.push_back(s.carY);
+  return path;
+}
+
+TEST(Round, FirstFrameShowsOnlyTheCarAndTheScoreOne) {
+  Harness h;
+  h.fake.Close(1);
+  h.PlayRound([](frmMain&) {});
+  Surface expected = testing::TestPictures().playBackground;
+  MaskedDraw(expected, 75, 225, 34, 16, testing::TestPictures().picCarM[0], testing::TestPictures().picCar[0]);
+  expected.SetFont(testing::TestFont());
+  expected.ForeColor = Rgb(230, 230, 230);
+  expected.CurrentX = 3;
+  expected.CurrentY = 3;
+  expected.Print("Score:1");
+  EXPECT_EQ(h.shots[0].pixels, expected.Pixels());
+}
+
+TEST(Round, ACoinPlacedAt440ComesIntoViewOnTheThirdFrame) {
+  Harness h;
+  h.fake.Close(4);
+  h.PlayRound([](frmMain& g) { g.M.CoinPos[0] = {440, 150}; });
+  // Each shot holds the place after the frame's step: frame f drew the coin 8 further right.
+  EXPECT_EQ(h.shots[0].coin[0].X, 432);
+  EXPECT_EQ(h.shots[1].coin[0].X, 424);
+  EXPECT_EQ(h.shots[2].coin[0].X, 416);  // drawn at 424: its first column is blank
+  auto yellowIn = [&](int frame) {
+    int n = 0;
+    for (int y = 150; y < 162; ++y)
+      for (int x = 410; x < 425; ++x)
+        n += h.shots[frame].pixels[static_cast<std::size_t>(y) * kScreenW + x] == Rgb(255, 255, 0);
+    return n;
+  };
+  EXPECT_EQ(yellowIn(1), 0);
+  EXPECT_EQ(yellowIn(2), 0);
+  EXPECT_GT(yellowIn(3), 10);  // drawn at 416
+}
+
+TEST(Round, ObjectsLeaveStrictlyPastMinus20AndComeBackFromTheRight) {
+  Harness h;
+  h.fake.Close(1);
+  h.PlayRound([](frmMain& g) {
+    g.M.CoinPos[0] = {-12, 20};  // steps to -20: stays
+    g.M.CoinPos[1] = {-13, 20};  // steps to -21: placed anew
+    g.M.TamaPos[0] = {-6, 60};
+    g.M.TamaPos[1] = {-7, 60};
+  });
+  EXPECT_EQ(h.shots[0].coin[0].X, -20);
+  EXPECT_GE(h.shots[0].coin[1].X, 440);
+  EXPECT_EQ(h.shots[0].ball[0].X, -20);
+  EXPECT_GE(h.shots[0].ball[1].X, 440);
+}
+
+TEST(Round, BrakeStepsRoundHalvesToEven) {
+  Harness h;
+  h.fake.Close(1);
+  h.PlayRound([](frmMain& g) {
+    g.Brake = 0.5;
+    g.M.CoinPos[0] = {100, 20};
+    g.M.CoinPos[1] = {101, 20};
+    g.M.TamaPos[0] = {200, 60};
+  });
+  EXPECT_EQ(h.shots[0].coin[0].X, 92);
+  EXPECT_EQ(h.shots[0].coin[1].X, 94);
+  EXPECT_EQ(h.shots[0].ball[0].X, 186);
+
+  Harness h8;
+  h8.fake.Close(2);
+  h8.PlayRound([](frmMain& g) {
+    g.Brake = 8;
+    g.M.CoinPos[0] = {200, 20};
+    g.M.TamaPos[0] = {200, 60};
+  });
+  EXPECT_EQ(h8.shots[1].coin[0].X, 200);
+  EXPECT_EQ(h8.shots[1].ball[0].X, 188);
+}
+
+TEST(Round, HighAndLowJumpsFollowTheirTrajectories) {
+  struct Jump { std::int16_t key; int first[3]; int top; int topFrame; int landFrame; };
+  for (Jump j : {Jump{13, {205, 186, 168}, 14, 21, 43}, Jump{32, {209, 194, 180}, 88, 17, 35}}) {
+    Harness h;
+    h.fake.Key(1, j.key);
+    h.fake.Key(5, j.key);  // pressed again in the air: nothing changes
+    h.fake.Close(50);
+    h.PlayRound([](frmMain&) {});
+    std::vector<int> path = CarPath(h);
+    path.erase(path.begin());  // frame numbers count from the first step after the key
+    EXPECT_EQ(path[0], j.first[0]);
+    EXPECT_EQ(path[1], j.first[1]);
+    EXPECT_EQ(path[2], j.first[2]);
+    EXPECT_EQ(*std::min_element(path.begin(), path.end()), j.top);
+    EXPECT_EQ(path[j.topFrame - 1], j.top);
+    EXPECT_EQ(path[j.topFrame], j.top);
+    EXPECT_EQ(path[j.landFrame - 2], 224);
+    EXPECT_EQ(path[j.landFrame - 1], 225);
+    for (int f = j.landFrame; f < 48; ++f) EXPECT_EQ(path[f], 225);
+  }
+}
+
+TEST(Round, ADamagedCarBobsWhilePlaying) {
+  Harness h;
+  h.fake.Close(6);
+  h.PlayRound([](frmMain& g) { g.HitCount = 2; });
+  EXPECT_EQ(CarPath(h), (std::vector<int>{226, 225, 226, 225, 226, 225}));
+}
+
+TEST(Hantei, CollisionEdges) {
+  Harness h;
+  frmMain& g = h.game;
+  auto coinCaught = [&](int x, int y, int carY) {
+    g.M.CarX = 75;
+    g.M.CarY = static_cast<std::int16_t>(carY);
+    for (PosXY& c : g.M.CoinPos) c = {20000, 20};
+    for (PosXY& b : g.M.TamaPos) b = {20000, 20};
+    g.M.CoinPos[3] = {static_cast<std::int16_t>(x), static_cast<std::int16_t>(y)};
+    g.Score = 0;
+    g.Hantei();
+    return g.Score == 100 && g.M.CoinPos[3].X == -50;
+  };
+  auto ballHits = [&](int x, int y, int carY) {
+    g.M.CarY = static_cast<std::int16_t>(carY);
+    for (PosXY& c : g.M.CoinPos) c = {20000, 20};
+    g.M.TamaPos[1] = {static_cast<std::int16_t>(x), static_cast<std::int16_t>(y)};
+    g.HitCount = 0;
+    g.Hantei();
+    return g.HitCount == 1;
+  };
+  EXPECT_TRUE(coinCaught(63, 150, 150));
+  EXPECT_TRUE(coinCaught(108, 150, 150));
+  EXPECT_FALSE(coinCaught(62, 150, 150));
+  EXPECT_FALSE(coinCaught(109, 150, 150));
+  EXPECT_TRUE(coinCaught(80, 150, 135));
+  EXPECT_TRUE(coinCaught(80, 150, 161));
+  EXPECT_FALSE(coinCaught(80, 150, 134));
+  EXPECT_FALSE(coinCaught(80, 150, 162));
+  EXPECT_TRUE(coinCaught(80, 20, 14));
+  EXPECT_FALSE(coinCaught(80, 20, 225));
+  EXPECT_TRUE(ballHits(66, 225, 225));
+  EXPECT_TRUE(ballHits(108, 225, 225));
+  EXPECT_FALSE(ballHits(65, 225, 225));
+  EXPECT_FALSE(ballHits(109, 225, 225));
+  EXPECT_TRUE(ballHits(108, 240, 225));  // the corner pixel
+  EXPECT_FALSE(ballHits(108, 241, 225));
+  EXPECT_TRUE(ballHits(80, 220, 225));
+  EXPECT_FALSE(ballHits(80, 219, 225));
+  EXPECT_TRUE(ballHits(80, 221, 226));
+  EXPECT_FALSE(ballHits(80, 220, 226));
+}
+
+TEST(Hantei, EveryCatchAndHitOfAFrameCounts) {
+  Harness h;
+  frmMain& g = h.game;
+  g.Phase = PhasePlay;
+  g.M.CarX = 75;
+  g.M.CarY = 150;
+  for (PosXY& c : g.M.CoinPos) c = {80, 150};
+  for (PosXY& b : g.M.TamaPos) b = {20000, 20};
+  g.M.TamaPos[0] = {80, 155};
+  g.M.TamaPos[2] = {90, 155};
+  g.HitCount = 2;
+  g.Score = 5;
+  g.Hantei();
+  EXPECT_EQ(g.Score, 605);
+  EXPECT_EQ(g.HitCount, 4);
+  EXPECT_EQ(g.Phase, PhaseOver);
+  EXPECT_EQ(g.OverTimer, 0);
+  EXPECT_EQ(g.M.TamaPos[2].X, -50);
+  // A hit in the game over restarts its count and keeps the wreck at four hits.
+  g.OverTimer = 40;
+  g.M.TamaPos[1] = {80, 155};
+  g.Hantei();
+  EXPECT_EQ(g.HitCount, 4);
+  EXPECT_EQ(g.OverTimer, 0);
+  // The score stops at the largest Long; the coin is still taken.
+  g.Score = INT32_MAX - 50;
+  g.M.CoinPos[0] = {80, 150};
+  g.Hantei();
+  EXPECT_EQ(g.Score, INT32_MAX - 50);
+  EXPECT_EQ(g.M.CoinPos[0].X, -50);
+}
+
+TEST(Round, TheFourthHitWrecksTheCarWhichThenStopsBobbing) {
+  Harness h;
+  h.fake.Close(5);
+  h.PlayRound([](frmMain& g) {
+    g.HitCount = 3;
+    g.M.TamaPos[0] = {118, 225};  // reaches the car's front on the second frame
+  });
+  EXPECT_EQ(h.shots[0].hitCount, 3);
+  EXPECT_EQ(h.shots[0].carY, 226);
+  EXPECT_EQ(h.shots[1].hitCount, 4);
+  EXPECT_EQ(h.shots[1].phase, PhaseOver);
+  EXPECT_EQ(h.shots[1].score, 1);  // the wrecking frame earns no point
+  for (int f = 1; f < 5; ++f) EXPECT_EQ(h.shots[f].carY, 225);
+  // Drawn from the wreck's pictures: the sky shows through its empty windows.
+  const auto& frame = h.shots[2].pixels;
+  const Pictures& p = testing::TestPictures();
+  for (int y = 0; y < 16; ++y)
+    for (int x = 0; x < 34; ++x)
+      if (p.picCarM[4].Pixel(x, y) == kBlack) {
+        EXPECT_EQ(frame[static_cast<std::size_t>(225 + y) * kScreenW + 75 + x], p.picCar[4].Pixel(x, y));
+      }
+  EXPECT_EQ(frame[static_cast<std::size_t>(225 + 4) * kScreenW + 75 + 10], kSky);
+}
+
+TEST(Round, ScoreStopsAtTheLargestLong) {
+  Harness h;
+  h.fake.Close(3);
+  h.PlayRound([](frmMain& g) { g.Score = INT32_MAX - 1; });
+  EXPECT_EQ(h.shots[0].score, INT32_MAX);
+  EXPECT_EQ(h.shots[2].score, INT32_MAX);
+}
+
+}  // namespace
+}  // namespace quillon

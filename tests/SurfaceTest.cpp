@@ -1,0 +1,123 @@
+#include <gtest/gtest.h>
+
+#include "display/Pictures.h"
+#include "display/Surface.h"
+#include "FakePlatform.h"
+
+namespace quillon {
+namespace {
+
+TEST(BitBlt, RasterOperationsAreBitwiseOnTheColourValue) {
+  Surface src(1, 1, 0x123456);
+  for (auto [op, expected] : {std::pair{RasterOp::SRCCOPY, 0x123456u},
+                              std::pair{RasterOp::SRCERASE, 0x123456u & ~0x0F0F0Fu & 0xFFFFFFu},
+                              std::pair{RasterOp::SRCINVERT, 0x123456u ^ 0x0F0F0Fu}}) {
+    Surface dst(1, 1, 0x0F0F0F);
+    EXPECT_TRUE(BitBlt(dst, 0, 0, 1, 1, src, 0, 0, op));
+    EXPECT_EQ(dst.Pixel(0, 0), expected);
+  }
+}
+
+TEST(BitBlt, ClipsAtEveryEdge) {
+  Surface src(4, 3, 0xABCDEF);
+  struct Case { int x, y; int left, top, right, bottom; };  // expected drawn rectangle
+  for (Case c : {Case{-2, 0, 0, 0, 1, 2}, Case{0, -2, 0, 0, 3, 0}, Case{8, 0, 8, 0, 9, 2},
+                 Case{0, 8, 0, 8, 3, 9}, Case{-3, -2, 0, 0, 0, 0}, Case{7, 8, 7, 8, 9, 9}}) {
+    Surface dst(10, 10, 0);
+    BitBlt(dst, c.x, c.y, 4, 3, src, 0, 0, RasterOp::SRCCOPY);
+    for (int y = 0; y < 10; ++y)
+      for (int x = 0; x < 10; ++x) {
+        const bool inside = x >= c.left && x <= c.right && y >= c.top && y <= c.bottom;
+        EXPECT_EQ(dst.Pixel(x, y), inside ? 0xABCDEFu : 0u) << c.x << "," << c.y << " at " << x << "," << y;
+      }
+  }
+  Surface dst(10, 10, 0);
+  EXPECT_FALSE(BitBlt(dst, -4, 0, 4, 3, src, 0, 0, RasterOp::SRCCOPY));
+  EXPECT_FALSE(BitBlt(dst, 10, 0, 4, 3, src, 0, 0, RasterOp::SRCCOPY));
+  EXPECT_FALSE(BitBlt(dst, 0, -3, 4, 3, src, 0, 0, RasterOp::SRCCOPY));
+}
+
+TEST(MaskedDraw, ShowsSpriteBackgroundAndTheUnmaskedFlame) {
+  const Pictures& p = testing::TestPictures();
+  for (Colour background : {kSky, kGround, Rgb(1, 2, 3)}) {
+    Surface dst(10, 6, background);
+    MaskedDraw(dst, 0, 0, 10, 6, p.picTamaM, p.picTama);
+    for (int y = 0; y < 6; ++y)
+      for (int x = 0; x < 10; ++x) {
+        const Colour mask = p.picTamaM.Pixel(x, y), pic = p.picTama.Pixel(x, y);
+        Colour expected = background;
+        if (mask == kBlack) expected = pic;
+        else if (pic != kWhite) expected = (~background & 0xFFFFFF) ^ pic;
+        EXPECT_EQ(dst.Pixel(x, y), expected) << x << "," << y;
+      }
+  }
+  Surface sky(10, 6, kSky);
+  MaskedDraw(sky, 0, 0, 10, 6, p.picTamaM, p.picTama);
+  EXPECT_EQ(sky.Pixel(9, 2), Rgb(0, 127, 127));
+  EXPECT_EQ(sky.Pixel(9, 3), Rgb(0, 127, 127));
+  EXPECT_EQ(sky.Pixel(3, 2), kWhite);  // the bullet's white body is opaque
+}
+
+TEST(MaskedDraw, CarOverCoinShowsTheCoinOnlyOutsideTheCarsMask) {
+  const Pictures& p = testing::TestPictures();
+  Surface dst(60, 30, kSky);
+  MaskedDraw(dst, 20, 10, 13, 12, p.picCoinM, p.picCoin);
+  Surface coinOnly = dst;
+  MaskedDraw(dst, 10, 8, 34, 16, p.picCarM[0], p.picCar[0]);
+  for (int y = 8; y < 24; ++y)
+    for (int x = 10; x < 44; ++x) {
+      const bool car = p.picCarM[0].Pixel(x - 10, y - 8) == kBlack;
+      EXPECT_EQ(dst.Pixel(x, y), car ? p.picCar[0].Pixel(x - 10, y - 8) : coinOnly.Pixel(x, y));
+    }
+  // A clipped sprite keeps its exact colours on the part inside.
+  Surface edge(20, 20, kSky);
+  MaskedDraw(edge, -5, 0, 13, 12, p.picCoinM, p.picCoin);
+  for (int y = 0; y < 12; ++y)
+    for (int x = 0; x < 8; ++x) {
+      const bool coin = p.picCoinM.Pixel(x + 5, y) == kBlack;
+      EXPECT_EQ(edge.Pixel(x, y), coin ? p.picCoin.Pixel(x + 5, y) : kSky);
+    }
+}
+
+TEST(Surface, ClsLaysTheOwnPictureAndResetsTheTextPosition) {
+  const Pictures& p = testing::TestPictures();
+  Surface work(kScreenW, kScreenH, kBlack);
+  work.SetPicture(&p.playBackground);
+  work.CurrentX = 40;
+  work.CurrentY = 17;
+  work.SetPixel(5, 5, Rgb(9, 9, 9));
+  work.Cls();
+  EXPECT_EQ(work.Pixels(), p.playBackground.Pixels());
+  EXPECT_EQ(work.CurrentX, 0);
+  EXPECT_EQ(work.CurrentY, 0);
+  Surface plain(3, 2, kWhite);
+  plain.SetBackColor(Rgb(1, 1, 1));
+  plain.Cls();
+  EXPECT_EQ(plain.Pixel(2, 1), Rgb(1, 1, 1));
+}
+
+TEST(Surface, PrintPaintsOnlyGlyphPixelsInTheForeColour) {
+  const Font* font = testing::TestFont();
+  ASSERT_NE(font, nullptr);
+  Surface s(120, 20, kSky);
+  s.SetFont(font);
+  s.ForeColor = Rgb(230, 230, 230);
+  s.CurrentX = 3;
+  s.CurrentY = 3;
+  s.Print("Score:1");
+  int ink = 0;
+  for (Colour c : s.Pixels()) {
+    EXPECT_TRUE(c == kSky || c == Rgb(230, 230, 230));
+    ink += c != kSky;
+  }
+  EXPECT_GT(ink, 20);
+  for (int x = 0; x < 120; ++x) EXPECT_EQ(s.Pixel(x, 0), kSky);  // nothing above the line
+  Surface edge(10, 10, kBlack);  // text past the edge is clipped, not a fault
+  edge.SetFont(font);
+  edge.ForeColor = kWhite;
+  edge.CurrentX = -3;
+  edge.Print("Score:2147483647");
+}
+
+}  // namespace
+}  // namespace quillon

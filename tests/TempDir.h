@@ -1,0 +1,33 @@
+#pragma once
+
+#include <filesystem>
+#include <fstream>
+#include <sstream>
+#include <string>
+
+namespace quillon::testing {
+
+// A fresh folder, removed again with everything in it.
+struct TempDir {
+  std::filesystem::path path;
+  TempDir() {
+    std::string pattern = (std::filesystem::temp_directory_path() / "quillon-test-XXXXXX").string();
+    path = ::mkdtemp(pattern.data());
+  }
+  ~TempDir() {
+    std::error_code ec;
+    std::filesystem::permissions(path, std::filesystem::perms::owner_all, ec);
+    std::filesystem::remove_all(path, ec);
+  }
+  std::string Folder() const { return path.string() + "/"; }
+  std::string Ini() const { return (path / "Quillon.ini").string(); }
+  void Write(const std::string& text) const { std::ofstream(Ini(), std::ios::binary) << text; }
+  std::string Read() const {
+    std::ifstream in(Ini(), std::ios::binary);
+    std::stringstream s;
+    s << in.rdbuf();
+    return s.str();
+  }
+};
+
+}  // namespace quillon::testing

@@ -1,0 +1,195 @@
+#include <gtest/gtest.h>
+
+#include "GameHarness.h"
+#include "game/FrameClock.h"
+
+namespace quillon {
+namespace {
+
+using testing::Harness;
+using testing::PromptShown;
+
+bool IsPlayFrame(const std::vector<Colour>& frame) {
+  return frame[static_cast<std::size_t>(100) * kScreenW + 300] == kSky;
+}
+
+TEST(StartUp, OpensASizedWindowThatShowsBlackUntilTheTitle) {
+  Harness h;
+  h.fake.Close(1);
+  testing::RunUntilClosed(h.game);
+  EXPECT_EQ(h.fake.caption, "Quillon");
+  EXPECT_EQ(h.fake.clientW, 425);
+  EXPECT_EQ(h.fake.clientH, 300);
+  EXPECT_TRUE(h.fake.shownBlack);
+  EXPECT_EQ(h.game.M.AppPath, "/nonexistent-quillon-folder/");
+  EXPECT_EQ(h.game.M.CarX, 75);
+  EXPECT_EQ(h.game.M.CarY, 225);
+  EXPECT_EQ(h.fake.presents, 1);
+}
+
+TEST(StartUp, ACloseRequestBeforeTheFirstFrameEndsAtOnce) {
+  Harness h;
+  h.fake.Close(0);
+  testing::RunUntilClosed(h.game);
+  EXPECT_EQ(h.fake.presents, 0);
+  EXPECT_EQ(h.fake.pumps, 1);  // the pump inside start-up
+}
+
+TEST(Title, ShowsTheBestScoreAndPulsesThePromptEvery21Milliseconds) {
+  Harness h;
+  h.fake.Close(34);
+  testing::RunUntilClosed(h.game);
+  ASSERT_EQ(h.shots.size(), 34u);
+  const int pulse[] = {0, 1, 2, 3, 4, 5, 6, 7, 7, 6, 5, 4, 3, 2, 1, 0, 0, 1, 2};
+  for (std::size_t i = 0; i < h.shots.size(); ++i) {
+    EXPECT_EQ(PromptShown(h.shots[i].pixels), pulse[i % 16]) << i;
+    if (i > 0) {
+      EXPECT_EQ(h.shots[i].frameStart - h.shots[i - 1].frameStart, 21);
+    }
+  }
+  // The whole frame: the title, the line "High Score:0" in green, the prompt.
+  Surface expected = testing::TestPictures().picTitle;
+  expected.SetFont(testing::TestFont());
+  expected.ForeColor = Rgb(0, 255, 0);
+  expected.CurrentX = 3;
+  expected.CurrentY = 3;
+  expected.Print("High Score:0");
+  BitBlt(expected, 140, 235, 167, 35, testing::TestPictures().picPek[0], 0, 0, RasterOp::SRCCOPY);
+  EXPECT_EQ(h.shots[0].pixels, expected.Pixels());
+}
+
+TEST(Title, EnterEndsItAfterExactlyOneMoreFrame) {
+  for (std::int16_t shift : {std::int16_t{0}, std::int16_t{1}, std::int16_t{2}}) {
+    Harness h;
+    h.fake.Key(8, 13, shift);  // after the first of the two frames of prompt 7
+    h.fake.Close(11);
+    testing::RunUntilClosed(h.game);
+    ASSERT_EQ(h.shots.size(), 11u);
+    EXPECT_EQ(PromptShown(h.shots[7].pixels), 7);
+    EXPECT_EQ(PromptShown(h.shots[8].pixels), 7);
+    EXPECT_FALSE(IsPlayFrame(h.shots[8].pixels));
+    EXPECT_TRUE(IsPlayFrame(h.shots[9].pixels));
+    EXPECT_EQ(h.shots[9].score, 1);
+    // No wait after the last title frame: play starts on the same clock reading.
+    EXPECT_EQ(h.shots[9].frameStart, h.shots[8].frameStart);
+    EXPECT_EQ(h.shots[10].frameStart - h.shots[9].frameStart, 51);
+  }
+}
+
+TEST(Title, SpaceAndOtherKeysNeverStartAGame) {
+  Harness h;
+  for (int i = 1; i < 20; ++i) h.fake.Key(i, static_cast<std::int16_t>(i % 2 ? 32 : (i % 4 ? 229 : 65)));
+  h.fake.Close(25);
+  testing::RunUntilClosed(h.game);
+  for (const auto& shot : h.shots) EXPECT_FALSE(IsPlayFrame(shot.pixels));
+  EXPECT_FALSE(h.game.InAir);
+}
+
+TEST(Title, EnterHeldDownStartsAHighJumpAsSoonAsPlayBegins) {
+  Harness h;
+  h.fake.Key(3, 13);
+  h.fake.Key(3, 13);  // the key's auto-repeat, in the same pump
+  h.fake.Close(6);
+  testing::RunUntilClosed(h.game);
+  ASSERT_TRUE(IsPlayFrame(h.shots[4].pixels));
+  EXPECT_EQ(h.shots[4].carY, 205);
+}
+
+TEST(Title, AGameStartedDuringThePumpAfterARoundShowsOneTitleFrame) {
+  Harness h;
+  h.game.Phase = PhasePlay;
+  h.fake.Close(1);
+  try {
+    h.game.OpeningR();
+  } catch (const testing::ProgramEnded&) {
+  }
+  EXPECT_EQ(h.fake.presents, 1);
+  EXPECT_EQ(h.fake.pumps, 0);
+  EXPECT_EQ(PromptShown(h.shots[0].pixels), 0);
+}
+
+TEST(Prepare, PlacesEveryObjectBeyondTheRightEdgeWithEighteenDraws) {
+  int rows[2] = {0, 0};
+  int ballLow = 1000, ballHigh = 0, xLow = 5000, xHigh = 0;
+  for (std::uint32_t seed = 1; seed <= 400; ++seed) {
+    Harness h;
+    h.game.Rnd.Seed(seed);
+    h.game.InAir = true;
+    h.game.JumpSpeed = 7;
+    h.game.Score = 99;
+    h.game.HitCount = 4;
+    h.game.Brake = 8;
+    Random replay = h.game.Rnd;
+    h.game.Prepare();
+    for (int i = 0; i < 18; ++i) replay.Next();
+    ASSERT_EQ(replay.Next(), h.game.Rnd.Next());
+    for (const PosXY& c : h.game.M.CoinPos) {
+      ASSERT_TRUE(c.Y == 20 || c.Y == 150);
+      rows[c.Y == 150]++;
+      xLow = std::min<int>(xLow, c.X);
+      xHigh = std::max<int>(xHigh, c.X);
+    }
+    for (const PosXY& b : h.game.M.TamaPos) {
+      ballLow = std::min<int>(ballLow, b.Y);
+      ballHigh = std::max<int>(ballHigh, b.Y);
+      xLow = std::min<int>(xLow, b.X);
+      xHigh = std::max<int>(xHigh, b.X);
+    }
+    EXPECT_EQ(h.game.Score, 0);
+    EXPECT_EQ(h.game.HitCount, 0);
+    EXPECT_EQ(h.game.Brake, 0);
+    EXPECT_EQ(h.game.picWork.ForeColor, Rgb(230, 230, 230));
+    EXPECT_TRUE(h.game.InAir);  // a jump under way is left alone
+    EXPECT_EQ(h.game.JumpSpeed, 7);
+  }
+  EXPECT_GT(rows[0], 900);
+  EXPECT_GT(rows[1], 900);
+  EXPECT_EQ(ballLow, 50);
+  EXPECT_EQ(ballHigh, 229);
+  EXPECT_GE(xLow, 440);
+  EXPECT_LE(xHigh, 1439);
+  EXPECT_LT(xLow, 450);
+  EXPECT_GT(xHigh, 1429);
+}
+
+// A platform that only counts, for the wait on its own.
+struct ClockOnly : testing::FakePlatform {};
+struct NoEvents : WindowEvents {
+  void Form_KeyDown(std::int16_t&, std::int16_t) override {}
+  void Form_Unload() override {}
+};
+
+TEST(FrameClock, WaitEndsOnTheFirstReadingPastTheDeadline) {
+  NoEvents none;
+  ClockOnly p;
+  p.now = 500;
+  WaitUntil(p, none, 499);  // already passed: no pump at all
+  EXPECT_EQ(p.pumps, 0);
+  WaitUntil(p, none, 500);  // equal keeps waiting
+  EXPECT_EQ(p.now, 501u);
+  EXPECT_EQ(p.pumps, 1);
+  p.now = 0xFFFFFFF0u;  // just below the wrap, a small negative reading
+  WaitUntil(p, none, static_cast<std::int32_t>(p.now) + 20);
+  EXPECT_EQ(p.now, 5u);
+}
+
+TEST(FrameClock, DeadlinesNearTheTopOfTheClock) {
+  std::int32_t deadline = 0;
+  EXPECT_FALSE(FrameDeadline(INT32_MAX - 10, 20, deadline));
+  EXPECT_TRUE(FrameDeadline(-5, 20, deadline));
+  EXPECT_EQ(deadline, 15);
+  // Across the change of sign a wait still ends once its period has passed.
+  EXPECT_TRUE(IsPast(INT32_MIN, INT32_MAX - 5));
+  EXPECT_FALSE(IsPast(INT32_MAX - 5, INT32_MAX - 5));
+
+  Harness h;  // an overflowing deadline skips that wait; the frame still pumps once
+  h.fake.now = static_cast<std::uint32_t>(INT32_MAX) - 10;
+  h.fake.Close(3);
+  testing::RunUntilClosed(h.game);
+  ASSERT_EQ(h.shots.size(), 3u);
+  EXPECT_EQ(h.shots[1].frameStart, h.shots[0].frameStart);
+  EXPECT_EQ(h.fake.waits, 0);
+}
+
+}  // namespace
+}  // namespace quillon
