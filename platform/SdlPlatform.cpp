@@ -56,6 +56,9 @@ bool SdlPlatform::Open(const Pictures& pictures, std::string* error) {
     *error = "no display available (neither DISPLAY nor WAYLAND_DISPLAY is set)";
     return false;
   }
+  // Without a Wayland session, X11 is the only place a window can go; trying Wayland
+  // as well would only add its own complaint to ours.
+  if (!driverAsked && IsUnset("WAYLAND_DISPLAY")) SDL_SetHint(SDL_HINT_VIDEODRIVER, "x11");
   if (SDL_Init(SDL_INIT_VIDEO) != 0) {
     *error = std::string("no display available (") + SDL_GetError() + ")";
     return false;

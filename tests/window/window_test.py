@@ -1,0 +1,234 @@
+#!/usr/bin/env python3
+"""The built game in a real X window: Xvfb for the display, xdotool for keys, xwd for pixels."""
+import argparse
+import os
+import shutil
+import struct
+import subprocess
+import sys
+import tempfile
+import time
+import unittest
+
+ARGS = None
+DISPLAY = None
+W, H = 425, 300
+SKY, GROUND, BLUE = (0, 128, 128), (128, 0, 0), (0, 0, 255)
+
+
+def start_xvfb():
+    for n in range(91, 140):
+        if os.path.exists(f"/tmp/.X11-unix/X{n}") or os.path.exists(f"/tmp/.X{n}-lock"):
+            continue
+        proc = subprocess.Popen(["Xvfb", f":{n}", "-screen", "0", "800x600x24", "-nolisten", "tcp", "-noreset"],
+                                stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
+        for _ in range(100):
+            if os.path.exists(f"/tmp/.X11-unix/X{n}"):
+                return proc, f":{n}"
+            if proc.poll() is not None:
+                break
+            time.sleep(0.05)
+        proc.kill()
+    raise RuntimeError("could not start Xvfb")
+
+
+def env(**extra):
+    e = dict(os.environ, DISPLAY=DISPLAY)
+    e.pop("WAYLAND_DISPLAY", None)
+    e.update(extra)
+    return e
+
+
+def xwd(window):
+    """Client-area pixels of a window as rows of (r, g, b)."""
+    data = subprocess.run(["xwd", "-silent", "-id", str(window)], env=env(), check=True,
+                          capture_output=True).stdout
+    h = struct.unpack(">25I", data[:100])
+    header_size, width, height, byte_order = h[0], h[4], h[5], h[7]
+    bpp, bytes_per_line, ncolors = h[11], h[12], h[19]
+    masks = h[14:17]
+    assert bpp == 32, bpp
+    pixels = data[header_size + ncolors * 12:]
+    fmt = "<I" if byte_order == 0 else ">I"
+    shifts = [(m & -m).bit_length() - 1 for m in masks]
+    rows = []
+    for y in range(height):
+        line = pixels[y * bytes_per_line:y * bytes_per_line + width * 4]
+        rows.append([tuple((v & m) >> s for m, s in zip(masks, shifts))
+                     for (v,) in struct.iter_unpack(fmt, line)])
+    return width, height, rows
+
+
+def read_ppm(path):
+    with open(path, "rb") as f:
+        data = f.read()
+    parts = data.split(b"\n", 3)
+    w, h = map(int, parts[1].split())
+    raw = parts[3]
+    return [[tuple(raw[(y * w + x) * 3:(y * w + x) * 3 + 3]) for x in range(w)] for y in range(h)]
+
+
+class Game:
+    """A copy of the game in a folder of its own, so its Quillon.ini lies beside it."""
+
+    def __init__(self, ini=None, **extra_env):
+        self.dir = tempfile.mkdtemp(prefix="quillon-window-")
+        self.exe = os.path.join(self.dir, "quillon")
+        shutil.copy(ARGS.game, self.exe)
+        if ini is not None:
+            with open(self.ini_path, "w") as f:
+                f.write(ini)
+        self.proc = subprocess.Popen([self.exe], cwd="/", env=env(**extra_env),
+                                     stdout=subprocess.PIPE, stderr=subprocess.PIPE)
+        self.window = None
+
+    @property
+    def ini_path(self):
+        return os.path.join(self.dir, "Quillon.ini")
+
+    def find_window(self, timeout=20):
+        end = time.time() + timeout
+        while time.time() < end:
+            out = subprocess.run(["xdotool", "search", "--pid", str(self.proc.pid), "--name", "^Quillon$"],
+                                 env=env(), capture_output=True, text=True).stdout.split()
+            if out:
+                self.window = int(out[0])
+                return self.window
+            if self.proc.poll() is not None:
+                raise AssertionError("the game ended: " + self.proc.stderr.read().decode())
+            time.sleep(0.05)
+        raise AssertionError("no window")
+
+    def shot(self):
+        return xwd(self.window)
+
+    def wait_for(self, predicate, timeout=10):
+        end = time.time() + timeout
+        while time.time() < end:
+            w, h, rows = self.shot()
+            if predicate(rows):
+                return rows
+            time.sleep(0.03)
+        raise AssertionError("the screen never showed what was expected")
+
+    def key(self, name):
+        subprocess.run(["xdotool", "windowfocus", "--sync", str(self.window)], env=env(), check=False)
+        subprocess.run(["xdotool", "key", name], env=env(), check=True)
+
+    def close(self):
+        subprocess.run([ARGS.xclose, str(self.window)], env=env(), check=True)
+        return self.proc.wait(timeout=10)
+
+    def cleanup(self):
+        if self.proc.poll() is None:
+            self.proc.kill()
+            self.proc.wait()
+        shutil.rmtree(self.dir, ignore_errors=True)
+
+
+def expected_titles(folder):
+    out = tempfile.mkdtemp(prefix="quillon-frames-")
+    subprocess.run([ARGS.frames, folder, out], check=True)
+    frames = [read_ppm(os.path.join(out, f"title{i}.ppm")) for i in range(8)]
+    shutil.rmtree(out)
+    return frames
+
+
+def is_play(rows):
+    return rows[100][300] == SKY and rows[270][300] == GROUND
+
+
+class RealWindow(unittest.TestCase):
+    def setUp(self):
+        self.games = []
+
+    def tearDown(self):
+        for g in self.games:
+            g.cleanup()
+
+    def game(self, **kw):
+        g = Game(**kw)
+        self.games.append(g)
+        return g
+
+    def test_title_shows_the_stored_best_score_pixel_for_pixel(self):
+        g = self.game(ini="[QUILLON]\nHighScore=1250\n")
+        g.find_window()
+        titles = expected_titles(g.dir)
+        w, h, rows = g.shot()
+        self.assertEqual((w, h), (W, H))
+        rows = g.wait_for(lambda r: r in titles)
+        self.assertIn(rows, titles)
+        self.assertEqual(g.close(), 0)
+        with open(g.ini_path) as f:
+            self.assertEqual(f.read(), "[QUILLON]\nHighScore=1250\n")
+
+    def test_enter_starts_play_and_space_jumps(self):
+        g = self.game()
+        g.find_window()
+        g.wait_for(lambda r: r[0][0] == (0, 0, 0) and not is_play(r))
+        g.key("Return")
+        rows = g.wait_for(is_play)
+        # The car stands on the road and the score line is light grey.
+        car = [(x, y) for y in range(225, 241) for x in range(75, 109) if rows[y][x] == BLUE]
+        self.assertGreater(len(car), 100)
+        grey = sum(1 for y in range(3, 18) for x in range(3, 80) if rows[y][x] == (230, 230, 230))
+        self.assertGreater(grey, 20)
+        g.key("space")
+        g.wait_for(lambda r: is_play(r) and
+                   not any(r[y][x] == BLUE for y in range(225, 241) for x in range(75, 109)) and
+                   any(r[y][x] == BLUE for y in range(80, 225) for x in range(75, 109)))
+        self.assertEqual(g.close(), 0)
+        self.assertFalse(os.path.exists(g.ini_path))  # closing mid-round stores nothing
+
+    def test_without_a_font_the_game_still_runs_and_warns_once(self):
+        conf = tempfile.NamedTemporaryFile("w", suffix=".conf", delete=False)
+        conf.write("<?xml version='1.0'?>\n<fontconfig></fontconfig>\n")
+        conf.close()
+        try:
+            g = self.game(FONTCONFIG_FILE=conf.name)
+            g.find_window()
+            rows = g.wait_for(lambda r: any(r[55][x] != (0, 0, 0) for x in range(41, 378)))  # the title is up
+            self.assertTrue(all(rows[y][x] == (0, 0, 0) for y in range(0, 25) for x in range(0, 40)))
+            self.assertEqual(g.close(), 0)
+            err = g.proc.stderr.read().decode().splitlines()
+            self.assertEqual(len(err), 1, err)
+            self.assertIn("warning", err[0])
+        finally:
+            os.unlink(conf.name)
+
+
+class NoDisplay(unittest.TestCase):
+    def test_one_line_and_a_failure_status(self):
+        e = dict(os.environ)
+        for name in ("DISPLAY", "WAYLAND_DISPLAY", "SDL_VIDEODRIVER"):
+            e.pop(name, None)
+        run = subprocess.run([ARGS.game], env=e, capture_output=True, text=True, timeout=30)
+        self.assertNotEqual(run.returncode, 0)
+        self.assertEqual(len(run.stderr.splitlines()), 1, run.stderr)
+        self.assertIn("no display", run.stderr)
+        # A display that does not answer is no display either.
+        e["DISPLAY"] = ":250"
+        run = subprocess.run([ARGS.game], env=e, capture_output=True, text=True, timeout=30)
+        self.assertNotEqual(run.returncode, 0)
+        self.assertEqual(len(run.stderr.splitlines()), 1, run.stderr)
+
+
+def main():
+    global ARGS, DISPLAY
+    parser = argparse.ArgumentParser()
+    parser.add_argument("--game", required=True)
+    parser.add_argument("--frames", required=True)
+    parser.add_argument("--xclose", required=True)
+    ARGS, rest = parser.parse_known_args()
+    xvfb, DISPLAY = start_xvfb()
+    try:
+        result = unittest.main(argv=[sys.argv[0]] + rest, exit=False, verbosity=2).result
+    finally:
+        xvfb.terminate()
+        xvfb.wait()
+    sys.exit(0 if result.wasSuccessful() else 1)
+
+
+if __name__ == "__main__":
+    main()

@@ -1,0 +1,18 @@
+# Installs the Debian packages named in "$@" that are not installed yet.
+# Sourced by tools/play and tools/test.
+install_missing() {
+  missing=""
+  for pkg in "$@"; do
+    dpkg-query -W -f='${Status}' "$pkg" 2>/dev/null | grep -q "install ok installed" ||
+      missing="$missing $pkg"
+  done
+  [ -z "$missing" ] && return 0
+  echo "Installing:$missing"
+  sudo=""
+  [ "$(id -u)" -ne 0 ] && sudo="sudo"
+  $sudo apt-get update -qq
+  DEBIAN_FRONTEND=noninteractive $sudo apt-get install -y -qq --no-install-recommends $missing
+}
+
+BUILD_PACKAGES="cmake g++ make pkg-config libsdl2-dev libx11-dev libfreetype-dev libfontconfig-dev fontconfig fonts-dejavu-core"
+TEST_PACKAGES="libgtest-dev libbenchmark-dev python3 xvfb xdotool x11-apps"
