@@ -152,30 +152,34 @@ void frmMain::Prepare() {
 }
 
 void frmMain::GameR() {
-  for (;;) {
-    M.FrameStart = platform_.Clock();
-    picWork.Cls();
-    Hantei();
-    if (Phase == PhasePlay) AddPoints(Score, 1);
-    for (PosXY& coin : M.CoinPos) {
-      MaskedDraw(picWork, coin.X, coin.Y, kCoinW, kCoinH, pictures_.picCoinM, pictures_.picCoin);
-      coin.X = RoundToInteger(static_cast<std::int16_t>(coin.X - 8) + Brake);
-      if (coin.X < -20) PlaceCoin(coin);
-    }
-    for (PosXY& ball : M.TamaPos) {
-      MaskedDraw(picWork, ball.X, ball.Y, kBallW, kBallH, pictures_.picTamaM, pictures_.picTama);
-      ball.X = RoundToInteger(static_cast<std::int16_t>(ball.X - 14) + Brake);
-      if (ball.X < -20) PlaceBall(ball);
-    }
-    CarStep();
-    picWork.CurrentX = 3;
-    picWork.CurrentY = 3;
-    PrintNumber("Score:", Score);
-    if (Phase == PhaseOver && OverStep()) break;
+  while (!PlayFrame()) {
     picWork.Refresh();
     EndFrame(kPlayPeriod);
   }
   RoundEnd();
+}
+
+bool frmMain::PlayFrame() {
+  M.FrameStart = platform_.Clock();
+  picWork.Cls();
+  Hantei();
+  if (Phase == PhasePlay) AddPoints(Score, 1);
+  for (PosXY& coin : M.CoinPos) {
+    MaskedDraw(picWork, coin.X, coin.Y, kCoinW, kCoinH, pictures_.picCoinM, pictures_.picCoin);
+    coin.X = RoundToInteger(static_cast<std::int16_t>(coin.X - 8) + Brake);
+    if (coin.X < -20) PlaceCoin(coin);
+  }
+  for (PosXY& ball : M.TamaPos) {
+    MaskedDraw(picWork, ball.X, ball.Y, kBallW, kBallH, pictures_.picTamaM, pictures_.picTama);
+    ball.X = RoundToInteger(static_cast<std::int16_t>(ball.X - 14) + Brake);
+    if (ball.X < -20) PlaceBall(ball);
+  }
+  CarStep();
+  picWork.CurrentX = 3;
+  picWork.CurrentY = 3;
+  PrintNumber("Score:", Score);
+  // The round's last frame is composed but never shown.
+  return Phase == PhaseOver && OverStep();
 }
 
 void frmMain::Hantei() {

@@ -51,6 +51,8 @@ class frmMain : public WindowEvents {
   void OpeningR();
   void Prepare();
   void GameR();
+  // One play frame up to, not including, its present; true when it ended the round.
+  bool PlayFrame();
   void Hantei();
   void CarStep();
   // The game-over step; true when the round has ended.

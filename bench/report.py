@@ -1,0 +1,79 @@
+#!/usr/bin/env python3
+"""One performance report: frame cost, CPU share, frame lateness, start-up time, peak memory.
+
+Builds nothing itself; tools/report builds a release tree and calls this with its binaries.
+"""
+import os
+import subprocess
+import sys
+import time
+
+BUILD = sys.argv[1]
+SECONDS = float(os.environ.get("QUILLON_REPORT_SECONDS", "10"))
+TICK = os.sysconf("SC_CLK_TCK")
+
+
+def cpu_seconds(pid):
+    with open(f"/proc/{pid}/stat") as f:
+        fields = f.read().rsplit(")", 1)[1].split()
+    return (int(fields[11]) + int(fields[12])) / TICK
+
+
+def share(pid, seconds):
+    c0, t0 = cpu_seconds(pid), time.monotonic()
+    time.sleep(seconds)
+    return (cpu_seconds(pid) - c0) / (time.monotonic() - t0)
+
+
+def main():
+    print("== Frame cost (Google Benchmark, one run, same process) ==")
+    bench = subprocess.run([os.path.join(BUILD, "bench", "quillon_bench"), "--benchmark_min_time=0.5", "--benchmark_color=false"],
+                           capture_output=True, text=True, check=True).stdout
+    print(bench.strip())
+
+    n = 97
+    while os.path.exists(f"/tmp/.X11-unix/X{n}"):
+        n += 1
+    xvfb = subprocess.Popen(["Xvfb", f":{n}", "-screen", "0", "800x600x24", "-nolisten", "tcp", "-noreset"],
+                            stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
+    env = dict(os.environ, DISPLAY=f":{n}")
+    env.pop("WAYLAND_DISPLAY", None)
+    try:
+        for _ in range(100):
+            if os.path.exists(f"/tmp/.X11-unix/X{n}"):
+                break
+            time.sleep(0.05)
+        probe = subprocess.Popen([os.path.join(BUILD, "bench", "quillon_pacing_probe")], env=env,
+                                 stdout=subprocess.PIPE, text=True)
+        window = ""
+        while not window:
+            window = subprocess.run(["xdotool", "search", "--pid", str(probe.pid), "--name", "^Quillon$"],
+                                    env=env, capture_output=True, text=True).stdout.strip()
+            time.sleep(0.05)
+        time.sleep(1)
+        title = share(probe.pid, SECONDS)
+        subprocess.run(["xdotool", "windowfocus", "--sync", window.split()[0]], env=env)
+        subprocess.run(["xdotool", "key", "Return"], env=env, check=True)
+        time.sleep(0.5)
+        play = share(probe.pid, SECONDS)
+        subprocess.run([os.path.join(BUILD, "tests", "quillon_xclose"), window.split()[0]], env=env, check=True)
+        out, _ = probe.communicate(timeout=10)
+    finally:
+        xvfb.terminate()
+        xvfb.wait()
+    stats = dict(line.split(None, 1) for line in out.strip().splitlines())
+    print()
+    print(f"== The real game under Xvfb ({SECONDS:.0f} s on the title, {SECONDS:.0f} s in play; "
+          "CPU from /proc/PID/stat, times from the game's own clock) ==")
+    print(f"CPU on the title:  {title * 100:.2f}% of one core (target under 3%)")
+    print(f"CPU in play:       {play * 100:.2f}% of one core (target under 2%)")
+    print(f"frame start after its deadline over {stats['frames']} frames: median "
+          f"{float(stats['late_median_ms']):.2f} ms, p99 {float(stats['late_p99_ms']):.2f} ms, "
+          f"max {float(stats['late_max_ms']):.2f} ms (target p99 within 2 ms)")
+    print(f"first title frame on the screen: {float(stats['first_frame_ms']):.1f} ms after main() "
+          "(target within 200 ms)")
+    print(f"peak memory (VmHWM): {stats['peak_memory'].strip()} (target under 25 MB)")
+
+
+if __name__ == "__main__":
+    main()
