@@ -116,13 +116,20 @@ class Game:
         subprocess.run(["xdotool", "key", name], env=env(), check=True)
 
     def close(self):
+        """Asks the window to close; the game's exit status, with its stderr kept in self.err."""
         subprocess.run([ARGS.xclose, str(self.window)], env=env(), check=True)
-        return self.proc.wait(timeout=10)
+        status = self.proc.wait(timeout=10)
+        self.err = self.proc.stderr.read().decode()
+        if status != 0:
+            print(f"exit {status}; stderr: {self.err!r}", file=sys.stderr)
+        return status
 
     def cleanup(self):
         if self.proc.poll() is None:
             self.proc.kill()
             self.proc.wait()
+        self.proc.stdout.close()
+        self.proc.stderr.close()
         shutil.rmtree(self.dir, ignore_errors=True)
 
 
@@ -191,7 +198,7 @@ class RealWindow(unittest.TestCase):
             rows = g.wait_for(lambda r: any(r[55][x] != (0, 0, 0) for x in range(41, 378)))  # the title is up
             self.assertTrue(all(rows[y][x] == (0, 0, 0) for y in range(0, 25) for x in range(0, 40)))
             self.assertEqual(g.close(), 0)
-            err = g.proc.stderr.read().decode().splitlines()
+            err = g.err.splitlines()
             self.assertEqual(len(err), 1, err)
             self.assertIn("warning", err[0])
         finally:
