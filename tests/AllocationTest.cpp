@@ -10,6 +10,8 @@ namespace {
 std::atomic<long> g_allocations{0};
 }
 
+long AllocationCount() { return g_allocations.load(); }
+
 void* operator new(std::size_t size) {
   ++g_allocations;
   if (void* p = std::malloc(size ? size : 1)) return p;
