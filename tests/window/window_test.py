@@ -71,10 +71,14 @@ def read_ppm(path):
 class Game:
     """A copy of the game in a folder of its own, so its Quillon.ini lies beside it."""
 
-    def __init__(self, ini=None, **extra_env):
-        self.dir = tempfile.mkdtemp(prefix="quillon-window-")
-        self.exe = os.path.join(self.dir, "quillon")
-        shutil.copy(ARGS.game, self.exe)
+    def __init__(self, ini=None, exe=None, **extra_env):
+        if exe is None:
+            self.dir = tempfile.mkdtemp(prefix="quillon-window-")
+            self.exe = os.path.join(self.dir, "quillon")
+            shutil.copy(ARGS.game, self.exe)
+        else:
+            self.exe = exe
+            self.dir = os.path.dirname(os.path.realpath(exe))
         if ini is not None:
             with open(self.ini_path, "w") as f:
                 f.write(ini)
@@ -205,6 +209,36 @@ class RealWindow(unittest.TestCase):
             os.unlink(conf.name)
 
 
+class Installed(unittest.TestCase):
+    def test_installs_into_a_prefix_and_keeps_its_best_score_beside_itself(self):
+        prefix = tempfile.mkdtemp(prefix="quillon-prefix-")
+        try:
+            subprocess.run(["cmake", "--install", ARGS.build, "--prefix", prefix], check=True,
+                           stdout=subprocess.DEVNULL)
+            for path in ("bin/quillon", "lib/quillon/quillon", "share/applications/quillon.desktop",
+                         "share/icons/hicolor/32x32/apps/quillon.xpm",
+                         "share/icons/hicolor/16x16/apps/quillon.xpm"):
+                self.assertTrue(os.path.exists(os.path.join(prefix, path)), path)
+            with open(os.path.join(prefix, "share/applications/quillon.desktop")) as f:
+                self.assertIn(f"Exec={prefix}/bin/quillon", f.read())
+            home = os.path.join(prefix, "lib", "quillon")
+            with open(os.path.join(home, "Quillon.ini"), "w") as f:
+                f.write("[QUILLON]\nHighScore=777\n")
+            g = Game(exe=os.path.join(prefix, "bin", "quillon"))  # started from "/", through the link
+            try:
+                g.find_window()
+                titles = expected_titles(home)
+                g.wait_for(lambda r: r in titles)
+                self.assertEqual(g.close(), 0)
+            finally:
+                if g.proc.poll() is None:
+                    g.proc.kill()
+                g.proc.stdout.close()
+                g.proc.stderr.close()
+        finally:
+            shutil.rmtree(prefix, ignore_errors=True)
+
+
 class NoDisplay(unittest.TestCase):
     def test_one_line_and_a_failure_status(self):
         e = dict(os.environ)
@@ -227,6 +261,7 @@ def main():
     parser.add_argument("--game", required=True)
     parser.add_argument("--frames", required=True)
     parser.add_argument("--xclose", required=True)
+    parser.add_argument("--build", required=True)
     ARGS, rest = parser.parse_known_args()
     xvfb, DISPLAY = start_xvfb()
     try:
