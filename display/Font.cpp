@@ -8,9 +8,8 @@ namespace quillon {
 
 namespace {
 
-std::string FindDefaultSans() {
+std::string MatchDefaultSans() {
   std::string found;
-  if (!FcInit()) return found;
   FcPattern* pattern = FcNameParse(reinterpret_cast<const FcChar8*>("sans-serif"));
   if (pattern == nullptr) return found;
   FcConfigSubstitute(nullptr, pattern, FcMatchPattern);
@@ -25,6 +24,14 @@ std::string FindDefaultSans() {
     FcPatternDestroy(match);
   }
   FcPatternDestroy(pattern);
+  return found;
+}
+
+// The font is looked up once; fontconfig's caches are of no use after that.
+std::string FindDefaultSans() {
+  if (!FcInit()) return {};
+  std::string found = MatchDefaultSans();
+  FcFini();
   return found;
 }
 

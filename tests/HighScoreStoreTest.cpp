@@ -49,7 +49,7 @@ TEST(ParseScore, IgnoresTheLocale) {
 }
 
 TEST(HighScoreStore, ReadsWhatTheFileHoldsAndKeepsTheOldValueOtherwise) {
-  struct Case { const char* text; std::int32_t expected; };
+  struct Case { std::string text; std::int32_t expected; };
   for (Case c : {Case{"[QUILLON]\nHighScore=1250\n", 1250},
                  Case{"[quillon]\r\n  highscore = 12.7  \r\n", 12},
                  Case{"[QUILLON]\nHighScore=-2.5", -3},
@@ -60,7 +60,7 @@ TEST(HighScoreStore, ReadsWhatTheFileHoldsAndKeepsTheOldValueOtherwise) {
                  Case{"[OTHER]\nHighScore=5\n", 0},
                  Case{"[QUILLON]\nOther=5\n[NEXT]\nHighScore=9\n", 0},
                  Case{"this is not an ini file at all", 0},
-                 Case{std::string("\x89PNG\r\n\x1a\n\0\0\0[QUILLON]\nHighScore=4\0\xff\n", 28).c_str(), 0},
+                 Case{std::string("\x89PNG\r\n\x1a\n\0\0\0[QUILLON]\nHighScore=4\0\xff\n", 28), 0},
                  Case{"", 0}}) {
     TempDir dir;
     dir.Write(c.text);
