@@ -192,6 +192,31 @@ class RealWindow(unittest.TestCase):
         self.assertEqual(g.close(), 0)
         self.assertFalse(os.path.exists(g.ini_path))  # closing mid-round stores nothing
 
+    def test_tour_where_a_player_goes(self):
+        ini = "; kept as it is\n[QUILLON]\nHighScore=4096\n"
+        g = self.game(ini=ini)
+        g.find_window()
+        titles = expected_titles(g.dir)
+        first = g.shot()[2]
+        # Black until the title's first frame, then the title itself, pixel for pixel.
+        self.assertTrue(first in titles or all(p == (0, 0, 0) for row in first for p in row))
+        g.wait_for(lambda r: r in titles)
+        g.key("Return")
+        g.wait_for(is_play)
+        g.key("space")
+        g.wait_for(lambda r: is_play(r) and
+                   not any(r[y][x] == BLUE for y in range(225, 241) for x in range(75, 109)))
+        g.wait_for(lambda r: is_play(r) and any(r[y][x] == BLUE for y in range(225, 241) for x in range(75, 109)))
+        self.assertEqual(g.close(), 0)
+        with open(g.ini_path, "rb") as f:
+            self.assertEqual(f.read(), ini.encode())
+        # A second start still shows that best score.
+        again = Game(exe=g.exe)
+        self.games.append(again)
+        again.find_window()
+        again.wait_for(lambda r: r in titles)
+        self.assertEqual(again.close(), 0)
+
     def test_without_a_font_the_game_still_runs_and_warns_once(self):
         conf = tempfile.NamedTemporaryFile("w", suffix=".conf", delete=False)
         conf.write("<?xml version='1.0'?>\n<fontconfig></fontconfig>\n")
