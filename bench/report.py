@@ -47,7 +47,7 @@ def main():
                                  stdout=subprocess.PIPE, text=True)
         window = ""
         while not window:
-            window = subprocess.run(["xdotool", "search", "--pid", str(probe.pid), "--name", "^Quillon$"],
+            window = subprocess.run(["xdotool", "search", "--onlyvisible", "--pid", str(probe.pid), "--name", "^Quillon$"],
                                     env=env, capture_output=True, text=True).stdout.strip()
             time.sleep(0.05)
         time.sleep(1)

@@ -93,7 +93,8 @@ class Game:
     def find_window(self, timeout=20):
         end = time.time() + timeout
         while time.time() < end:
-            out = subprocess.run(["xdotool", "search", "--pid", str(self.proc.pid), "--name", "^Quillon$"],
+            out = subprocess.run(["xdotool", "search", "--onlyvisible", "--pid", str(self.proc.pid),
+                                  "--name", "^Quillon$"],
                                  env=env(), capture_output=True, text=True).stdout.split()
             if out:
                 self.window = int(out[0])
@@ -109,7 +110,11 @@ class Game:
     def wait_for(self, predicate, timeout=10):
         end = time.time() + timeout
         while time.time() < end:
-            w, h, rows = self.shot()
+            try:
+                w, h, rows = self.shot()
+            except subprocess.CalledProcessError:  # not mapped yet
+                time.sleep(0.03)
+                continue
             if predicate(rows):
                 return rows
             time.sleep(0.03)
@@ -166,6 +171,7 @@ class RealWindow(unittest.TestCase):
         g = self.game(ini="[QUILLON]\nHighScore=1250\n")
         g.find_window()
         titles = expected_titles(g.dir)
+        g.wait_for(lambda r: True)
         w, h, rows = g.shot()
         self.assertEqual((w, h), (W, H))
         rows = g.wait_for(lambda r: r in titles)
@@ -197,7 +203,7 @@ class RealWindow(unittest.TestCase):
         g = self.game(ini=ini)
         g.find_window()
         titles = expected_titles(g.dir)
-        first = g.shot()[2]
+        first = g.wait_for(lambda r: True)
         # Black until the title's first frame, then the title itself, pixel for pixel.
         self.assertTrue(first in titles or all(p == (0, 0, 0) for row in first for p in row))
         g.wait_for(lambda r: r in titles)
