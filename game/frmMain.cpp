@@ -37,6 +37,18 @@ bool Touches(const PosXY& p, int w, int h, std::int16_t carX, std::int16_t carY)
 
 int ToPixels(float size) { return static_cast<int>(std::nearbyint(size)); }
 
+// Draws each object where it stands, then steps it left; one that has left the playfield
+// is placed anew.
+template <std::size_t N, typename Place>
+void Scroll(Surface& work, PosXY (&objects)[N], int w, int h, const Surface& mask,
+            const Surface& picture, int step, double brake, Place place) {
+  for (PosXY& object : objects) {
+    MaskedDraw(work, object.X, object.Y, w, h, mask, picture);
+    object.X = RoundToInteger(static_cast<std::int16_t>(object.X - step) + brake);
+    if (object.X < -20) place(object);
+  }
+}
+
 }  // namespace
 
 std::int16_t RoundToInteger(double value) {
@@ -129,13 +141,17 @@ void frmMain::OpeningR() {
   }
 }
 
+std::int16_t frmMain::NewX() {
+  return static_cast<std::int16_t>(440 + std::floor(1000.0 * Rnd.Next()));
+}
+
 void frmMain::PlaceCoin(PosXY& coin) {
-  coin.X = static_cast<std::int16_t>(440 + std::floor(1000.0 * Rnd.Next()));
+  coin.X = NewX();
   coin.Y = static_cast<std::int16_t>(20 + 130 * std::floor(2.0 * Rnd.Next()));
 }
 
 void frmMain::PlaceBall(PosXY& ball) {
-  ball.X = static_cast<std::int16_t>(440 + std::floor(1000.0 * Rnd.Next()));
+  ball.X = NewX();
   ball.Y = static_cast<std::int16_t>(50 + std::floor(180.0 * Rnd.Next()));
 }
 
@@ -163,16 +179,10 @@ bool frmMain::PlayFrame() {
   picWork.Cls();
   Hantei();
   if (Phase == PhasePlay) AddPoints(Score, 1);
-  for (PosXY& coin : M.CoinPos) {
-    MaskedDraw(picWork, coin.X, coin.Y, kCoinW, kCoinH, pictures_.picCoinM, pictures_.picCoin);
-    coin.X = RoundToInteger(static_cast<std::int16_t>(coin.X - 8) + Brake);
-    if (coin.X < -20) PlaceCoin(coin);
-  }
-  for (PosXY& ball : M.TamaPos) {
-    MaskedDraw(picWork, ball.X, ball.Y, kBallW, kBallH, pictures_.picTamaM, pictures_.picTama);
-    ball.X = RoundToInteger(static_cast<std::int16_t>(ball.X - 14) + Brake);
-    if (ball.X < -20) PlaceBall(ball);
-  }
+  Scroll(picWork, M.CoinPos, kCoinW, kCoinH, pictures_.picCoinM, pictures_.picCoin, 8, Brake,
+         [this](PosXY& coin) { PlaceCoin(coin); });
+  Scroll(picWork, M.TamaPos, kBallW, kBallH, pictures_.picTamaM, pictures_.picTama, 14, Brake,
+         [this](PosXY& ball) { PlaceBall(ball); });
   CarStep();
   picWork.CurrentX = 3;
   picWork.CurrentY = 3;
@@ -243,11 +253,15 @@ bool frmMain::OverStep() {
   return OverTimer > 100;
 }
 
-void frmMain::RoundEnd() {
+void frmMain::KeepNewBest() {
   if (Score > HighScore) {
     HighScore = Score;
     Store.Write(HighScore);
   }
+}
+
+void frmMain::RoundEnd() {
+  KeepNewBest();
   Phase = PhaseTitle;
 }
 
@@ -275,10 +289,7 @@ void frmMain::Form_KeyDown(std::int16_t& KeyCode, std::int16_t /*Shift*/) {
 
 void frmMain::Form_Unload() {
   // The banner has already told the player this score is the new best: keep that promise.
-  if (Phase == PhaseOver && Score > HighScore) {
-    HighScore = Score;
-    Store.Write(HighScore);
-  }
+  if (Phase == PhaseOver) KeepNewBest();
   platform_.EndProgram();
 }
 

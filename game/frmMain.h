@@ -80,9 +80,12 @@ class frmMain : public WindowEvents {
  private:
   // Sleeps out the frame's period, then pumps once more.
   void EndFrame(std::int32_t period);
+  std::int16_t NewX();
   void PlaceCoin(PosXY& coin);
   void PlaceBall(PosXY& ball);
   void PrintNumber(std::string_view label, std::int32_t value);
+  // Raises and stores the best score when this round's score beats it.
+  void KeepNewBest();
 
   Platform& platform_;
   const Pictures& pictures_;
