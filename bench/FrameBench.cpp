@@ -9,6 +9,7 @@
 #include "display/Font.h"
 #include "display/Pictures.h"
 #include "game/frmMain.h"
+#include "platform/posix/PosixFileSystem.h"
 
 namespace {
 
@@ -20,6 +21,8 @@ struct NullPlatform : Platform {
   void PumpEvents(WindowEvents&) override {}
   void WaitForEvents(std::int32_t) override {}
   std::string ProgramFolder() override { return "/"; }
+  FileSystem& Files() override { return files; }
+  PosixFileSystem files{std::string()};
   std::uint32_t RandomSeed() override { return 7; }
   void SetCaption(const std::string&) override {}
   void SetClientSize(int, int) override {}

@@ -11,7 +11,7 @@
 #include "display/Font.h"
 #include "display/Pictures.h"
 #include "game/frmMain.h"
-#include "platform/SdlPlatform.h"
+#include "platform/sdl/SdlPlatform.h"
 
 namespace {
 
@@ -47,6 +47,7 @@ class Recorder final : public Platform {
   void PumpEvents(WindowEvents& events) override { inner_.PumpEvents(events); }
   void WaitForEvents(std::int32_t t) override { inner_.WaitForEvents(t); }
   std::string ProgramFolder() override { return inner_.ProgramFolder(); }
+  FileSystem& Files() override { return inner_.Files(); }
   std::uint32_t RandomSeed() override { return inner_.RandomSeed(); }
   void SetCaption(const std::string& c) override { inner_.SetCaption(c); }
   void SetClientSize(int w, int h) override { inner_.SetClientSize(w, h); }

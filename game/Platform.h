@@ -4,6 +4,7 @@
 #include <string>
 
 #include "display/Surface.h"
+#include "game/FileSystem.h"
 
 namespace quillon {
 
@@ -24,8 +25,9 @@ class Platform : public Presenter {
   virtual void PumpEvents(WindowEvents& events) = 0;
   // Sleeps until an event is queued or timeoutMs have passed; delivers nothing.
   virtual void WaitForEvents(std::int32_t timeoutMs) = 0;
-  // The running program's folder, ending in "/".
+  // The running program's folder, ending in the platform's separator.
   virtual std::string ProgramFolder() = 0;
+  virtual FileSystem& Files() = 0;
   virtual std::uint32_t RandomSeed() = 0;
   virtual void SetCaption(const std::string& caption) = 0;
   virtual void SetClientSize(int width, int height) = 0;

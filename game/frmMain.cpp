@@ -60,7 +60,7 @@ std::int16_t RoundToInteger(double value) {
 }
 
 frmMain::frmMain(Platform& platform, const Pictures& pictures, const Font* font)
-    : picWork(kScreenW, kScreenH, kBlack), platform_(platform), pictures_(pictures) {
+    : picWork(kScreenW, kScreenH, kBlack), Store(platform.Files()), platform_(platform), pictures_(pictures) {
   picWork.SetPicture(&pictures.playBackground);
   picWork.SetFont(font);
   picWork.SetPresenter(&platform);
@@ -75,7 +75,6 @@ void frmMain::Run() {
 
 void frmMain::Form_Load() {
   M.AppPath = platform_.ProgramFolder();
-  if (M.AppPath.empty() || M.AppPath.back() != '/') M.AppPath += '/';
   platform_.SetCaption("Quillon");
   Rnd.Seed(platform_.RandomSeed());
   M.ScreenW = RoundToInteger(pictures_.picTitle.ScaleWidth());

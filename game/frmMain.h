@@ -74,8 +74,8 @@ class frmMain : public WindowEvents {
   std::int16_t OverTimer = 0;
 
   Surface picWork;
-  Random Rnd;
   HighScoreStore Store;
+  Random Rnd;
 
  private:
   // Sleeps out the frame's period, then pumps once more.

@@ -8,6 +8,7 @@
 #include "display/Font.h"
 #include "display/Pictures.h"
 #include "game/frmMain.h"
+#include "platform/posix/PosixFileSystem.h"
 
 namespace quillon::testing {
 
@@ -28,6 +29,7 @@ class FakePlatform : public Platform {
   std::uint32_t now = 1000;
   std::string folder = "/nonexistent-quillon-folder/";
   std::uint32_t seed = 12345;
+  PosixFileSystem files{std::string()};  // no data folder of the player's unless a test gives one
   std::vector<Scripted> script;
   std::function<void(const Surface&)> onPresent;  // runs after each present is counted
   const Surface* watched = nullptr;                // picWork, to see it at ShowWindow
@@ -61,6 +63,7 @@ class FakePlatform : public Platform {
     }
   }
   std::string ProgramFolder() override { return folder; }
+  FileSystem& Files() override { return files; }
   std::uint32_t RandomSeed() override { return seed; }
   void SetCaption(const std::string& c) override { caption = c; }
   void SetClientSize(int w, int h) override {

@@ -5,6 +5,7 @@
 #include <filesystem>
 
 #include "game/HighScoreStore.h"
+#include "platform/posix/PosixFileSystem.h"
 #include "TempDir.h"
 
 namespace quillon {
@@ -12,8 +13,10 @@ namespace {
 
 using testing::TempDir;
 
+PosixFileSystem g_files{std::string()};
+
 std::int32_t ReadBest(const TempDir& dir, std::int32_t start = 0) {
-  HighScoreStore store;
+  HighScoreStore store(g_files);
   store.SetFolder(dir.Folder());
   store.Read(start);
   return start;
@@ -81,7 +84,7 @@ TEST(HighScoreStore, OddFilesNeitherCrashNorLoseTheScore) {
   EXPECT_EQ(ReadBest(dir, 5), 5);  // cut to 1023 digits: still far too large
   EXPECT_EQ(FindIniValue("[Q]\nk=" + std::string(2000, '1'), "Q", "k", "0", 1024).size(), 1023u);
   std::filesystem::create_directory(dir.path / "Quillon.ini.d");
-  HighScoreStore store;
+  HighScoreStore store(g_files);
   store.SetFolder((dir.path / "Quillon.ini.d").string() + "/");
   std::filesystem::create_directory((dir.path / "Quillon.ini.d" / "Quillon.ini"));
   std::int32_t best = 3;
@@ -103,7 +106,7 @@ TEST(HighScoreStore, WritesKeepEverythingElseInTheFile) {
        }) {
     TempDir dir;
     if (!c.before.empty()) dir.Write(c.before);
-    HighScoreStore store;
+    HighScoreStore store(g_files);
     store.SetFolder(dir.Folder());
     EXPECT_TRUE(store.Write(4321));
     EXPECT_EQ(dir.Read(), c.after);
@@ -118,7 +121,7 @@ TEST(HighScoreStore, AFailedWriteLeavesTheOldFileWhole) {
     // Root writes anywhere; a path through a regular file fails for everyone.
     TempDir dir;
     dir.Write("[QUILLON]\nHighScore=5\n");
-    HighScoreStore store;
+    HighScoreStore store(g_files);
     store.SetFolder(dir.Ini() + "/");
     EXPECT_FALSE(store.Write(99));
     EXPECT_EQ(dir.Read(), "[QUILLON]\nHighScore=5\n");
@@ -127,7 +130,7 @@ TEST(HighScoreStore, AFailedWriteLeavesTheOldFileWhole) {
   TempDir dir;
   dir.Write("[QUILLON]\nHighScore=5\n");
   std::filesystem::permissions(dir.path, std::filesystem::perms::owner_read | std::filesystem::perms::owner_exec);
-  HighScoreStore store;
+  HighScoreStore store(g_files);
   store.SetFolder(dir.Folder());
   EXPECT_FALSE(store.Write(99));
   EXPECT_EQ(dir.Read(), "[QUILLON]\nHighScore=5\n");
@@ -137,7 +140,7 @@ TEST(HighScoreStore, KeepsTheFilesPermissions) {
   TempDir dir;
   dir.Write("[QUILLON]\nHighScore=5\n");
   ::chmod(dir.Ini().c_str(), 0600);
-  HighScoreStore store;
+  HighScoreStore store(g_files);
   store.SetFolder(dir.Folder());
   ASSERT_TRUE(store.Write(6));
   struct stat st {};

@@ -6,6 +6,7 @@
 
 #include "display/Pictures.h"
 #include "game/Platform.h"
+#include "platform/posix/PosixFileSystem.h"
 
 namespace quillon {
 
@@ -19,17 +20,26 @@ class SdlPlatform final : public Platform {
   void PumpEvents(WindowEvents& events) override;
   void WaitForEvents(std::int32_t timeoutMs) override;
   std::string ProgramFolder() override;
+  FileSystem& Files() override { return files_; }
   std::uint32_t RandomSeed() override;
   void SetCaption(const std::string& caption) override;
   void SetClientSize(int width, int height) override;
   void ShowWindow() override;
   void Present(const Surface& surface) override;
   [[noreturn]] void EndProgram() override;
+  // Xlib's word that the display has gone; never returns.
+  [[noreturn]] static int DisplayLostHandler(void* display);
 
  private:
   void SetIcons(const Pictures& pictures);
+  // Ends the game the way a close request does, from wherever the news arrives.
+  void WatchForTheEnd();
 
   SDL_Window* window_ = nullptr;
+  unsigned long xWindow_ = 0;
+  WindowEvents* events_ = nullptr;  // whom to tell when the display goes away
+  int exitStatus_ = 0;
+  PosixFileSystem files_;
 };
 
 }  // namespace quillon

@@ -5,7 +5,7 @@
 #include "display/Font.h"
 #include "display/Pictures.h"
 #include "game/frmMain.h"
-#include "platform/SdlPlatform.h"
+#include "platform/sdl/SdlPlatform.h"
 
 int main() {
   static const quillon::Pictures pictures = quillon::LoadPictures();

@@ -1,9 +1,11 @@
-#include "platform/SdlPlatform.h"
+#include "platform/sdl/SdlPlatform.h"
 
 #include <SDL_syswm.h>
+#include <signal.h>
 #include <unistd.h>
 
 #include <chrono>
+#include <csignal>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -14,6 +16,13 @@
 namespace quillon {
 
 namespace {
+
+// Set from a signal handler or Xlib's error handler; the next pump acts on them.
+volatile std::sig_atomic_t g_closeRequested = 0;
+volatile std::sig_atomic_t g_windowGone = 0;
+SdlPlatform* g_platform = nullptr;
+
+extern "C" void OnCloseSignal(int) { g_closeRequested = 1; }
 
 std::int16_t KeyCodeOf(const SDL_Keysym& key) {
   switch (key.sym) {
@@ -52,6 +61,8 @@ bool SdlPlatform::Open(const Pictures& pictures, std::string* error) {
   // Plain window surface: the cheapest way to put a small software frame on screen.
   SDL_SetHint(SDL_HINT_FRAMEBUFFER_ACCELERATION, "0");
   SDL_SetHint(SDL_HINT_VIDEO_ALLOW_SCREENSAVER, "1");
+  // Our own handlers treat SIGHUP, SIGINT and SIGTERM alike.
+  SDL_SetHint(SDL_HINT_NO_SIGNAL_HANDLERS, "1");
   const bool driverAsked = std::getenv("SDL_VIDEODRIVER") != nullptr;
   if (!driverAsked && IsUnset("DISPLAY") && IsUnset("WAYLAND_DISPLAY")) {
     *error = "no display available (neither DISPLAY nor WAYLAND_DISPLAY is set)";
@@ -82,7 +93,51 @@ bool SdlPlatform::Open(const Pictures& pictures, std::string* error) {
   // Keys only: with text input on, an input method could swallow Space.
   SDL_StopTextInput();
   SetIcons(pictures);
+  WatchForTheEnd();
   return true;
+}
+
+#if defined(SDL_VIDEO_DRIVER_X11)
+namespace {
+
+// A window destroyed by another program shows up as errors on what we still send it.
+extern "C" int OnXError(Display*, XErrorEvent* error) {
+  if (error->error_code == BadWindow || error->error_code == BadDrawable) g_windowGone = 1;
+  return 0;
+}
+
+extern "C" int OnXIOError(Display* display) { return SdlPlatform::DisplayLostHandler(display); }
+
+}  // namespace
+#endif
+
+int SdlPlatform::DisplayLostHandler(void* /*display*/) {
+  // Xlib ends the process if this returns: store what the banner promised, then go.
+  std::fputs("quillon: lost the connection to the display\n", stderr);
+  if (g_platform != nullptr) {
+    g_platform->exitStatus_ = 1;
+    if (g_platform->events_ != nullptr) g_platform->events_->Form_Unload();
+  }
+  std::fflush(nullptr);
+  std::_Exit(1);
+}
+
+void SdlPlatform::WatchForTheEnd() {
+  g_platform = this;
+  struct sigaction action {};
+  action.sa_handler = OnCloseSignal;
+  sigemptyset(&action.sa_mask);
+  for (int signal : {SIGHUP, SIGINT, SIGTERM}) sigaction(signal, &action, nullptr);
+#if defined(SDL_VIDEO_DRIVER_X11)
+  SDL_SysWMinfo info;
+  SDL_VERSION(&info.version);
+  if (SDL_GetWindowWMInfo(window_, &info) && info.subsystem == SDL_SYSWM_X11) {
+    xWindow_ = info.info.x11.window;
+    SDL_EventState(SDL_SYSWMEVENT, SDL_ENABLE);
+    XSetErrorHandler(OnXError);
+    XSetIOErrorHandler(OnXIOError);
+  }
+#endif
 }
 
 void SdlPlatform::SetIcons(const Pictures& pictures) {
@@ -120,9 +175,20 @@ std::int32_t SdlPlatform::Clock() {
 }
 
 void SdlPlatform::PumpEvents(WindowEvents& events) {
+  events_ = &events;
   SDL_Event event;
   while (SDL_PollEvent(&event)) {
     switch (event.type) {
+#if defined(SDL_VIDEO_DRIVER_X11)
+      case SDL_SYSWMEVENT: {
+        const SDL_SysWMmsg* msg = event.syswm.msg;
+        if (msg != nullptr && msg->subsystem == SDL_SYSWM_X11 &&
+            msg->msg.x11.event.type == DestroyNotify && msg->msg.x11.event.xdestroywindow.window == xWindow_) {
+          g_windowGone = 1;
+        }
+        break;
+      }
+#endif
       case SDL_QUIT:
         events.Form_Unload();
         break;
@@ -139,6 +205,7 @@ void SdlPlatform::PumpEvents(WindowEvents& events) {
         break;
     }
   }
+  if (g_closeRequested || g_windowGone) events.Form_Unload();
 }
 
 void SdlPlatform::WaitForEvents(std::int32_t timeoutMs) {
@@ -188,7 +255,7 @@ void SdlPlatform::EndProgram() {
   // message sent to that very window, which Xlib answers with BadWindow and exit status 1.
   // The X server frees the window with the connection.
   std::fflush(nullptr);
-  std::_Exit(0);
+  std::_Exit(exitStatus_);
 }
 
 }  // namespace quillon
