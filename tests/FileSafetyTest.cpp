@@ -1,0 +1,315 @@
+// The best score against odd files, locked folders and crashes, on the real file system.
+#include <fcntl.h>
+#include <grp.h>
+#include <gtest/gtest.h>
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <filesystem>
+#include <algorithm>
+#include <functional>
+
+#include "TempDir.h"
+#include "game/HighScoreStore.h"
+#include "platform/posix/PosixFileSystem.h"
+
+namespace quillon {
+namespace {
+
+namespace fs = std::filesystem;
+using testing::TempDir;
+
+constexpr uid_t kPlayer = 65534;  // "nobody": root may write anywhere, a player may not
+
+// Collects what went wrong where gtest can't look: in a child process.
+struct Checks {
+  std::string failures;
+  void Expect(bool ok, const std::string& what) {
+    if (!ok) failures += what + "\n";
+  }
+};
+
+// Runs the checks in a child process as an ordinary player, with a watchdog against hangs.
+void AsPlayer(const std::function<void(Checks&)>& body) {
+  int out[2];
+  ASSERT_EQ(::pipe(out), 0);
+  std::fflush(nullptr);
+  const pid_t pid = ::fork();
+  ASSERT_GE(pid, 0);
+  if (pid == 0) {
+    ::close(out[0]);
+    ::alarm(20);
+    if (::geteuid() == 0 && (::setgroups(0, nullptr) != 0 || ::setgid(kPlayer) != 0 || ::setuid(kPlayer) != 0)) {
+      ::_exit(3);
+    }
+    Checks checks;
+    body(checks);
+    (void)!::write(out[1], checks.failures.data(), checks.failures.size());
+    ::_exit(checks.failures.empty() ? 0 : 1);
+  }
+  ::close(out[1]);
+  std::string failures;
+  char buffer[512];
+  for (ssize_t n; (n = ::read(out[0], buffer, sizeof buffer)) > 0;) failures.append(buffer, n);
+  ::close(out[0]);
+  int status = 0;
+  ::waitpid(pid, &status, 0);
+  EXPECT_EQ(failures, "");
+  EXPECT_TRUE(WIFEXITED(status)) << "the check was killed by signal " << WTERMSIG(status) << " (a hang?)";
+  EXPECT_EQ(WEXITSTATUS(status), failures.empty() ? 0 : 1);
+}
+
+// Hands a path to the player when the test runs as root.
+void GiveToPlayer(const fs::path& path) {
+  if (::geteuid() == 0) {
+    ASSERT_EQ(::chown(path.c_str(), kPlayer, kPlayer), 0);
+  }
+}
+
+// A folder the player can't write in, whoever runs the tests.
+void LockFolder(const fs::path& path) { ::chmod(path.c_str(), 0555); }
+
+void WriteFile(const fs::path& path, const std::string& text, mode_t mode = 0644) {
+  std::ofstream(path, std::ios::binary) << text;
+  ::chmod(path.c_str(), mode);
+}
+
+std::string ReadFile(const fs::path& path) {
+  std::ifstream in(path, std::ios::binary);
+  std::stringstream s;
+  s << in.rdbuf();
+  return s.str();
+}
+
+std::vector<std::string> Entries(const fs::path& folder) {
+  std::vector<std::string> names;
+  for (const auto& e : fs::directory_iterator(folder)) names.push_back(e.path().filename().string());
+  std::sort(names.begin(), names.end());
+  return names;
+}
+
+// A program folder, a player's data folder beside it, and the store over both.
+struct Setting {
+  TempDir root;
+  fs::path program = root.path / "game";
+  fs::path data = root.path / "home" / "quillon";
+  PosixFileSystem files{data.string() + "/"};
+  HighScoreStore store{files};
+
+  Setting() {
+    fs::create_directories(program);
+    fs::create_directories(root.path / "home");
+    ::chmod(root.path.c_str(), 0755);
+    GiveToPlayer(program);
+    GiveToPlayer(root.path / "home");
+    store.SetFolder(program.string() + "/");
+  }
+  fs::path Ini() const { return program / "Quillon.ini"; }
+  fs::path Own() const { return data / "Quillon.ini"; }
+  std::int32_t Best(std::int32_t start = -1) const {
+    store.Read(start);
+    return start;
+  }
+};
+
+TEST(FileSafety, APipeNamedLikeTheFileNeverHangsTheGameAndIsLeftAlone) {
+  Setting s;
+  ASSERT_EQ(::mkfifo(s.Ini().c_str(), 0644), 0);
+  GiveToPlayer(s.Ini());
+  AsPlayer([&](Checks& c) {
+    c.Expect(s.Best(7) == 0, "a pipe reads as no file");
+    c.Expect(s.store.Write(500), "the score goes to the player's own copy");
+    struct stat st {};
+    c.Expect(::lstat(s.Ini().c_str(), &st) == 0 && S_ISFIFO(st.st_mode), "the pipe is still there");
+    c.Expect(s.Best() == 500, "and is read back from the own copy");
+  });
+}
+
+TEST(FileSafety, LinksAreWrittenThroughAndStayLinks) {
+  Setting s;
+  fs::create_directories(s.root.path / "elsewhere");
+  const fs::path real = s.root.path / "elsewhere" / "real.ini";
+  WriteFile(real, "; mine\n[QUILLON]\nHighScore=10\n");
+  fs::create_symlink("../elsewhere/real.ini", s.program / "step.ini");
+  fs::create_symlink("step.ini", s.Ini());  // a chain of two, both relative
+  ASSERT_EQ(s.Best(), 10);
+  ASSERT_TRUE(s.store.Write(20));
+  EXPECT_EQ(ReadFile(real), "; mine\n[QUILLON]\nHighScore=20\n");
+  EXPECT_TRUE(fs::is_symlink(s.Ini()));
+  EXPECT_TRUE(fs::is_symlink(s.program / "step.ini"));
+  EXPECT_EQ(Entries(s.root.path / "elsewhere"), std::vector<std::string>{"real.ini"});
+
+  // A dangling link gets its file made where it points.
+  fs::remove(real);
+  ASSERT_TRUE(s.store.Write(30));
+  EXPECT_EQ(ReadFile(real), "[QUILLON]\nHighScore=30\n");
+  EXPECT_TRUE(fs::is_symlink(s.Ini()));
+  EXPECT_FALSE(fs::exists(s.data));
+}
+
+TEST(FileSafety, AFileThePlayerMadeReadOnlyIsNotReplaced) {
+  Setting s;
+  WriteFile(s.Ini(), "[QUILLON]\nHighScore=5\n", 0444);
+  GiveToPlayer(s.Ini());
+  AsPlayer([&](Checks& c) {
+    c.Expect(!s.store.Write(99), "the write fails");
+    c.Expect(ReadFile(s.Ini()) == "[QUILLON]\nHighScore=5\n", "the file is unchanged");
+    c.Expect(!fs::exists(s.data), "no second file appears");
+    c.Expect(Entries(s.program) == std::vector<std::string>{"Quillon.ini"}, "nothing is left beside it");
+  });
+  ::chmod(s.Ini().c_str(), 0444);  // root too leaves it alone
+  EXPECT_FALSE(s.store.Write(99));
+  EXPECT_EQ(ReadFile(s.Ini()), "[QUILLON]\nHighScore=5\n");
+}
+
+TEST(FileSafety, AWritableFileInALockedFolderIsRewrittenInPlace) {
+  Setting s;
+  WriteFile(s.Ini(), "; notes\r\n[QUILLON]\r\nHighScore=123456\r\n[Other]\r\nx=1\r\n", 0644);
+  GiveToPlayer(s.Ini());
+  LockFolder(s.program);
+  struct stat before {};
+  ::stat(s.Ini().c_str(), &before);
+  AsPlayer([&](Checks& c) {
+    c.Expect(s.store.Write(7), "the write succeeds");
+    c.Expect(ReadFile(s.Ini()) == "; notes\r\n[QUILLON]\r\nHighScore=7\r\n[Other]\r\nx=1\r\n",
+             "the file holds the new score, shorter than the old, and nothing else changed");
+    struct stat after {};
+    c.Expect(::stat(s.Ini().c_str(), &after) == 0 && after.st_ino == before.st_ino, "in place");
+    c.Expect(!fs::exists(s.data), "no second file appears");
+  });
+}
+
+TEST(FileSafety, WhereTheProgramsFolderCantKeepTheFileThePlayerGetsACopy) {
+  // No file, and a folder the player can't write in.
+  {
+    Setting s;
+    LockFolder(s.program);
+    AsPlayer([&](Checks& c) {
+      c.Expect(s.Best() == 0, "nothing stored yet");
+      c.Expect(s.store.Write(250), "the write succeeds");
+      c.Expect(ReadFile(s.Own()) == "[QUILLON]\nHighScore=250\n", "into the player's own copy");
+      c.Expect(s.Best() == 250, "which is read back");
+      c.Expect(Entries(s.program).empty(), "the program's folder stays empty");
+    });
+  }
+  // Someone else's file there: the copy starts from it, and from then on it counts.
+  {
+    Setting s;
+    WriteFile(s.Ini(), "; theirs\n[QUILLON]\nHighScore=100\n[Keys]\nfast=1\n", 0444);
+    LockFolder(s.program);
+    AsPlayer([&](Checks& c) {
+      c.Expect(s.Best() == 100, "the file beside the program is read");
+      c.Expect(s.store.Write(300), "the write succeeds");
+      c.Expect(ReadFile(s.Own()) == "; theirs\n[QUILLON]\nHighScore=300\n[Keys]\nfast=1\n",
+               "the copy keeps every other line");
+      c.Expect(ReadFile(s.Ini()) == "; theirs\n[QUILLON]\nHighScore=100\n[Keys]\nfast=1\n",
+               "the original is untouched");
+      c.Expect(s.Best() == 300, "the own copy is read first");
+      c.Expect(s.store.Write(400) && ReadFile(s.Own()).find("HighScore=400") != std::string::npos,
+               "later writes go to the copy");
+    });
+    struct stat st {};
+    ASSERT_EQ(::stat(s.data.c_str(), &st), 0);
+    EXPECT_EQ(st.st_mode & 0777, 0700u);  // made for the player alone
+  }
+}
+
+TEST(FileSafety, ACrashLeavesAtMostOneLeftoverAndTheNextWriteClearsIt) {
+  Setting s;
+  WriteFile(s.Ini(), "[QUILLON]\nHighScore=1\n");
+  // Die right after the temporary file is flushed, twice in a row.
+  for (int crash = 0; crash < 2; ++crash) {
+    std::fflush(nullptr);
+    const pid_t pid = ::fork();
+    ASSERT_GE(pid, 0);
+    if (pid == 0) {
+      s.files.onFlush = [](const std::string&) { ::_exit(9); };
+      s.store.Write(50 + crash);
+      ::_exit(0);
+    }
+    int status = 0;
+    ::waitpid(pid, &status, 0);
+    ASSERT_EQ(WEXITSTATUS(status), 9);
+    EXPECT_EQ(ReadFile(s.Ini()), "[QUILLON]\nHighScore=1\n");
+    EXPECT_EQ(Entries(s.program).size(), 2u);
+  }
+  ASSERT_TRUE(s.store.Write(60));
+  EXPECT_EQ(Entries(s.program), std::vector<std::string>{"Quillon.ini"});
+  EXPECT_EQ(ReadFile(s.Ini()), "[QUILLON]\nHighScore=60\n");
+}
+
+TEST(FileSafety, TheFileIsFlushedBeforeTheRenameAndTheFolderAfterIt) {
+  Setting s;
+  WriteFile(s.Ini(), "[QUILLON]\nHighScore=1\n");
+  std::vector<std::string> flushed, seen;
+  s.files.onFlush = [&](const std::string& path) {
+    flushed.push_back(fs::path(path).filename().string());
+    seen.push_back(ReadFile(s.Ini()));
+  };
+  ASSERT_TRUE(s.store.Write(2));
+  EXPECT_EQ(flushed, (std::vector<std::string>{"Quillon.ini.new", "game"}));
+  EXPECT_EQ(seen, (std::vector<std::string>{"[QUILLON]\nHighScore=1\n", "[QUILLON]\nHighScore=2\n"}));
+}
+
+TEST(FileSafety, ANewFileFollowsTheUmaskAndAnOldOneKeepsItsMode) {
+  for (mode_t mask : {022, 077, 002}) {
+    Setting s;
+    const mode_t old = ::umask(mask);
+    EXPECT_TRUE(s.store.Write(1));
+    ::umask(old);
+    struct stat st {};
+    ASSERT_EQ(::stat(s.Ini().c_str(), &st), 0);
+    EXPECT_EQ(st.st_mode & 0777, 0666 & ~mask) << std::oct << mask;
+    ::chmod(s.Ini().c_str(), 0604);
+    EXPECT_TRUE(s.store.Write(2));
+    ASSERT_EQ(::stat(s.Ini().c_str(), &st), 0);
+    EXPECT_EQ(st.st_mode & 0777, 0604u);
+  }
+  if (::geteuid() != 0) GTEST_SKIP() << "needs root to leave someone else's temporary file behind";
+  // A leftover the player may write but not chmod: the mode can't be copied, the score still goes in.
+  Setting s;
+  WriteFile(s.Ini(), "[QUILLON]\nHighScore=1\n", 0640);
+  GiveToPlayer(s.Ini());
+  WriteFile(s.program / "Quillon.ini.new", "", 0666);
+  AsPlayer([&](Checks& c) {
+    c.Expect(s.store.Write(2), "the write succeeds");
+    c.Expect(ReadFile(s.Ini()) == "[QUILLON]\nHighScore=2\n", "with the new score");
+  });
+}
+
+TEST(FileSafety, MarkedUtf8AndUtf16FilesAreReadAndWrittenBackInTheirOwnEncoding) {
+  const auto utf16 = [](const std::u16string& text, bool little) {
+    std::string out = little ? "\xFF\xFE" : "\xFE\xFF";
+    for (char16_t u : text) {
+      const char lo = static_cast<char>(u & 0xFF), hi = static_cast<char>(u >> 8);
+      out += little ? std::string{lo, hi} : std::string{hi, lo};
+    }
+    return out;
+  };
+  struct Case { std::string before, after; std::int32_t best; };
+  for (bool little : {true, false}) {
+    for (const Case& c : {Case{"\xEF\xBB\xBF[QUILLON]\r\nHighScore=1250\r\n", "\xEF\xBB\xBF[QUILLON]\r\nHighScore=1251\r\n", 1250},
+                          Case{utf16(u"; Pok\u00e9mon \u65e5\u672c \U0001F600\r\n[QUILLON]\r\nHighScore=1250\r\n", little),
+                               utf16(u"; Pok\u00e9mon \u65e5\u672c \U0001F600\r\n[QUILLON]\r\nHighScore=1251\r\n", little), 1250},
+                          Case{utf16(u"[Other]\r\nname=\u00e9\r\n", little) + "\x01",
+                               utf16(u"[Other]\r\nname=\u00e9\r\n[QUILLON]\r\nHighScore=1251\r\n", little) + "\x01", 0}}) {
+      Setting s;
+      WriteFile(s.Ini(), c.before);
+      EXPECT_EQ(s.Best(), c.best);
+      ASSERT_TRUE(s.store.Write(1251));
+      EXPECT_EQ(ReadFile(s.Ini()), c.after);
+      EXPECT_EQ(s.Best(), 1251);
+    }
+  }
+  // Any bytes at all survive the trip through the INI rules untouched.
+  std::string noise = "\xFF\xFE";
+  for (int i = 0; i < 4000; ++i) noise.push_back(static_cast<char>((i * 7919) ^ (i >> 3)));
+  noise += "\x00\xD8\x00\xDC\xFF\xDF\x41";  // lone surrogates and an odd byte
+  for (std::string raw : {noise, "\xFE\xFF" + noise.substr(2), "\xEF\xBB\xBF" + noise.substr(2), noise.substr(2)}) {
+    EXPECT_EQ(EncodeIni(DecodeIni(raw)), raw);
+  }
+}
+
+}  // namespace
+}  // namespace quillon
