@@ -1,5 +1,6 @@
 // Writes the first eight title frames, as the game composes them for a program in FOLDER,
-// to OUT/title0.ppm ... title7.ppm: what a screenshot of the real window must equal.
+// to OUT/title0.ppm ... title7.ppm: what a screenshot of the real window must equal; and the
+// high-score banner with its mask, OUT/banner.ppm and OUT/bannerm.ppm.
 #include <cstdio>
 #include <string>
 
@@ -15,8 +16,7 @@ int main(int argc, char** argv) {
   fake.folder = std::string(argv[1]) + "/";
   frmMain game(fake, testing::TestPictures(), testing::TestFont());
   const std::string out = argv[2];
-  fake.onPresent = [&](const Surface& s) {
-    const std::string name = out + "/title" + std::to_string(fake.presents - 1) + ".ppm";
+  const auto write = [](const std::string& name, const Surface& s) {
     FILE* f = std::fopen(name.c_str(), "wb");
     if (!f) return;
     std::fprintf(f, "P6\n%d %d\n255\n", s.Width(), s.Height());
@@ -26,6 +26,11 @@ int main(int argc, char** argv) {
       std::fwrite(rgb, 1, 3, f);
     }
     std::fclose(f);
+  };
+  write(out + "/banner.ppm", testing::TestPictures().picHscr);
+  write(out + "/bannerm.ppm", testing::TestPictures().picHscrM);
+  fake.onPresent = [&](const Surface& s) {
+    write(out + "/title" + std::to_string(fake.presents - 1) + ".ppm", s);
   };
   fake.Close(8);
   testing::RunUntilClosed(game);

@@ -3,6 +3,7 @@
 import argparse
 import os
 import shutil
+import signal
 import struct
 import subprocess
 import sys
@@ -124,9 +125,23 @@ class Game:
         subprocess.run(["xdotool", "windowfocus", "--sync", str(self.window)], env=env(), check=False)
         subprocess.run(["xdotool", "key", name], env=env(), check=True)
 
-    def close(self):
+    def play_to_banner(self, timeout=240):
+        """Plays a round to its end, jumping all the time to meet the balls."""
+        self.wait_for(lambda r: r[0][0] == (0, 0, 0) and not is_play(r))
+        self.key("Return")
+        self.wait_for(is_play)
+        end = time.time() + timeout
+        while time.time() < end:
+            rows = self.shot()[2]
+            if banner_shown(rows):
+                return rows
+            self.key("Return")
+            time.sleep(0.2)
+        raise AssertionError("the round never ended")
+
+    def close(self, how="close"):
         """Asks the window to close; the game's exit status, with its stderr kept in self.err."""
-        subprocess.run([ARGS.xclose, str(self.window)], env=env(), check=True)
+        subprocess.run([ARGS.xclose, how, str(self.window)], env=env(), check=True)
         status = self.proc.wait(timeout=10)
         self.err = self.proc.stderr.read().decode()
         if status != 0:
@@ -154,7 +169,33 @@ def is_play(rows):
     return rows[100][300] == SKY and rows[270][300] == GROUND
 
 
-class RealWindow(unittest.TestCase):
+BANNER = None
+
+
+def banner_shown(rows):
+    """The "You Got High Score!" banner at (-1, 12); a coin may cover a little of it."""
+    global BANNER
+    if BANNER is None:
+        out = tempfile.mkdtemp(prefix="quillon-frames-")
+        subprocess.run([ARGS.frames, out, out], check=True)
+        picture, mask = read_ppm(os.path.join(out, "banner.ppm")), read_ppm(os.path.join(out, "bannerm.ppm"))
+        shutil.rmtree(out)
+        BANNER = [(x - 1, 12 + y, picture[y][x]) for y in range(len(mask)) for x in range(1, len(mask[0]))
+                  if mask[y][x] == (0, 0, 0)]
+    if not is_play(rows):
+        return False
+    return sum(1 for x, y, c in BANNER if rows[y][x] == c) > 0.8 * len(BANNER)
+
+
+def stored_best(path):
+    with open(path) as f:
+        for line in f:
+            if line.startswith("HighScore="):
+                return int(line.split("=", 1)[1])
+    return None
+
+
+class Games(unittest.TestCase):
     def setUp(self):
         self.games = []
 
@@ -167,6 +208,8 @@ class RealWindow(unittest.TestCase):
         self.games.append(g)
         return g
 
+
+class RealWindow(Games):
     def test_title_shows_the_stored_best_score_pixel_for_pixel(self):
         g = self.game(ini="[QUILLON]\nHighScore=1250\n")
         g.find_window()
@@ -238,6 +281,44 @@ class RealWindow(unittest.TestCase):
             self.assertIn("warning", err[0])
         finally:
             os.unlink(conf.name)
+
+
+class TakenAway(Games):
+    """However the game is ended from outside, the score the banner announced is kept."""
+
+    def banner_then(self, end):
+        g = self.game()
+        g.find_window()
+        g.play_to_banner()
+        status = end(g)
+        return g, status
+
+    def test_a_window_destroyed_by_another_program(self):
+        g, status = self.banner_then(lambda g: g.close("destroy"))
+        self.assertEqual(status, 0)
+        self.assertEqual(g.err, "")
+        self.assertGreater(stored_best(g.ini_path), 0)
+
+    def test_a_lost_display(self):
+        g, status = self.banner_then(lambda g: g.close("kill"))
+        self.assertGreater(stored_best(g.ini_path), 0)
+        self.assertEqual(status, 1)
+        self.assertEqual(g.err, "quillon: lost the connection to the display\n")
+
+    def test_hangup_interrupt_and_terminate_end_it_as_a_close_does(self):
+        def hang_up(g):
+            g.proc.send_signal(signal.SIGHUP)
+            return g.proc.wait(timeout=10)
+        g, status = self.banner_then(hang_up)
+        self.assertEqual(status, 0)
+        self.assertGreater(stored_best(g.ini_path), 0)
+        for sig in (signal.SIGINT, signal.SIGTERM, signal.SIGHUP):
+            g = self.game()
+            g.find_window()
+            g.wait_for(lambda r: r[0][0] == (0, 0, 0) and not is_play(r))
+            g.proc.send_signal(sig)
+            self.assertEqual(g.proc.wait(timeout=10), 0, sig)
+            self.assertFalse(os.path.exists(g.ini_path))
 
 
 class Installed(unittest.TestCase):
