@@ -36,10 +36,7 @@ const Pictures& Pics() {
   return p;
 }
 
-const Font* UiFont() {
-  static const std::unique_ptr<Font> f = Font::Load(nullptr);
-  return f.get();
-}
+const Font* UiFont() { return &Font::BuiltIn(); }
 
 void FrameCopy(benchmark::State& state) {
   Surface work(kScreenW, kScreenH);

@@ -97,9 +97,8 @@ int main() {
     std::fprintf(stderr, "probe: %s\n", error.c_str());
     return 1;
   }
-  static std::unique_ptr<Font> font = Font::Load(&error);
   static Recorder recorder(sdl);
-  static frmMain game(recorder, pictures, font.get());
+  static frmMain game(recorder, pictures, &Font::BuiltIn());
   recorder.game = &game;
   game.Run();
 }

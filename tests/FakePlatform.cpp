@@ -9,10 +9,7 @@ const Pictures& TestPictures() {
   return pictures;
 }
 
-const Font* TestFont() {
-  static const std::unique_ptr<Font> font = Font::Load(nullptr);
-  return font.get();
-}
+const Font* TestFont() { return &Font::BuiltIn(); }
 
 void RunUntilClosed(frmMain& game) {
   try {

@@ -1,5 +1,9 @@
 #include <gtest/gtest.h>
 
+#include <fstream>
+#include <string>
+
+#include "display/Font.h"
 #include "display/Pictures.h"
 #include "display/Surface.h"
 #include "FakePlatform.h"
@@ -117,6 +121,30 @@ TEST(Surface, PrintPaintsOnlyGlyphPixelsInTheForeColour) {
   edge.ForeColor = kWhite;
   edge.CurrentX = -3;
   edge.Print("Score:2147483647");
+}
+
+// The lines as the game drew them with DejaVu Sans through FreeType at run time; the
+// built-in table must give exactly these pixels.
+TEST(Surface, TheBuiltInFontDrawsEveryCharacterAsBefore) {
+  std::ifstream golden(QUILLON_TEST_DATA "/text_lines.txt");
+  ASSERT_TRUE(golden.good());
+  int lines = 0;
+  for (std::string text; std::getline(golden, text);) {
+    Surface s(200, 20, kBlack);
+    s.SetFont(&Font::BuiltIn());
+    s.ForeColor = kWhite;
+    s.CurrentX = 3;
+    s.CurrentY = 3;
+    s.Print(text);
+    for (int y = 0; y < 20; ++y) {
+      std::string row, drawn;
+      std::getline(golden, row);
+      for (int x = 0; x < 200; ++x) drawn += s.Pixel(x, y) == kBlack ? '.' : '#';
+      EXPECT_EQ(drawn, row) << text << ", row " << y;
+    }
+    ++lines;
+  }
+  EXPECT_EQ(lines, 5);
 }
 
 }  // namespace

@@ -14,5 +14,5 @@ install_missing() {
   DEBIAN_FRONTEND=noninteractive $sudo apt-get install -y -qq --no-install-recommends $missing
 }
 
-BUILD_PACKAGES="cmake g++ make pkg-config libsdl2-dev libx11-dev libfreetype-dev libfontconfig-dev fontconfig fonts-dejavu-core"
+BUILD_PACKAGES="cmake g++ make pkg-config libsdl2-dev libx11-dev libfreetype-dev fonts-dejavu-core"
 TEST_PACKAGES="libgtest-dev libbenchmark-dev python3 xvfb xdotool x11-apps"

@@ -15,10 +15,6 @@ int main() {
     std::fprintf(stderr, "quillon: %s\n", error.c_str());
     return 1;
   }
-  static std::unique_ptr<quillon::Font> font = quillon::Font::Load(&error);
-  if (!font) {
-    std::fprintf(stderr, "quillon: warning: %s; playing without the score lines\n", error.c_str());
-  }
-  static quillon::frmMain game(platform, pictures, font.get());
+  static quillon::frmMain game(platform, pictures, &quillon::Font::BuiltIn());
   game.Run();
 }
