@@ -174,14 +174,25 @@ TEST(Pictures, BannerIsTealShadesOnWhiteWithAnExactMask) {
   EXPECT_EQ(BannerShade(1), Rgb(20, 138, 140));
   EXPECT_EQ(BannerShade(15), Rgb(251, 253, 252));
   std::set<Colour> used;
+  int letters = 0, standOut = 0;
+  const auto far = [](Colour c) {
+    const auto d = [&](int shift) { const int v = static_cast<int>((c >> shift) & 0xFF) - static_cast<int>((kSky >> shift) & 0xFF); return v * v; };
+    return d(16) + d(8) + d(0) > 60 * 60;
+  };
   for (int y = 0; y < 30; ++y)
     for (int x = 0; x < 189; ++x) {
       const Colour c = P().picHscr.Pixel(x, y);
       ASSERT_TRUE(allowed.count(c));
       used.insert(c);
       EXPECT_EQ(P().picHscrM.Pixel(x, y), c == kWhite ? kWhite : kBlack);
+      if (c != kWhite) {
+        ++letters;
+        standOut += far(c);
+      }
     }
   EXPECT_GE(used.size(), 10u);  // a mottled mix, not one flat shade
+  // Letters that read over the teal sky, not hollow outlines.
+  EXPECT_GE(standOut * 10, letters * 9);
   ExpectBox(InkBox(P().picHscr, 0, 29, NotWhite), 5, 5, 181, 25);
 }
 

@@ -122,13 +122,36 @@ void WritePgm(const std::string& path, int w, int h, const std::vector<unsigned 
 
 int GreenOfLevel(int level, int, int) { return level == 16 ? 255 : level * 16; }
 
-// Mottled fill: the level sets the base shade, a fixed hash of the place adds grain.
+// Mottled fill: the level sets the base shade, a fixed hash of the place adds grain. Full
+// ink is the lightest, so every letter has a pale core that stands out against the teal sky;
+// the faintest edge pixels stay at shade 3, the first one well clear of the sky's colour.
+// The hash is unsigned so that its wrap-around is defined and the grain the same everywhere.
 int BannerShade(int level, int x, int y) {
-  unsigned hash = static_cast<unsigned>(x * 73856093) ^ static_cast<unsigned>(y * 19349663);
+  unsigned hash = static_cast<unsigned>(x) * 73856093u ^ static_cast<unsigned>(y) * 19349663u;
   hash = (hash ^ (hash >> 13)) * 0x5bd1e995u;
   const int grain = static_cast<int>((hash >> 15) % 5) - 2;
-  const int base = 15 - (level - 1) * 14 / 15;  // full ink: darkest shade 1
-  return std::clamp(base + grain, 1, 15);
+  const int base = 5 + (level - 1) * 10 / 15;
+  return std::clamp(base + grain, 3, 15);
+}
+
+// The letter spacing that gives the text's ink box the wanted width to height, so that
+// fitting it into its box keeps the letters' own proportions.
+double TrackingFor(const char* font, const std::string& text, double aspect) {
+  double low = 0.0, high = 1.0;
+  for (int step = 0; step < 30; ++step) {
+    const double mid = (low + high) / 2;
+    Canvas c = RenderBlock(font, {text}, 0.0, mid, 1.2);
+    int x0 = c.w, y0 = c.h, x1 = -1, y1 = -1;
+    for (int y = 0; y < c.h; ++y)
+      for (int x = 0; x < c.w; ++x)
+        if (c.at(x, y) > 0.02f) {
+          x0 = std::min(x0, x); x1 = std::max(x1, x);
+          y0 = std::min(y0, y); y1 = std::max(y1, y);
+        }
+    const double ratio = static_cast<double>(x1 - x0 + 1) / (y1 - y0 + 1);
+    (ratio < aspect ? low : high) = mid;
+  }
+  return (low + high) / 2;
 }
 
 }  // namespace
@@ -142,7 +165,8 @@ int main(int argc, char** argv) {
 
   {  // Title: 425 x 300, black with green letters.
     std::vector<unsigned char> img(425 * 300, 0);
-    Canvas name = RenderBlock(bold.c_str(), {"Quillon"}, 0.0, 0.06, 1.2);
+    const double nameTracking = TrackingFor(bold.c_str(), "Quillon", (377.0 - 41 + 1) / (80 - 31 + 1));
+    Canvas name = RenderBlock(bold.c_str(), {"Quillon"}, 0.0, nameTracking, 1.2);
     Paste(img, 425, FitInto(name, 377 - 41 + 1, 80 - 31 + 1), 41, 31, GreenOfLevel);
     Canvas sub = RenderBlock(sans.c_str(), {"Broken Car Runner"}, 0.0, 0.01, 1.2);
     Paste(img, 425, FitInto(sub, 374 - 202 + 1, 110 - 93 + 1), 202, 93, GreenOfLevel);
