@@ -15,4 +15,4 @@ install_missing() {
 }
 
 BUILD_PACKAGES="cmake g++ make pkg-config libsdl2-dev libx11-dev libfreetype-dev fonts-dejavu-core"
-TEST_PACKAGES="libgtest-dev libbenchmark-dev python3 xvfb xdotool x11-apps"
+TEST_PACKAGES="libgtest-dev libbenchmark-dev python3 xvfb xdotool x11-apps dpkg-dev lintian desktop-file-utils appstream"

@@ -72,7 +72,7 @@ def read_ppm(path):
 class Game:
     """A copy of the game in a folder of its own, so its Quillon.ini lies beside it."""
 
-    def __init__(self, ini=None, exe=None, **extra_env):
+    def __init__(self, ini=None, exe=None, player=None, **extra_env):
         if exe is None:
             self.dir = tempfile.mkdtemp(prefix="quillon-window-")
             self.exe = os.path.join(self.dir, "quillon")
@@ -83,7 +83,7 @@ class Game:
         if ini is not None:
             with open(self.ini_path, "w") as f:
                 f.write(ini)
-        self.proc = subprocess.Popen([self.exe], cwd="/", env=env(**extra_env),
+        self.proc = subprocess.Popen([self.exe], cwd="/", env=env(**extra_env), preexec_fn=player,
                                      stdout=subprocess.PIPE, stderr=subprocess.PIPE)
         self.window = None
 
@@ -319,17 +319,107 @@ class TakenAway(Games):
             self.assertFalse(os.path.exists(g.ini_path))
 
 
+PLAYER = 65534  # "nobody", when the tests run as root
+
+
+def become_player():
+    if os.geteuid() == 0:
+        os.setgroups([])
+        os.setgid(PLAYER)
+        os.setuid(PLAYER)
+
+
+def png_size(path):
+    with open(path, "rb") as f:
+        head = f.read(24)
+    assert head[:8] == b"\x89PNG\r\n\x1a\n", path
+    return struct.unpack(">II", head[16:24])
+
+
+class Packaged(Games):
+    """The Debian package, as tools/package builds it, checked and played unpacked."""
+
+    @classmethod
+    def setUpClass(cls):
+        subprocess.run([os.path.join(ARGS.source, "tools", "package")], check=True, stdout=subprocess.DEVNULL)
+        debs = [f for f in os.listdir(os.path.join(ARGS.source, "build", "dist")) if f.endswith(".deb")]
+        assert len(debs) == 1, debs
+        cls.deb = os.path.join(ARGS.source, "build", "dist", debs[0])
+        cls.root = tempfile.mkdtemp(prefix="quillon-deb-")
+        os.chmod(cls.root, 0o755)
+        subprocess.run(["dpkg-deb", "-x", cls.deb, cls.root], check=True)
+
+    @classmethod
+    def tearDownClass(cls):
+        shutil.rmtree(cls.root, ignore_errors=True)
+
+    def test_lintian_finds_no_errors(self):
+        run = subprocess.run(["lintian", "--fail-on", "error", self.deb], capture_output=True, text=True)
+        self.assertEqual(run.returncode, 0, run.stdout + run.stderr)
+        self.assertNotIn("E: ", run.stdout)
+
+    def test_the_desktop_entry_and_the_metadata_validate(self):
+        share = os.path.join(self.root, "usr", "share")
+        run = subprocess.run(["desktop-file-validate", os.path.join(share, "applications", "org.quillon.Quillon.desktop")],
+                             capture_output=True, text=True)
+        self.assertEqual(run.returncode, 0, run.stdout + run.stderr)
+        run = subprocess.run(["appstreamcli", "validate", "--no-net",
+                              os.path.join(share, "metainfo", "org.quillon.Quillon.metainfo.xml")],
+                             capture_output=True, text=True)
+        self.assertEqual(run.returncode, 0, run.stdout + run.stderr)
+
+    def test_contents(self):
+        def has(path):
+            return os.path.exists(os.path.join(self.root, path))
+        for path in ("usr/games/quillon", "usr/share/man/man6/quillon.6.gz", "usr/share/doc/quillon/copyright",
+                     "usr/share/doc/quillon/changelog.gz"):
+            self.assertTrue(has(path), path)
+        for n in (16, 32, 48, 64, 128, 256):
+            self.assertEqual(png_size(os.path.join(self.root, f"usr/share/icons/hicolor/{n}x{n}/apps/quillon.png")), (n, n))
+        depends = subprocess.run(["dpkg-deb", "-f", self.deb, "Depends"], capture_output=True, text=True).stdout
+        self.assertIn("libsdl2", depends)
+        self.assertNotIn("fontconfig", depends)
+        self.assertNotIn("freetype", depends)
+
+    def test_a_player_keeps_a_new_best_across_two_runs(self):
+        home = tempfile.mkdtemp(prefix="quillon-home-")
+        os.chmod(home, 0o755)
+        if os.geteuid() == 0:
+            os.chown(home, PLAYER, PLAYER)
+        try:
+            exe = os.path.join(self.root, "usr", "games", "quillon")
+            g = Game(exe=exe, player=become_player, HOME=home, XDG_DATA_HOME="")
+            self.games.append(g)
+            g.dir = home  # what cleanup may remove
+            g.find_window()
+            g.play_to_banner()
+            g.wait_for(lambda r: not is_play(r), timeout=20)  # the round ended and the title is back
+            self.assertEqual(g.close(), 0)
+            own = os.path.join(home, ".local", "share", "quillon")
+            best = stored_best(os.path.join(own, "Quillon.ini"))
+            self.assertGreater(best, 0)
+            self.assertEqual(os.listdir(os.path.dirname(exe)), ["quillon"])
+            again = Game(exe=exe, player=become_player, HOME=home, XDG_DATA_HOME="")
+            self.games.append(again)
+            again.dir = home
+            again.find_window()
+            titles = expected_titles(own)
+            again.wait_for(lambda r: r in titles)
+            self.assertEqual(again.close(), 0)
+        finally:
+            shutil.rmtree(home, ignore_errors=True)
+
+
 class Installed(unittest.TestCase):
     def test_installs_into_a_prefix_and_keeps_its_best_score_beside_itself(self):
         prefix = tempfile.mkdtemp(prefix="quillon-prefix-")
         try:
             subprocess.run(["cmake", "--install", ARGS.build, "--prefix", prefix], check=True,
                            stdout=subprocess.DEVNULL)
-            for path in ("bin/quillon", "lib/quillon/quillon", "share/applications/quillon.desktop",
-                         "share/icons/hicolor/32x32/apps/quillon.xpm",
-                         "share/icons/hicolor/16x16/apps/quillon.xpm"):
+            for path in ["bin/quillon", "lib/quillon/quillon", "share/applications/org.quillon.Quillon.desktop"] + [
+                    f"share/icons/hicolor/{n}x{n}/apps/quillon.png" for n in (16, 32, 48, 64, 128, 256)]:
                 self.assertTrue(os.path.exists(os.path.join(prefix, path)), path)
-            with open(os.path.join(prefix, "share/applications/quillon.desktop")) as f:
+            with open(os.path.join(prefix, "share/applications/org.quillon.Quillon.desktop")) as f:
                 self.assertIn(f"Exec={prefix}/bin/quillon", f.read())
             home = os.path.join(prefix, "lib", "quillon")
             with open(os.path.join(home, "Quillon.ini"), "w") as f:
@@ -372,6 +462,7 @@ def main():
     parser.add_argument("--frames", required=True)
     parser.add_argument("--xclose", required=True)
     parser.add_argument("--build", required=True)
+    parser.add_argument("--source", required=True)
     ARGS, rest = parser.parse_known_args()
     xvfb, DISPLAY = start_xvfb()
     try:
