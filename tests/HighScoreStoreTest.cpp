@@ -33,8 +33,18 @@ TEST(ParseScore, AcceptsDecimalNumbersAndRoundsDown) {
   EXPECT_EQ(ParseScore("2147483647"), INT32_MAX);
   EXPECT_EQ(ParseScore("-2147483648"), INT32_MIN);
   EXPECT_EQ(ParseScore("-2147483647.5"), INT32_MIN);
+  // Exact, not through a double: no rounding on the way to the floor.
+  EXPECT_EQ(ParseScore("2147483647.99999999999999999"), INT32_MAX);
+  EXPECT_EQ(ParseScore("-12.000"), -12);
+  EXPECT_EQ(ParseScore("-12.0001e0"), -13);
+  EXPECT_EQ(ParseScore("1200e-2"), 12);
+  EXPECT_EQ(ParseScore("0.00012E+4"), 1);
+  EXPECT_EQ(ParseScore("-1e-400"), -1);
+  EXPECT_EQ(ParseScore("5."), 5);
+  EXPECT_EQ(ParseScore("-0.0"), 0);
+  EXPECT_EQ(ParseScore("000000000000002"), 2);
   for (const char* bad : {"", "  ", "abc", "12abc", "1,5", "2147483648", "-2147483649", "1e400",
-                          "inf", "-inf", "nan", "--1", "+-1", "0x10"}) {
+                          "inf", "-inf", "nan", "--1", "+-1", "0x10", ".", "-", "1e", "1e+", "e5", "1.2.3", "1 2"}) {
     EXPECT_EQ(ParseScore(bad), std::nullopt) << bad;
   }
 }

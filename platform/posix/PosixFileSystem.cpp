@@ -180,7 +180,8 @@ WriteOutcome PosixFileSystem::ReplaceThroughTemp(const std::string& target, std:
     }
     // The mode is worth keeping, but never at the cost of the score.
     (void)::fchmod(fd.get(), static_cast<mode_t>(mode));
-    bool ok = ::ftruncate(fd.get(), 0) == 0 && WriteAll(fd.get(), contents, 0) &&
+    // Only a leftover has anything to cut (and Emscripten's ftruncate fails on a fresh file).
+    bool ok = (named.st_size == 0 || ::ftruncate(fd.get(), 0) == 0) && WriteAll(fd.get(), contents, 0) &&
               Flush(fd.get(), temp) && ::rename(temp.c_str(), target.c_str()) == 0;
     if (!ok) {
       error = errno;
