@@ -3,12 +3,15 @@
 
 Builds nothing itself; tools/report builds a release tree and calls this with its binaries.
 """
+import gzip
+import json
 import os
 import subprocess
 import sys
 import time
 
 BUILD = sys.argv[1]
+SITE = sys.argv[2] if len(sys.argv) > 2 else None
 SECONDS = float(os.environ.get("QUILLON_REPORT_SECONDS", "10"))
 TICK = os.sysconf("SC_CLK_TCK")
 
@@ -56,7 +59,7 @@ def main():
         subprocess.run(["xdotool", "key", "Return"], env=env, check=True)
         time.sleep(0.5)
         play = share(probe.pid, SECONDS)
-        subprocess.run([os.path.join(BUILD, "tests", "quillon_xclose"), window.split()[0]], env=env, check=True)
+        subprocess.run([os.path.join(BUILD, "tests", "quillon_xclose"), "close", window.split()[0]], env=env, check=True)
         out, _ = probe.communicate(timeout=10)
     finally:
         xvfb.terminate()
@@ -73,6 +76,29 @@ def main():
     print(f"first title frame on the screen: {float(stats['first_frame_ms']):.1f} ms after main() "
           "(target within 200 ms)")
     print(f"peak memory (VmHWM): {stats['peak_memory'].strip()} (target under 25 MB)")
+    if SITE:
+        web_report(title, play)
+
+
+def web_report(desktop_title, desktop_play):
+    here = os.path.dirname(os.path.abspath(__file__))
+    sizes = {}
+    for name in sorted(os.listdir(SITE)):
+        with open(os.path.join(SITE, name), "rb") as f:
+            sizes[name] = len(gzip.compress(f.read(), 9))
+    out = subprocess.run(["node", os.path.join(here, "web_report.mjs"), SITE, str(SECONDS)],
+                         capture_output=True, text=True, check=True).stdout
+    web = json.loads(out.strip().splitlines()[-1])
+    print()
+    print(f"== The web build in headless Chromium ({SECONDS:.0f} s on the title, {SECONDS:.0f} s in play; "
+          "renderer CPU from /proc/PID/stat) ==")
+    print("page transfer, gzip -9: " + ", ".join(f"{n} {s / 1024:.1f} KB" for n, s in sizes.items()) +
+          f"; {sum(sizes.values()) / 1024:.1f} KB in all (target under 200 KB)")
+    print(f"first title frame on the canvas: {web['firstFrameMs']:.0f} ms after navigation (target within 300 ms)")
+    print(f"renderer CPU on the title: {web['title'] * 100:.2f}% of one core, "
+          f"{web['title'] / desktop_title:.1f}x the desktop game's (target within 2x)")
+    print(f"renderer CPU in play:      {web['play'] * 100:.2f}% of one core, "
+          f"{web['play'] / desktop_play:.1f}x the desktop game's (target within 2x)")
 
 
 if __name__ == "__main__":

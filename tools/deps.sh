@@ -16,3 +16,5 @@ install_missing() {
 
 BUILD_PACKAGES="cmake g++ make pkg-config libsdl2-dev libx11-dev libfreetype-dev fonts-dejavu-core"
 TEST_PACKAGES="libgtest-dev libbenchmark-dev python3 xvfb xdotool x11-apps dpkg-dev lintian desktop-file-utils appstream"
+WEB_PACKAGES="cmake g++ make pkg-config libfreetype-dev fonts-dejavu-core emscripten node-acorn"
+WEB_TEST_PACKAGES="chromium"

@@ -1,0 +1,67 @@
+// The web build in headless Chromium: the first title frame after navigation and the CPU
+// share of the browser's renderer on the title and in play. Prints one JSON line.
+// Usage: node bench/web_report.mjs SITE SECONDS
+import fs from 'node:fs';
+import { launch, serve } from '../tests/web/browser.mjs';
+
+const [site, seconds] = [process.argv[2], Number(process.argv[3] || 10)];
+const tick = 100;  // USER_HZ on Linux
+
+function children(pid) {
+  const out = [];
+  for (const entry of fs.readdirSync('/proc')) {
+    if (!/^\d+$/.test(entry)) continue;
+    try {
+      const stat = fs.readFileSync(`/proc/${entry}/stat`, 'utf8');
+      if (Number(stat.slice(stat.lastIndexOf(')') + 2).split(' ')[1]) === pid) out.push(Number(entry));
+    } catch { /* gone */ }
+  }
+  return out;
+}
+
+function descendants(pid) {
+  return children(pid).flatMap((child) => [child, ...descendants(child)]);
+}
+
+// Every renderer of the browser (they hang from its zygote): the page's own and any spare one, which idles.
+function renderers(browserPid) {
+  return descendants(browserPid).filter((pid) => {
+    try { return fs.readFileSync(`/proc/${pid}/cmdline`, 'utf8').includes('--type=renderer'); } catch { return false; }
+  });
+}
+
+function cpuSeconds(pids) {
+  let total = 0;
+  for (const pid of pids) {
+    try {
+      const fields = fs.readFileSync(`/proc/${pid}/stat`, 'utf8').split(')').pop().trim().split(' ');
+      total += (Number(fields[11]) + Number(fields[12])) / tick;
+    } catch { /* gone */ }
+  }
+  return total;
+}
+
+async function share(pids, s) {
+  const c0 = cpuSeconds(pids), t0 = performance.now();
+  await new Promise((r) => setTimeout(r, s * 1000));
+  return (cpuSeconds(pids) - c0) / ((performance.now() - t0) / 1000);
+}
+
+const { server, url } = await serve(site);
+const browser = await launch();
+try {
+  const page = await browser.newPage();
+  await page.goto(url, { waitUntil: 'load' });
+  await page.waitForFunction(() => (window.Module?.quillonPresented || 0) > 10);
+  const firstFrameMs = await page.evaluate(() => Module.quillonFirstFrameMs);
+  const pids = renderers(browser.process().pid);
+  await new Promise((r) => setTimeout(r, 1000));
+  const title = await share(pids, seconds);
+  await page.keyboard.press('Enter');
+  await new Promise((r) => setTimeout(r, 500));
+  const play = await share(pids, seconds);
+  console.log(JSON.stringify({ firstFrameMs, title, play, renderers: pids.length }));
+} finally {
+  await browser.close();
+  server.close();
+}

@@ -1,0 +1,184 @@
+#include "platform/web/WebPlatform.h"
+
+#include <emscripten.h>
+#include <emscripten/html5.h>
+#include <sys/stat.h>
+
+#include <cstdlib>
+#include <cstring>
+
+#include "game/frmMain.h"
+
+namespace quillon {
+
+namespace {
+
+EM_BOOL OnKeyDown(int, const EmscriptenKeyboardEvent* event, void* user) {
+  auto* platform = static_cast<WebPlatform*>(user);
+  std::int16_t code = 0;
+  if (std::strcmp(event->code, "Enter") == 0 || std::strcmp(event->code, "NumpadEnter") == 0 ||
+      std::strcmp(event->key, "Enter") == 0) {
+    code = kKeyEnter;
+  } else if (std::strcmp(event->code, "Space") == 0 || std::strcmp(event->key, " ") == 0) {
+    code = kKeySpace;
+  } else if (event->keyCode == kKeyProcess) {
+    code = kKeyProcess;  // the browser's word for a key an input method took
+  }
+  // Taking the key keeps Space and Enter from scrolling the page or pressing a button.
+  return code != 0 && platform->KeyDown(code) ? EM_TRUE : EM_FALSE;
+}
+
+}  // namespace
+
+WriteOutcome WebFileSystem::Replace(const std::string& path, std::string_view contents) {
+  const WriteOutcome outcome = files_.Replace(path, contents);
+  if (outcome == WriteOutcome::Written) {
+    // Into the browser's storage at once; where it refuses, the score still holds for this visit.
+    EM_ASM({
+      try {
+        FS.syncfs(false, function(error) { Module.quillonSaved = (Module.quillonSaved || 0) + (error ? 0 : 1); });
+      } catch (e) {
+      }
+    });
+  }
+  return outcome;
+}
+
+void WebPlatform::Open(const Pictures& pictures) {
+  // Emscripten starts with a umask of 0777, which would leave new files unreadable.
+  ::umask(022);
+  rgba_.assign(static_cast<std::size_t>(kScreenW) * kScreenH * 4, 0);
+  for (std::size_t i = 3; i < rgba_.size(); i += 4) rgba_[i] = 255;
+  shown_.assign(static_cast<std::size_t>(kScreenW) * kScreenH, kBlack);
+  EM_ASM({
+    var canvas = Module.canvas || document.getElementById('canvas');
+    canvas.width = $0;
+    canvas.height = $1;
+    Module.quillonCanvas = canvas;
+    // A desynchronized canvas skips much of the page's paint cycle on each frame.
+    Module.quillonContext = canvas.getContext('2d', {alpha: false, desynchronized: true});
+    Module.quillonImage = Module.quillonContext.createImageData($0, $1);
+    Module.quillonPresented = 0;
+    Module.quillonStorage = 'pending';
+    try {
+      FS.mkdir('/quillon');
+      FS.mount(IDBFS, {}, '/quillon');
+      FS.syncfs(true, function(error) { Module.quillonStorage = error ? 'memory' : 'browser'; });
+    } catch (e) {
+      Module.quillonStorage = 'memory';
+    }
+  }, kScreenW, kScreenH);
+  // The stored best score must be in before the game reads it; a browser that never
+  // answers leaves the game to play without it.
+  for (int waited = 0; waited < 3000 && EM_ASM_INT({ return Module.quillonStorage === 'pending'; }); waited += 10) {
+    emscripten_sleep(10);
+  }
+  emscripten_set_keydown_callback("#canvas", this, EM_TRUE, OnKeyDown);
+  SetIcon(pictures.icon32);
+}
+
+void WebPlatform::SetIcon(const Surface& icon) {
+  std::vector<std::uint8_t> rgba;
+  for (Colour c : icon.Pixels()) rgba.insert(rgba.end(), {static_cast<std::uint8_t>(c >> 16), static_cast<std::uint8_t>(c >> 8), static_cast<std::uint8_t>(c), 255});
+  EM_ASM({
+    var canvas = document.createElement('canvas');
+    canvas.width = $1;
+    canvas.height = $2;
+    var context = canvas.getContext('2d');
+    var image = context.createImageData($1, $2);
+    image.data.set(HEAPU8.subarray($0, $0 + $1 * $2 * 4));
+    context.putImageData(image, 0, 0);
+    var link = document.querySelector('link[rel=icon]') || document.head.appendChild(document.createElement('link'));
+    link.rel = 'icon';
+    link.href = canvas.toDataURL('image/png');
+  }, rgba.data(), icon.Width(), icon.Height());
+}
+
+std::int32_t WebPlatform::Clock() {
+  // The page's monotonic clock in whole milliseconds, kept to 32 bits as the game reads it.
+  const double ms = emscripten_get_now();
+  return static_cast<std::int32_t>(static_cast<std::uint32_t>(static_cast<std::uint64_t>(ms)));
+}
+
+bool WebPlatform::KeyDown(std::int16_t code) {
+  if (keyCount_ < keys_.size()) {
+    keys_[(keyHead_ + keyCount_) % keys_.size()] = code;
+    ++keyCount_;
+  }
+  return true;
+}
+
+void WebPlatform::PumpEvents(WindowEvents& events) {
+  while (keyCount_ > 0) {
+    std::int16_t code = keys_[keyHead_];
+    keyHead_ = (keyHead_ + 1) % keys_.size();
+    --keyCount_;
+    events.Form_KeyDown(code, 0);
+  }
+}
+
+void WebPlatform::WaitForEvents(std::int32_t timeoutMs) {
+  // Hands the page back to the browser until the deadline; keys are queued meanwhile.
+  if (timeoutMs > 0) emscripten_sleep(static_cast<unsigned>(timeoutMs));
+}
+
+std::uint32_t WebPlatform::RandomSeed() {
+  return static_cast<std::uint32_t>(EM_ASM_DOUBLE({ return Date.now() % 4294967296; }));
+}
+
+void WebPlatform::SetCaption(const std::string& caption) {
+  EM_ASM({ document.title = UTF8ToString($0); }, caption.c_str());
+}
+
+void WebPlatform::SetClientSize(int width, int height) {
+  EM_ASM({
+    Module.quillonCanvas.width = $0;
+    Module.quillonCanvas.height = $1;
+  }, width, height);
+}
+
+void WebPlatform::ShowWindow() {
+  EM_ASM({
+    Module.quillonContext.fillStyle = '#000';
+    Module.quillonContext.fillRect(0, 0, Module.quillonCanvas.width, Module.quillonCanvas.height);
+  });
+}
+
+void WebPlatform::Present(const Surface& surface) {
+  // Only the rows and columns that changed go to the canvas: drawing a canvas is what costs
+  // a browser most, and on the title only the prompt changes.
+  const int w = std::min(surface.Width(), kScreenW), h = std::min(surface.Height(), kScreenH);
+  int top = h, bottom = -1, left = w, right = -1;
+  for (int y = 0; y < h; ++y) {
+    const Colour* row = surface.Row(y);
+    Colour* shown = shown_.data() + static_cast<std::size_t>(y) * kScreenW;
+    for (int x = 0; x < w; ++x) {
+      if (row[x] == shown[x]) continue;
+      shown[x] = row[x];
+      std::uint8_t* out = rgba_.data() + (static_cast<std::size_t>(y) * kScreenW + x) * 4;
+      out[0] = static_cast<std::uint8_t>(row[x] >> 16);
+      out[1] = static_cast<std::uint8_t>(row[x] >> 8);
+      out[2] = static_cast<std::uint8_t>(row[x]);
+      top = std::min(top, y);
+      bottom = y;
+      left = std::min(left, x);
+      right = std::max(right, x);
+    }
+  }
+  EM_ASM({
+    if (!Module.quillonPresented) Module.quillonFirstFrameMs = performance.now();
+    Module.quillonPresented++;
+    if ($2 < 0) return;
+    var rowBytes = $5 * 4;
+    Module.quillonImage.data.set(HEAPU8.subarray($0 + $1 * rowBytes, $0 + ($2 + 1) * rowBytes), $1 * rowBytes);
+    Module.quillonContext.putImageData(Module.quillonImage, 0, 0, $3, $1, $4 - $3 + 1, $2 - $1 + 1);
+  }, rgba_.data(), top, bottom, left, right, kScreenW);
+}
+
+void WebPlatform::EndProgram() {
+  // A page has nothing to close to; the game just stops.
+  emscripten_force_exit(0);
+  std::abort();
+}
+
+}  // namespace quillon

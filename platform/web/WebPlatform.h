@@ -1,0 +1,61 @@
+#pragma once
+
+#include <array>
+#include <cstdint>
+#include <string>
+#include <vector>
+
+#include "display/Pictures.h"
+#include "game/Platform.h"
+#include "platform/posix/PosixFileSystem.h"
+
+namespace quillon {
+
+// Files in the browser: Emscripten's file system with the game's folder kept in the page's
+// IndexedDB, written back after every change.
+class WebFileSystem final : public FileSystem {
+ public:
+  FileText Read(const std::string& path) override { return files_.Read(path); }
+  WriteOutcome Replace(const std::string& path, std::string_view contents) override;
+  std::string DataFolder() override { return {}; }
+  bool MakeFolder(const std::string& folder) override { return files_.MakeFolder(folder); }
+
+ private:
+  PosixFileSystem files_{std::string()};
+};
+
+// The page: a canvas of 425 x 300 pixels, the keyboard, the browser's clock and storage.
+class WebPlatform final : public Platform {
+ public:
+  static constexpr const char* kFolder = "/quillon/";
+
+  // Prepares the canvas and the keys, and brings the stored files in from the browser.
+  void Open(const Pictures& pictures);
+
+  std::int32_t Clock() override;
+  void PumpEvents(WindowEvents& events) override;
+  void WaitForEvents(std::int32_t timeoutMs) override;
+  std::string ProgramFolder() override { return kFolder; }
+  FileSystem& Files() override { return files_; }
+  std::uint32_t RandomSeed() override;
+  void SetCaption(const std::string& caption) override;
+  void SetClientSize(int width, int height) override;
+  void ShowWindow() override;
+  void Present(const Surface& surface) override;
+  [[noreturn]] void EndProgram() override;
+
+  // Called by the page's key handler; true when the key is the game's.
+  bool KeyDown(std::int16_t code);
+
+ private:
+  void SetIcon(const Surface& icon);
+
+  // Keys wait here between two pumps; a full queue drops the newest, as a busy window would.
+  std::array<std::int16_t, 64> keys_{};
+  std::size_t keyHead_ = 0, keyCount_ = 0;
+  std::vector<std::uint8_t> rgba_;
+  std::vector<Colour> shown_;  // what the canvas shows now
+  WebFileSystem files_;
+};
+
+}  // namespace quillon

@@ -1,0 +1,41 @@
+// What the browser tests and the performance report share: the page's own little server
+// and Debian's Chromium, headless.
+import fs from 'node:fs';
+import http from 'node:http';
+import path from 'node:path';
+import puppeteer from 'puppeteer-core';
+
+const TYPES = { '.html': 'text/html', '.js': 'text/javascript', '.wasm': 'application/wasm' };
+
+// Serves SITE under /game/, so that a request that leaves the page's folder shows in `requests`.
+export function serve(site) {
+  const requests = [];
+  return new Promise((resolve) => {
+    const server = http.createServer((req, res) => {
+      requests.push(req.url);
+      const url = new URL(req.url, 'http://x');
+      const name = url.pathname.startsWith('/game/') ? url.pathname.slice('/game/'.length) || 'index.html' : null;
+      const file = name === null ? null : path.join(site, path.normalize(name));
+      if (file === null || !file.startsWith(site) || !fs.existsSync(file)) {
+        res.writeHead(404);
+        res.end();
+        return;
+      }
+      res.writeHead(200, { 'Content-Type': TYPES[path.extname(file)] || 'application/octet-stream' });
+      res.end(fs.readFileSync(file));
+    });
+    server.listen(0, '127.0.0.1', () =>
+      resolve({ server, requests, url: `http://127.0.0.1:${server.address().port}/game/` }));
+  });
+}
+
+export function launch() {
+  return puppeteer.launch({
+    executablePath: process.env.CHROMIUM || '/usr/bin/chromium',
+    headless: true,
+    // Without the background-networking switches Chromium keeps calling out, which this
+    // closed network refuses.
+    args: ['--no-sandbox', '--disable-gpu', '--disable-quic', '--no-first-run', '--disable-background-networking',
+      '--disable-component-update', '--disable-sync', '--disable-dev-shm-usage'],
+  });
+}

@@ -1,0 +1,207 @@
+// The web build in Debian's headless Chromium: node --test web_test.mjs
+// Environment: QUILLON_SITE (the built site folder), QUILLON_FRAMES (the native quillon_frames,
+// which composes the frames the page must show), CHROMIUM (default /usr/bin/chromium).
+import { after, before, test } from 'node:test';
+import assert from 'node:assert/strict';
+import { execFileSync } from 'node:child_process';
+import fs from 'node:fs';
+import os from 'node:os';
+import path from 'node:path';
+import { launch, serve } from './browser.mjs';
+
+const SITE = process.env.QUILLON_SITE;
+const FRAMES = process.env.QUILLON_FRAMES;
+const W = 425, H = 300;
+const SKY = [0, 128, 128], GROUND = [128, 0, 0], BLUE = [0, 0, 255];
+
+let site, base, browser;
+
+function readPpm(file) {
+  const data = fs.readFileSync(file);
+  let pos = 0, fields = [];
+  while (fields.length < 4) {
+    const end = data.indexOf(10, pos);
+    const line = data.subarray(pos, end).toString();
+    pos = end + 1;
+    if (!line.startsWith('#')) fields.push(...line.split(/\s+/).filter(Boolean));
+  }
+  return data.subarray(pos);  // RGB, row by row
+}
+
+// The title frames the game composes for a stored file, and the banner with its mask.
+function expected(ini) {
+  const folder = fs.mkdtempSync(path.join(os.tmpdir(), 'quillon-web-'));
+  if (ini !== undefined) fs.writeFileSync(path.join(folder, 'Quillon.ini'), ini);
+  execFileSync(FRAMES, [folder, folder]);
+  const titles = [...Array(8).keys()].map((i) => readPpm(path.join(folder, `title${i}.ppm`)).toString('base64'));
+  const banner = readPpm(path.join(folder, 'banner.ppm')), mask = readPpm(path.join(folder, 'bannerm.ppm'));
+  fs.rmSync(folder, { recursive: true });
+  return { titles, banner, mask };
+}
+
+// Every frame the page puts on its canvas is counted, and the canvas is read back as RGB.
+const PROBE = () => {
+  const put = CanvasRenderingContext2D.prototype.putImageData;
+  window.__quillon = { frames: 0, blackBefore: null };
+  CanvasRenderingContext2D.prototype.putImageData = function (...args) {
+    if (this.canvas.id === 'canvas') {
+      const q = window.__quillon;
+      if (q.frames === 0) {
+        const d = this.getImageData(0, 0, this.canvas.width, this.canvas.height).data;
+        q.blackBefore = d.every((v, i) => (i % 4 === 3 ? v === 255 : v === 0));
+      }
+      q.frames++;
+    }
+    return put.apply(this, args);
+  };
+};
+
+async function openPage() {
+  const page = await browser.newPage();
+  page.problems = [];
+  page.on('console', (m) => { if (m.type() === 'error' || m.type() === 'warn' || m.type() === 'warning') page.problems.push(m.text()); });
+  page.on('pageerror', (e) => page.problems.push(String(e)));
+  page.on('requestfailed', (r) => { if (!r.url().startsWith('data:')) page.problems.push('failed ' + r.url()); });
+  await page.evaluateOnNewDocument(PROBE);
+  await page.setViewport({ width: 900, height: 700 });
+  await page.goto(base, { waitUntil: 'load' });
+  return page;
+}
+
+async function canvasRgb(page) {
+  return page.evaluate(() => {
+    // Read through a copy meant for reading, so the game's own canvas stays as it is.
+    const c = document.getElementById('canvas');
+    const copy = window.__copy || (window.__copy = document.createElement('canvas'));
+    copy.width = c.width;
+    copy.height = c.height;
+    const context = copy.getContext('2d', { willReadFrequently: true });
+    context.drawImage(c, 0, 0);
+    const d = context.getImageData(0, 0, c.width, c.height).data;
+    let s = '';
+    for (let i = 0; i < d.length; i += 4) s += String.fromCharCode(d[i], d[i + 1], d[i + 2]);
+    return btoa(s);
+  });
+}
+
+const pixel = (rgb, x, y) => [...rgb.subarray((y * W + x) * 3, (y * W + x) * 3 + 3)];
+const same = (a, b) => a[0] === b[0] && a[1] === b[1] && a[2] === b[2];
+const isPlay = (rgb) => same(pixel(rgb, 300, 100), SKY) && same(pixel(rgb, 300, 270), GROUND);
+const carAt = (rgb, y0, y1) => {
+  for (let y = y0; y < y1; y++) for (let x = 75; x < 109; x++) if (same(pixel(rgb, x, y), BLUE)) return true;
+  return false;
+};
+
+async function waitFor(page, predicate, what, timeout = 15000) {
+  const end = Date.now() + timeout;
+  while (Date.now() < end) {
+    const rgb = Buffer.from(await canvasRgb(page), 'base64');
+    if (predicate(rgb)) return rgb;
+    await new Promise((r) => setTimeout(r, 40));
+  }
+  assert.fail(`the page never showed ${what}`);
+}
+
+const showsTitle = (titles) => (rgb) => titles.includes(rgb.toString('base64'));
+
+function bannerShown(look) {
+  return (rgb) => {
+    if (!isPlay(rgb)) return false;
+    let shown = 0, letters = 0;
+    for (let y = 0; y < 30; y++) for (let x = 1; x < 189; x++) {
+      const i = (y * 189 + x) * 3;
+      if (look.mask[i] !== 0) continue;
+      letters++;
+      if (same(pixel(rgb, x - 1, 12 + y), [...look.banner.subarray(i, i + 3)])) shown++;
+    }
+    return shown > 0.8 * letters;
+  };
+}
+
+async function framesPerSecond(page, ms = 2000) {
+  const start = await page.evaluate(() => [window.__quillon.frames, performance.now()]);
+  await new Promise((r) => setTimeout(r, ms));
+  const end = await page.evaluate(() => [window.__quillon.frames, performance.now()]);
+  return (end[0] - start[0]) * 1000 / (end[1] - start[1]);
+}
+
+async function storedIni(page) {
+  return page.evaluate(() => {
+    try { return Module.FS.readFile('/quillon/Quillon.ini', { encoding: 'utf8' }); } catch (e) { return String(e) + ' ' + JSON.stringify(Module.FS.readdir('/quillon')); }
+  });
+}
+
+before(async () => {
+  assert.ok(SITE && FRAMES, 'QUILLON_SITE and QUILLON_FRAMES must be set');
+  site = await serve(SITE);
+  base = site.url;
+  browser = await launch();
+});
+
+after(async () => {
+  await browser?.close();
+  site?.server.close();
+  // Nothing was asked of anywhere but the page's own folder.
+  assert.deepEqual(site.requests.filter((u) => !u.startsWith('/game/')), []);
+});
+
+test('black, then the title with no best score, then a stored best after a reload', async () => {
+  const page = await openPage();
+  const none = expected();
+  await waitFor(page, showsTitle(none.titles), 'the title with High Score:0');
+  assert.equal(await page.evaluate(() => window.__quillon.blackBefore), true);
+  assert.equal(await page.title(), 'Quillon');
+  assert.match(await page.evaluate(() => document.querySelector('link[rel=icon]').href), /^data:image\/png;base64,/);
+  await page.evaluate(() => new Promise((resolve) => {
+    Module.FS.writeFile('/quillon/Quillon.ini', '; mine\n[QUILLON]\nHighScore=1250\n');
+    Module.FS.syncfs(false, resolve);
+  }));
+  await page.reload({ waitUntil: 'load' });
+  await waitFor(page, showsTitle(expected('; mine\n[QUILLON]\nHighScore=1250\n').titles), 'the stored best of 1250');
+  assert.deepEqual(page.problems, []);
+  await page.evaluate(() => new Promise((resolve) => { Module.FS.unlink('/quillon/Quillon.ini'); Module.FS.syncfs(false, resolve); }));
+  await page.close();
+});
+
+test('Enter starts play, Space lifts the car, and the pace is the game\'s', async () => {
+  const page = await openPage();
+  await page.waitForFunction(() => window.__quillon.frames > 5);
+  const title = await framesPerSecond(page);
+  assert.ok(title > 35 && title < 55, `title frames per second: ${title}`);
+  await page.keyboard.press('Enter');
+  await waitFor(page, isPlay, 'the play background');
+  const play = await framesPerSecond(page);
+  assert.ok(play > 14 && play < 21.5, `play frames per second: ${play}`);
+  // Space doesn't scroll the page: the game takes it.
+  await page.keyboard.press('Space');
+  await waitFor(page, (rgb) => isPlay(rgb) && !carAt(rgb, 225, 241) && carAt(rgb, 60, 225), 'the car in the air');
+  assert.equal(await page.evaluate(() => window.scrollY), 0);
+  assert.deepEqual(page.problems, []);
+  await page.close();
+});
+
+test('a round played to its end keeps a new best across a reload', async () => {
+  const page = await openPage();
+  const look = expected();
+  await waitFor(page, showsTitle(look.titles), 'the title');
+  await page.keyboard.press('Enter');
+  await waitFor(page, isPlay, 'the play background');
+  // Jump all the time to meet the bullets.
+  const end = Date.now() + 240000;
+  let rgb;
+  for (;;) {
+    assert.ok(Date.now() < end, 'the round never ended');
+    rgb = Buffer.from(await canvasRgb(page), 'base64');
+    if (bannerShown(look)(rgb)) break;
+    await page.keyboard.press('Enter');
+    await new Promise((r) => setTimeout(r, 150));
+  }
+  await waitFor(page, (x) => !isPlay(x), 'the title again', 20000);
+  await page.waitForFunction(() => (Module.quillonSaved || 0) >= 1);
+  const ini = await storedIni(page);
+  assert.match(ini, /^\[QUILLON\]\nHighScore=[1-9][0-9]*\n$/);
+  await page.reload({ waitUntil: 'load' });
+  await waitFor(page, showsTitle(expected(ini).titles), 'the new best after the reload');
+  assert.deepEqual(page.problems, []);
+  await page.close();
+});
