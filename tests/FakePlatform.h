@@ -8,9 +8,19 @@
 #include "display/Font.h"
 #include "display/Pictures.h"
 #include "game/frmMain.h"
+#ifdef _WIN32
+#include "platform/windows/WinFileSystem.h"
+#else
 #include "platform/posix/PosixFileSystem.h"
+#endif
 
 namespace quillon::testing {
+
+#ifdef _WIN32
+using TestFileSystem = WinFileSystem;
+#else
+using TestFileSystem = PosixFileSystem;
+#endif
 
 // Thrown where the real platform would end the process.
 struct ProgramEnded {};
@@ -29,7 +39,7 @@ class FakePlatform : public Platform {
   std::uint32_t now = 1000;
   std::string folder = "/nonexistent-quillon-folder/";
   std::uint32_t seed = 12345;
-  PosixFileSystem files{std::string()};  // no data folder of the player's unless a test gives one
+  TestFileSystem files{std::string()};  // no data folder of the player's unless a test gives one
   std::vector<Scripted> script;
   std::function<void(const Surface&)> onPresent;  // runs after each present is counted
   const Surface* watched = nullptr;                // picWork, to see it at ShowWindow

@@ -2,6 +2,7 @@
 
 #include <filesystem>
 #include <fstream>
+#include <random>
 #include <sstream>
 #include <string>
 
@@ -11,15 +12,19 @@ namespace quillon::testing {
 struct TempDir {
   std::filesystem::path path;
   TempDir() {
-    std::string pattern = (std::filesystem::temp_directory_path() / "quillon-test-XXXXXX").string();
-    path = ::mkdtemp(pattern.data());
+    std::random_device random;
+    for (;;) {
+      path = std::filesystem::temp_directory_path() / ("quillon-test-" + std::to_string(random()));
+      if (std::filesystem::create_directory(path)) break;
+    }
   }
   ~TempDir() {
     std::error_code ec;
     std::filesystem::permissions(path, std::filesystem::perms::owner_all, ec);
     std::filesystem::remove_all(path, ec);
   }
-  std::string Folder() const { return path.string() + "/"; }
+  // With the platform's own separator at the end.
+  std::string Folder() const { return (path / "").string(); }
   std::string Ini() const { return (path / "Quillon.ini").string(); }
   void Write(const std::string& text) const { std::ofstream(Ini(), std::ios::binary) << text; }
   std::string Read() const {

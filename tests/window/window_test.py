@@ -108,7 +108,7 @@ class Game:
     def shot(self):
         return xwd(self.window)
 
-    def wait_for(self, predicate, timeout=10):
+    def wait_for(self, predicate, timeout=30):
         end = time.time() + timeout
         while time.time() < end:
             try:

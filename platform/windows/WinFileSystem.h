@@ -1,0 +1,30 @@
+#pragma once
+
+#include <optional>
+#include <string>
+
+#include "game/FileSystem.h"
+
+namespace quillon {
+
+// Files on Windows. Paths are UTF-8 here and wide for the system, so any folder name works.
+// The player's data folder is %LOCALAPPDATA%\Quillon\.
+class WinFileSystem final : public FileSystem {
+ public:
+  // Without a data folder given, the player's own; an empty one means none.
+  explicit WinFileSystem(std::optional<std::string> dataFolder = std::nullopt)
+      : dataFolder_(std::move(dataFolder)) {}
+
+  FileText Read(const std::string& path) override;
+  WriteOutcome Replace(const std::string& path, std::string_view contents) override;
+  std::string DataFolder() override;
+  bool MakeFolder(const std::string& folder) override;
+
+ private:
+  std::optional<std::string> dataFolder_;
+};
+
+std::wstring Widen(const std::string& utf8);
+std::string Narrow(const std::wstring& wide);
+
+}  // namespace quillon

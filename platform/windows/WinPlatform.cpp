@@ -1,0 +1,204 @@
+#include "platform/windows/WinPlatform.h"
+
+#include <cstring>
+
+#include "game/frmMain.h"
+
+// After the game's headers: these define macros named like the game's raster operations.
+#include <windows.h>
+#include <mmsystem.h>
+
+namespace quillon {
+
+namespace {
+
+constexpr wchar_t kClassName[] = L"QuillonWindow";
+// A fixed single border with a minimise box: not resizable, not maximisable.
+constexpr DWORD kStyle = WS_OVERLAPPED | WS_CAPTION | WS_SYSMENU | WS_MINIMIZEBOX;
+
+BITMAPINFO FrameInfo(int width, int height) {
+  BITMAPINFO info{};
+  info.bmiHeader.biSize = sizeof info.bmiHeader;
+  info.bmiHeader.biWidth = width;
+  info.bmiHeader.biHeight = -height;  // top row first, as the surfaces keep them
+  info.bmiHeader.biPlanes = 1;
+  info.bmiHeader.biBitCount = 32;
+  info.bmiHeader.biCompression = BI_RGB;
+  return info;
+}
+
+// An icon from a picture: its colours and an all-opaque mask.
+HICON MakeIcon(const Surface& picture) {
+  const int w = picture.Width(), h = picture.Height();
+  BITMAPINFO info = FrameInfo(w, h);
+  void* bits = nullptr;
+  HDC screen = GetDC(nullptr);
+  HBITMAP colour = CreateDIBSection(screen, &info, DIB_RGB_COLORS, &bits, nullptr, 0);
+  ReleaseDC(nullptr, screen);
+  if (colour == nullptr) return nullptr;
+  auto* out = static_cast<std::uint32_t*>(bits);
+  for (std::size_t i = 0; i < picture.Pixels().size(); ++i) out[i] = 0xFF000000u | picture.Pixels()[i];
+  std::vector<std::uint8_t> zeros(static_cast<std::size_t>((w + 15) / 16 * 2) * h, 0);
+  HBITMAP mask = CreateBitmap(w, h, 1, 1, zeros.data());
+  ICONINFO icon{TRUE, 0, 0, mask, colour};
+  HICON made = CreateIconIndirect(&icon);
+  DeleteObject(mask);
+  DeleteObject(colour);
+  return made;
+}
+
+LRESULT CALLBACK WindowProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
+  if (message == WM_NCCREATE) {
+    const auto* create = reinterpret_cast<const CREATESTRUCTW*>(lParam);
+    SetWindowLongPtrW(window, GWLP_USERDATA, reinterpret_cast<LONG_PTR>(create->lpCreateParams));
+  }
+  auto* self = reinterpret_cast<WinPlatform*>(GetWindowLongPtrW(window, GWLP_USERDATA));
+  if (self != nullptr && self->Window() == window) return self->Handle(message, wParam, lParam);
+  return DefWindowProcW(window, message, wParam, lParam);
+}
+
+HWND AsWindow(void* w) { return static_cast<HWND>(w); }
+
+}  // namespace
+
+bool WinPlatform::Open(void* instance, const Pictures& pictures, std::string* error) {
+  // Whole milliseconds from the clock and the waits, for the life of the program.
+  timeBeginPeriod(1);
+  frame_.assign(static_cast<std::size_t>(kScreenW) * kScreenH, kBlack);
+  icons_[0] = MakeIcon(pictures.icon32);
+  icons_[1] = MakeIcon(pictures.icon16);
+  WNDCLASSEXW windowClass{};
+  windowClass.cbSize = sizeof windowClass;
+  windowClass.lpfnWndProc = WindowProc;
+  windowClass.hInstance = static_cast<HINSTANCE>(instance);
+  windowClass.hCursor = LoadCursorW(nullptr, reinterpret_cast<LPCWSTR>(IDC_ARROW));
+  windowClass.hbrBackground = static_cast<HBRUSH>(GetStockObject(BLACK_BRUSH));
+  windowClass.lpszClassName = kClassName;
+  windowClass.hIcon = static_cast<HICON>(icons_[0]);
+  windowClass.hIconSm = static_cast<HICON>(icons_[1]);
+  if (RegisterClassExW(&windowClass) == 0) {
+    *error = "cannot register the window class";
+    return false;
+  }
+  window_ = CreateWindowExW(0, kClassName, L"Quillon", kStyle, CW_USEDEFAULT, CW_USEDEFAULT, kScreenW, kScreenH,
+                            nullptr, nullptr, static_cast<HINSTANCE>(instance), this);
+  if (window_ == nullptr) {
+    *error = "cannot open the window";
+    return false;
+  }
+  SendMessageW(AsWindow(window_), WM_SETICON, ICON_BIG, reinterpret_cast<LPARAM>(icons_[0]));
+  SendMessageW(AsWindow(window_), WM_SETICON, ICON_SMALL, reinterpret_cast<LPARAM>(icons_[1]));
+  return true;
+}
+
+std::intptr_t WinPlatform::Handle(unsigned message, std::uintptr_t wParam, std::intptr_t lParam) {
+  switch (message) {
+    case WM_KEYDOWN:
+      if (events_ != nullptr) {
+        // The virtual-key code as it is: 13 for Enter, 32 for Space, 229 for a key an
+        // input method took.
+        std::int16_t code = static_cast<std::int16_t>(wParam);
+        std::int16_t shift = 0;
+        if (GetKeyState(VK_SHIFT) < 0) shift |= 1;
+        if (GetKeyState(VK_CONTROL) < 0) shift |= 2;
+        if (GetKeyState(VK_MENU) < 0) shift |= 4;
+        events_->Form_KeyDown(code, shift);
+      }
+      return 0;
+    case WM_CLOSE:
+      if (events_ != nullptr) events_->Form_Unload();
+      return 0;
+    case WM_ERASEBKGND:
+      return 1;  // the paint covers the whole client area
+    case WM_PAINT: {
+      PAINTSTRUCT paint;
+      HDC dc = BeginPaint(AsWindow(window_), &paint);
+      Paint(dc);
+      EndPaint(AsWindow(window_), &paint);
+      return 0;
+    }
+    default:
+      return DefWindowProcW(AsWindow(window_), message, wParam, lParam);
+  }
+}
+
+void WinPlatform::Paint(void* dc) {
+  // Black until the first frame, then the last frame again.
+  const BITMAPINFO info = FrameInfo(kScreenW, kScreenH);
+  SetDIBitsToDevice(static_cast<HDC>(dc), 0, 0, kScreenW, kScreenH, 0, 0, 0, kScreenH, frame_.data(), &info, DIB_RGB_COLORS);
+}
+
+std::int32_t WinPlatform::Clock() { return static_cast<std::int32_t>(timeGetTime()); }
+
+void WinPlatform::PumpEvents(WindowEvents& events) {
+  events_ = &events;
+  MSG message;
+  while (PeekMessageW(&message, nullptr, 0, 0, PM_REMOVE)) {
+    if (message.message == WM_QUIT) {
+      events.Form_Unload();
+      continue;
+    }
+    DispatchMessageW(&message);
+  }
+}
+
+void WinPlatform::WaitForEvents(std::int32_t timeoutMs) {
+  if (timeoutMs > 0) {
+    MsgWaitForMultipleObjectsEx(0, nullptr, static_cast<DWORD>(timeoutMs), QS_ALLINPUT, MWMO_INPUTAVAILABLE);
+  }
+}
+
+std::string WinPlatform::ProgramFolder() {
+  std::wstring path(MAX_PATH, L'\0');
+  for (;;) {
+    const DWORD n = GetModuleFileNameW(nullptr, path.data(), static_cast<DWORD>(path.size()));
+    if (n == 0) return ".\\";
+    if (n < path.size()) {
+      path.resize(n);
+      break;
+    }
+    path.resize(path.size() * 2);  // a long path: try again with room for it
+  }
+  return Narrow(path.substr(0, path.find_last_of(L"\\/") + 1));
+}
+
+std::uint32_t WinPlatform::RandomSeed() {
+  LARGE_INTEGER counter{};
+  QueryPerformanceCounter(&counter);
+  return static_cast<std::uint32_t>(counter.QuadPart ^ (counter.QuadPart >> 32) ^ GetTickCount64());
+}
+
+void WinPlatform::SetCaption(const std::string& caption) { SetWindowTextW(AsWindow(window_), Widen(caption).c_str()); }
+
+void WinPlatform::SetClientSize(int width, int height) {
+  // Sized from the client rectangle, so whatever border a theme draws lies outside it.
+  RECT outer{}, client{};
+  GetWindowRect(AsWindow(window_), &outer);
+  GetClientRect(AsWindow(window_), &client);
+  const int w = (outer.right - outer.left) - (client.right - client.left) + width;
+  const int h = (outer.bottom - outer.top) - (client.bottom - client.top) + height;
+  SetWindowPos(AsWindow(window_), nullptr, 0, 0, w, h, SWP_NOMOVE | SWP_NOZORDER | SWP_NOACTIVATE);
+}
+
+void WinPlatform::ShowWindow() {
+  shown_ = true;
+  ::ShowWindow(AsWindow(window_), SW_SHOWNORMAL);
+  UpdateWindow(AsWindow(window_));
+  SetForegroundWindow(AsWindow(window_));
+}
+
+void WinPlatform::Present(const Surface& surface) {
+  const std::size_t count = std::min(surface.Pixels().size(), frame_.size());
+  std::memcpy(frame_.data(), surface.Pixels().data(), count * sizeof(Colour));
+  if (HDC dc = GetDC(AsWindow(window_))) {
+    Paint(dc);
+    ReleaseDC(AsWindow(window_), dc);
+  }
+}
+
+void WinPlatform::EndProgram() {
+  timeEndPeriod(1);
+  ExitProcess(0);
+}
+
+}  // namespace quillon

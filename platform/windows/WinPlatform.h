@@ -1,0 +1,47 @@
+#pragma once
+
+#include <cstdint>
+#include <string>
+#include <vector>
+
+#include "display/Pictures.h"
+#include "game/Platform.h"
+#include "platform/windows/WinFileSystem.h"
+
+namespace quillon {
+
+// The real window, clock and message queue, over the plain Windows API. <windows.h> stays out
+// of this header: its raster-operation macros would clash with the game's own names.
+class WinPlatform final : public Platform {
+ public:
+  // Creates the (hidden) window; false with a reason when it can't be made.
+  bool Open(void* instance, const Pictures& pictures, std::string* error);
+
+  std::int32_t Clock() override;
+  void PumpEvents(WindowEvents& events) override;
+  void WaitForEvents(std::int32_t timeoutMs) override;
+  std::string ProgramFolder() override;
+  FileSystem& Files() override { return files_; }
+  std::uint32_t RandomSeed() override;
+  void SetCaption(const std::string& caption) override;
+  void SetClientSize(int width, int height) override;
+  void ShowWindow() override;
+  void Present(const Surface& surface) override;
+  [[noreturn]] void EndProgram() override;
+
+  // The window's messages, from its window procedure.
+  std::intptr_t Handle(unsigned message, std::uintptr_t wParam, std::intptr_t lParam);
+  void* Window() const { return window_; }
+
+ private:
+  void Paint(void* dc);
+
+  void* window_ = nullptr;
+  void* icons_[2] = {nullptr, nullptr};
+  WindowEvents* events_ = nullptr;  // whom the pump delivers to
+  std::vector<Colour> frame_;       // the last frame shown, for repaints
+  bool shown_ = false;
+  WinFileSystem files_;
+};
+
+}  // namespace quillon

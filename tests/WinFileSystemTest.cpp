@@ -1,0 +1,88 @@
+// The best score's Windows file code, where it runs.
+#include <gtest/gtest.h>
+#include <windows.h>
+
+#include <filesystem>
+
+#include "TempDir.h"
+#include "game/HighScoreStore.h"
+#include "platform/windows/WinFileSystem.h"
+
+namespace quillon {
+namespace {
+
+namespace fs = std::filesystem;
+using testing::TempDir;
+
+std::string ReadFile(const fs::path& path) {
+  std::ifstream in(path, std::ios::binary);
+  std::stringstream s;
+  s << in.rdbuf();
+  return s.str();
+}
+
+std::size_t Entries(const fs::path& folder) {
+  return static_cast<std::size_t>(std::distance(fs::directory_iterator(folder), {}));
+}
+
+TEST(WinFileSystem, ReplacesTheFileWholeAndTakesOverALeftover) {
+  TempDir dir;
+  dir.Write("; notes\r\n[QUILLON]\r\nHighScore=10\r\n[Other]\r\nx=1\r\n");
+  std::ofstream(dir.path / "Quillon.ini.new", std::ios::binary) << "half a file from a crash";
+  WinFileSystem files{std::string()};
+  HighScoreStore store(files);
+  store.SetFolder(dir.Folder());
+  ASSERT_TRUE(store.Write(4321));
+  EXPECT_EQ(dir.Read(), "; notes\r\n[QUILLON]\r\nHighScore=4321\r\n[Other]\r\nx=1\r\n");
+  EXPECT_EQ(Entries(dir.path), 1u);
+  std::int32_t best = 0;
+  store.Read(best);
+  EXPECT_EQ(best, 4321);
+}
+
+TEST(WinFileSystem, AFileMarkedReadOnlyIsLeftAlone) {
+  TempDir dir;
+  dir.Write("[QUILLON]\r\nHighScore=5\r\n");
+  const std::wstring ini = dir.path.wstring() + L"\\Quillon.ini";
+  ASSERT_TRUE(SetFileAttributesW(ini.c_str(), FILE_ATTRIBUTE_READONLY));
+  TempDir data;
+  WinFileSystem files{data.Folder()};
+  HighScoreStore store(files);
+  store.SetFolder(dir.Folder());
+  EXPECT_FALSE(store.Write(99));
+  SetFileAttributesW(ini.c_str(), FILE_ATTRIBUTE_NORMAL);
+  EXPECT_EQ(dir.Read(), "[QUILLON]\r\nHighScore=5\r\n");
+  EXPECT_EQ(Entries(data.path), 0u);
+}
+
+TEST(WinFileSystem, WhereTheProgramsFolderCantKeepTheFileThePlayersOwnCopyDoes) {
+  TempDir root;
+  WinFileSystem files{(root.path / "Local" / "Quillon" / "").string()};
+  HighScoreStore store(files);
+  store.SetFolder((root.path / "gone" / "").string());  // a folder that can't take the file
+  ASSERT_TRUE(store.Write(77));
+  EXPECT_EQ(ReadFile(root.path / "Local" / "Quillon" / "Quillon.ini"), "[QUILLON]\nHighScore=77\n");
+  std::int32_t best = 0;
+  store.Read(best);
+  EXPECT_EQ(best, 77);
+}
+
+TEST(WinFileSystem, FolderNamesInAnyScriptWork) {
+  TempDir root;
+  const fs::path folder = root.path / fs::u8path(u8"Spiele \u00e4\u00f6\u00fc \u65e5\u672c");
+  fs::create_directory(folder);
+  WinFileSystem files{std::string()};
+  HighScoreStore store(files);
+  const std::u8string utf8 = (folder / "").u8string();
+  store.SetFolder(std::string(utf8.begin(), utf8.end()));
+  ASSERT_TRUE(store.Write(1250));
+  EXPECT_EQ(ReadFile(folder / "Quillon.ini"), "[QUILLON]\nHighScore=1250\n");
+  std::int32_t best = 0;
+  store.Read(best);
+  EXPECT_EQ(best, 1250);
+  EXPECT_EQ(files.DataFolder(), "");
+  EXPECT_NE(WinFileSystem().DataFolder().find("\\Quillon\\"), std::string::npos);
+}
+
+}  // namespace
+}  // namespace quillon
