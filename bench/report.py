@@ -12,6 +12,9 @@ import time
 
 BUILD = sys.argv[1]
 SITE = sys.argv[2] if len(sys.argv) > 2 else None
+WINDOWS = sys.argv[3] if len(sys.argv) > 3 else None
+WINE_ENV = {"WINEPREFIX": os.path.abspath("build/wine-report"), "WINEDEBUG": "-all",
+            "WINEDLLOVERRIDES": "mscoree,mshtml="}
 SECONDS = float(os.environ.get("QUILLON_REPORT_SECONDS", "10"))
 TICK = os.sysconf("SC_CLK_TCK")
 
@@ -28,43 +31,78 @@ def share(pid, seconds):
     return (cpu_seconds(pid) - c0) / (time.monotonic() - t0)
 
 
+def start_xvfb():
+    n = 97
+    while os.path.exists(f"/tmp/.X11-unix/X{n}"):
+        n += 1
+    xvfb = subprocess.Popen(["Xvfb", f":{n}", "-screen", "0", "800x600x24", "-nolisten", "tcp", "-noreset"],
+                            stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
+    for _ in range(100):
+        if os.path.exists(f"/tmp/.X11-unix/X{n}"):
+            break
+        time.sleep(0.05)
+    return f":{n}", xvfb
+
+
+def wine_program():
+    listing = subprocess.run(["dpkg", "-L", "wine64"], capture_output=True, text=True, check=True).stdout
+    return next(line for line in listing.splitlines() if line.endswith("/wine64") and os.path.isfile(line))
+
+
+def find_process(name):
+    """The process whose command line starts with a path ending in name (Wine's runs apart from its launcher)."""
+    for _ in range(400):
+        for entry in os.listdir("/proc"):
+            if entry.isdigit():
+                try:
+                    with open(f"/proc/{entry}/cmdline", "rb") as f:
+                        first = f.read().split(b"\0")[0].decode(errors="replace")
+                except OSError:
+                    continue
+                if first.replace("\\", "/").endswith(name):
+                    return int(entry)
+        time.sleep(0.05)
+    raise RuntimeError(f"no process {name}")
+
+
+def run_probe(command, display, process_name=None, extra_env=None):
+    """CPU shares on the title and in play, and the probe's own figures, over one run."""
+    env = dict(os.environ, DISPLAY=display, **(extra_env or {}))
+    env.pop("WAYLAND_DISPLAY", None)
+    probe = subprocess.Popen(command, env=env, stdout=subprocess.PIPE, stderr=subprocess.DEVNULL, text=True)
+    window = ""
+    while not window:
+        window = subprocess.run(["xdotool", "search", "--onlyvisible", "--name", "^Quillon$"],
+                                env=env, capture_output=True, text=True).stdout.strip()
+        time.sleep(0.05)
+    pid = find_process(process_name) if process_name else probe.pid
+    time.sleep(1)
+    title = share(pid, SECONDS)
+    subprocess.run(["xdotool", "windowfocus", "--sync", window.split()[0]], env=env)
+    subprocess.run(["xdotool", "key", "Return"], env=env, check=True)
+    time.sleep(0.5)
+    play = share(pid, SECONDS)
+    subprocess.run([os.path.join(BUILD, "tests", "quillon_xclose"), "close", window.split()[0]], env=env, check=True)
+    out, _ = probe.communicate(timeout=30)
+    return title, play, dict(line.split(None, 1) for line in out.strip().splitlines())
+
+
 def main():
     print("== Frame cost (Google Benchmark, one run, same process) ==")
     bench = subprocess.run([os.path.join(BUILD, "bench", "quillon_bench"), "--benchmark_min_time=0.5", "--benchmark_color=false"],
                            capture_output=True, text=True, check=True).stdout
     print(bench.strip())
 
-    n = 97
-    while os.path.exists(f"/tmp/.X11-unix/X{n}"):
-        n += 1
-    xvfb = subprocess.Popen(["Xvfb", f":{n}", "-screen", "0", "800x600x24", "-nolisten", "tcp", "-noreset"],
-                            stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
-    env = dict(os.environ, DISPLAY=f":{n}")
-    env.pop("WAYLAND_DISPLAY", None)
+    display, xvfb = start_xvfb()
     try:
-        for _ in range(100):
-            if os.path.exists(f"/tmp/.X11-unix/X{n}"):
-                break
-            time.sleep(0.05)
-        probe = subprocess.Popen([os.path.join(BUILD, "bench", "quillon_pacing_probe")], env=env,
-                                 stdout=subprocess.PIPE, text=True)
-        window = ""
-        while not window:
-            window = subprocess.run(["xdotool", "search", "--onlyvisible", "--pid", str(probe.pid), "--name", "^Quillon$"],
-                                    env=env, capture_output=True, text=True).stdout.strip()
-            time.sleep(0.05)
-        time.sleep(1)
-        title = share(probe.pid, SECONDS)
-        subprocess.run(["xdotool", "windowfocus", "--sync", window.split()[0]], env=env)
-        subprocess.run(["xdotool", "key", "Return"], env=env, check=True)
-        time.sleep(0.5)
-        play = share(probe.pid, SECONDS)
-        subprocess.run([os.path.join(BUILD, "tests", "quillon_xclose"), "close", window.split()[0]], env=env, check=True)
-        out, _ = probe.communicate(timeout=10)
+        title, play, stats = run_probe([os.path.join(BUILD, "bench", "quillon_pacing_probe")], display)
+        windows = None
+        if WINDOWS:
+            windows = run_probe([wine_program(), os.path.join(WINDOWS, "quillon_pacing_probe.exe")], display,
+                                process_name="quillon_pacing_probe.exe", extra_env=WINE_ENV)
     finally:
         xvfb.terminate()
         xvfb.wait()
-    stats = dict(line.split(None, 1) for line in out.strip().splitlines())
     print()
     print(f"== The real game under Xvfb ({SECONDS:.0f} s on the title, {SECONDS:.0f} s in play; "
           "CPU from /proc/PID/stat, times from the game's own clock) ==")
@@ -76,6 +114,20 @@ def main():
     print(f"first title frame on the screen: {float(stats['first_frame_ms']):.1f} ms after main() "
           "(target within 200 ms)")
     print(f"peak memory (VmHWM): {stats['peak_memory'].strip()} (target under 25 MB)")
+    if windows:
+        w_title, w_play, w_stats = windows
+        exe = os.path.getsize(os.path.join(WINDOWS, "platform", "windows", "quillon.exe"))
+        print()
+        print(f"== quillon.exe under Wine on the same Xvfb ({SECONDS:.0f} s on the title, {SECONDS:.0f} s in play; "
+              "CPU of the game's own process, not wineserver's) ==")
+        print(f"CPU on the title:  {w_title * 100:.2f}% of one core (target under 3%)")
+        print(f"CPU in play:       {w_play * 100:.2f}% of one core (target under 2%)")
+        print(f"frame start after its deadline over {w_stats['frames']} frames: median "
+              f"{float(w_stats['late_median_ms']):.2f} ms, p99 {float(w_stats['late_p99_ms']):.2f} ms, "
+              f"max {float(w_stats['late_max_ms']):.2f} ms (target p99 within 2 ms)")
+        print(f"first title frame on the screen: {float(w_stats['first_frame_ms']):.1f} ms after the program's "
+              "start, Wine's own loading not counted (target within 200 ms)")
+        print(f"quillon.exe: {exe / 1024 / 1024:.2f} MB (target under 1.5 MB)")
     if SITE:
         web_report(title, play)
 

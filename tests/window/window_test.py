@@ -72,7 +72,7 @@ def read_ppm(path):
 class Game:
     """A copy of the game in a folder of its own, so its Quillon.ini lies beside it."""
 
-    def __init__(self, ini=None, exe=None, player=None, **extra_env):
+    def __init__(self, ini=None, exe=None, player=None, launcher=(), **extra_env):
         if exe is None:
             self.dir = tempfile.mkdtemp(prefix="quillon-window-")
             self.exe = os.path.join(self.dir, "quillon")
@@ -83,7 +83,9 @@ class Game:
         if ini is not None:
             with open(self.ini_path, "w") as f:
                 f.write(ini)
-        self.proc = subprocess.Popen([self.exe], cwd="/", env=env(**extra_env), preexec_fn=player,
+        # A launcher (Wine) runs the program in a process of its own: find the window by name.
+        self.by_pid = not launcher
+        self.proc = subprocess.Popen([*launcher, self.exe], cwd="/", env=env(**extra_env), preexec_fn=player,
                                      stdout=subprocess.PIPE, stderr=subprocess.PIPE)
         self.window = None
 
@@ -94,8 +96,8 @@ class Game:
     def find_window(self, timeout=20):
         end = time.time() + timeout
         while time.time() < end:
-            out = subprocess.run(["xdotool", "search", "--onlyvisible", "--pid", str(self.proc.pid),
-                                  "--name", "^Quillon$"],
+            pid = ["--pid", str(self.proc.pid)] if self.by_pid else []
+            out = subprocess.run(["xdotool", "search", "--onlyvisible", *pid, "--name", "^Quillon$"],
                                  env=env(), capture_output=True, text=True).stdout.split()
             if out:
                 self.window = int(out[0])
@@ -142,7 +144,7 @@ class Game:
     def close(self, how="close"):
         """Asks the window to close; the game's exit status, with its stderr kept in self.err."""
         subprocess.run([ARGS.xclose, how, str(self.window)], env=env(), check=True)
-        status = self.proc.wait(timeout=10)
+        status = self.proc.wait(timeout=30)
         self.err = self.proc.stderr.read().decode()
         if status != 0:
             print(f"exit {status}; stderr: {self.err!r}", file=sys.stderr)
@@ -410,6 +412,117 @@ class Packaged(Games):
             shutil.rmtree(home, ignore_errors=True)
 
 
+def wine_program():
+    """Debian's wine64 keeps its program off the PATH."""
+    listing = subprocess.run(["dpkg", "-L", "wine64"], capture_output=True, text=True, check=True).stdout
+    return next(line for line in listing.splitlines() if line.endswith("/wine64") and "/bin" not in line
+                and os.path.isfile(line))
+
+
+class Wine(Games):
+    """quillon.exe, cross-built, in Wine on the same Xvfb; and the in-process suite as a Windows program."""
+
+    @classmethod
+    def setUpClass(cls):
+        cls.wine = wine_program()
+        cls.home = tempfile.mkdtemp(prefix="quillon-wine-")
+        os.chmod(cls.home, 0o755)
+        if os.geteuid() == 0:
+            os.chown(cls.home, PLAYER, PLAYER)
+        cls.prefix = os.path.join(cls.home, "prefix")
+        cls.env = dict(WINEPREFIX=cls.prefix, WINEDEBUG="-all", HOME=cls.home, WINEDLLOVERRIDES="mscoree,mshtml=")
+        # The player's own Wine, made once: the folder tests need someone whom a folder can refuse.
+        subprocess.run([cls.wine, "wineboot", "-i"], env=env(**cls.env), preexec_fn=become_player, check=True,
+                       stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL, timeout=300)
+
+    @classmethod
+    def tearDownClass(cls):
+        subprocess.run([os.path.join(os.path.dirname(cls.wine), "wineserver"), "-k"], env=env(**cls.env),
+                       preexec_fn=become_player, stderr=subprocess.DEVNULL)
+        shutil.rmtree(cls.home, ignore_errors=True)
+
+    def exe_game(self, folder, ini=None):
+        os.makedirs(folder, exist_ok=True)
+        exe = os.path.join(folder, "quillon.exe")
+        shutil.copy(os.path.join(ARGS.windows, "platform", "windows", "quillon.exe"), exe)
+        if ini is not None:
+            path = os.path.join(folder, "Quillon.ini")
+            with open(path, "w", newline="") as f:
+                f.write(ini)
+            if os.geteuid() == 0:
+                os.chown(path, PLAYER, PLAYER)  # the player's own file, as they'd have it
+        g = Game(exe=exe, player=become_player, launcher=[self.wine], **self.env)
+        self.games.append(g)
+        return g
+
+    def player_folder(self):
+        folder = tempfile.mkdtemp(prefix="quillon-exe-", dir=self.home)
+        os.chmod(folder, 0o755)
+        if os.geteuid() == 0:
+            os.chown(folder, PLAYER, PLAYER)
+        return folder
+
+    def test_the_in_process_suite_passes_as_a_windows_program(self):
+        tests = os.path.join(ARGS.windows, "tests")
+        run = subprocess.run([self.wine, os.path.join(tests, "quillon_tests.exe")], cwd=tests, env=env(**self.env),
+                             preexec_fn=become_player,
+                             capture_output=True, text=True, timeout=600)
+        self.assertEqual(run.returncode, 0, run.stdout[-3000:] + run.stderr[-2000:])
+        self.assertIn("[  PASSED  ]", run.stdout)
+
+    def test_title_pixels_keys_and_a_close_mid_round(self):
+        ini = "; mine\r\n[QUILLON]\r\nHighScore=1250\r\n[Other]\r\nx=1\r\n"
+        g = self.exe_game(self.player_folder(), ini)
+        g.find_window(timeout=60)
+        titles = expected_titles(g.dir)
+        # Wine may put a frame on the screen in bands: each pixel is black or the title's own.
+        first = g.wait_for(lambda r: True)
+        self.assertTrue(all(p == (0, 0, 0) or p == titles[0][y][x] or p == titles[7][y][x] or y >= 235
+                            for y, row in enumerate(first) for x, p in enumerate(row)))
+        w, h, _ = g.shot()
+        self.assertEqual((w, h), (W, H))
+        g.wait_for(lambda r: r in titles)
+        g.key("Return")
+        g.wait_for(is_play)
+        g.key("space")
+        g.wait_for(lambda r: is_play(r) and not any(r[y][x] == BLUE for y in range(225, 241) for x in range(75, 109))
+                   and any(r[y][x] == BLUE for y in range(60, 225) for x in range(75, 109)))
+        self.assertEqual(g.close(), 0)
+        with open(g.ini_path, "rb") as f:
+            self.assertEqual(f.read(), ini.encode())
+
+    def test_a_round_to_its_end_stores_the_new_best_and_keeps_foreign_lines(self):
+        g = self.exe_game(self.player_folder(), "; mine\r\n[QUILLON]\r\nHighScore=0\r\n[Other]\r\nx=1\r\n")
+        g.find_window(timeout=60)
+        g.play_to_banner()
+        g.wait_for(lambda r: not is_play(r))
+        self.assertEqual(g.close(), 0)
+        with open(g.ini_path, "rb") as f:
+            text = f.read().decode()
+        best = stored_best(g.ini_path)
+        self.assertGreater(best, 0)
+        self.assertEqual(text, f"; mine\r\n[QUILLON]\r\nHighScore={best}\r\n[Other]\r\nx=1\r\n")
+        self.assertEqual(sorted(os.listdir(g.dir)), ["Quillon.ini", "quillon.exe"])
+
+    def test_a_folder_the_player_cannot_write_keeps_the_best_in_local_app_data(self):
+        folder = tempfile.mkdtemp(prefix="quillon-locked-", dir=self.home)
+        ini = "; theirs\r\n[QUILLON]\r\nHighScore=0\r\n"
+        g = self.exe_game(folder, ini)
+        os.chmod(folder, 0o555)  # root's folder, or locked for its owner
+        g.find_window(timeout=60)
+        g.play_to_banner()
+        g.wait_for(lambda r: not is_play(r))
+        self.assertEqual(g.close(), 0)
+        with open(g.ini_path, "rb") as f:
+            self.assertEqual(f.read(), ini.encode())
+        user = "nobody" if os.geteuid() == 0 else os.environ.get("USER", "")
+        own = os.path.join(self.prefix, "drive_c", "users", user, "AppData", "Local", "Quillon", "Quillon.ini")
+        with open(own, "rb") as f:
+            text = f.read().decode()
+        self.assertRegex(text, r"^; theirs\r\n\[QUILLON\]\r\nHighScore=[1-9][0-9]*\r\n$")
+        os.chmod(folder, 0o755)
+
+
 class Installed(unittest.TestCase):
     def test_installs_into_a_prefix_and_keeps_its_best_score_beside_itself(self):
         prefix = tempfile.mkdtemp(prefix="quillon-prefix-")
@@ -463,7 +576,10 @@ def main():
     parser.add_argument("--xclose", required=True)
     parser.add_argument("--build", required=True)
     parser.add_argument("--source", required=True)
+    parser.add_argument("--windows", help="a Windows build tree, for the Wine tests")
     ARGS, rest = parser.parse_known_args()
+    if ARGS.windows:
+        ARGS.windows = os.path.abspath(ARGS.windows)
     xvfb, DISPLAY = start_xvfb()
     try:
         result = unittest.main(argv=[sys.argv[0]] + rest, exit=False, verbosity=2).result
