@@ -59,20 +59,8 @@ void WebPlatform::Open(const Pictures& pictures) {
     Module.quillonContext = canvas.getContext('2d', {alpha: false, desynchronized: true});
     Module.quillonImage = Module.quillonContext.createImageData($0, $1);
     Module.quillonPresented = 0;
-    Module.quillonStorage = 'pending';
-    try {
-      FS.mkdir('/quillon');
-      FS.mount(IDBFS, {}, '/quillon');
-      FS.syncfs(true, function(error) { Module.quillonStorage = error ? 'memory' : 'browser'; });
-    } catch (e) {
-      Module.quillonStorage = 'memory';
-    }
   }, kScreenW, kScreenH);
-  // The stored best score must be in before the game reads it; a browser that never
-  // answers leaves the game to play without it.
-  for (int waited = 0; waited < 3000 && EM_ASM_INT({ return Module.quillonStorage === 'pending'; }); waited += 10) {
-    emscripten_sleep(10);
-  }
+  // storage.js has brought the stored files in before main() started.
   emscripten_set_keydown_callback("#canvas", this, EM_TRUE, OnKeyDown);
   SetIcon(pictures.icon32);
 }

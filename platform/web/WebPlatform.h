@@ -29,7 +29,7 @@ class WebPlatform final : public Platform {
  public:
   static constexpr const char* kFolder = "/quillon/";
 
-  // Prepares the canvas and the keys, and brings the stored files in from the browser.
+  // Prepares the canvas and the keys.
   void Open(const Pictures& pictures);
 
   std::int32_t Clock() override;

@@ -56,8 +56,9 @@ const PROBE = () => {
   };
 };
 
-async function openPage() {
+async function openPage(before) {
   const page = await browser.newPage();
+  if (before) await page.evaluateOnNewDocument(before);
   page.problems = [];
   page.on('console', (m) => { if (m.type() === 'error' || m.type() === 'warn' || m.type() === 'warning') page.problems.push(m.text()); });
   page.on('pageerror', (e) => page.problems.push(String(e)));
@@ -202,6 +203,19 @@ test('a round played to its end keeps a new best across a reload', async () => {
   assert.match(ini, /^\[QUILLON\]\nHighScore=[1-9][0-9]*\n$/);
   await page.reload({ waitUntil: 'load' });
   await waitFor(page, showsTitle(expected(ini).titles), 'the new best after the reload');
+  assert.deepEqual(page.problems, []);
+  await page.close();
+});
+
+test('a browser that refuses storage still plays, with no error shown', async () => {
+  // What a private window or blocked site data looks like to the page.
+  const page = await openPage(() => {
+    Object.defineProperty(window, 'indexedDB', { get() { throw new DOMException('refused', 'SecurityError'); } });
+  });
+  await waitFor(page, showsTitle(expected().titles), 'the title with High Score:0');
+  assert.equal(await page.evaluate(() => Module.quillonStorage), 'memory');
+  await page.keyboard.press('Enter');
+  await waitFor(page, isPlay, 'the play background');
   assert.deepEqual(page.problems, []);
   await page.close();
 });
