@@ -72,15 +72,25 @@ Canvas RenderBlock(const char* fontFile, const std::vector<std::string>& lines, 
   return c;
 }
 
+struct Box {
+  int x0, y0, x1, y1;
+};
+
+// The smallest box around every pixel with ink.
+Box InkBox(Canvas& c) {
+  Box b{c.w, c.h, -1, -1};
+  for (int y = 0; y < c.h; ++y)
+    for (int x = 0; x < c.w; ++x)
+      if (c.at(x, y) > 0.02f) {
+        b.x0 = std::min(b.x0, x); b.x1 = std::max(b.x1, x);
+        b.y0 = std::min(b.y0, y); b.y1 = std::max(b.y1, y);
+      }
+  return b;
+}
+
 // Averages the ink box of a large rendering onto exactly w x h pixels.
 Canvas FitInto(Canvas& big, int w, int h) {
-  int x0 = big.w, y0 = big.h, x1 = -1, y1 = -1;
-  for (int y = 0; y < big.h; ++y)
-    for (int x = 0; x < big.w; ++x)
-      if (big.at(x, y) > 0.02f) {
-        x0 = std::min(x0, x); x1 = std::max(x1, x);
-        y0 = std::min(y0, y); y1 = std::max(y1, y);
-      }
+  const auto [x0, y0, x1, y1] = InkBox(big);
   const int bw = x1 - x0 + 1, bh = y1 - y0 + 1;
   Canvas sum(w, h), count(w, h);
   for (int y = y0; y <= y1; ++y)
@@ -141,14 +151,8 @@ double TrackingFor(const char* font, const std::string& text, double aspect) {
   for (int step = 0; step < 30; ++step) {
     const double mid = (low + high) / 2;
     Canvas c = RenderBlock(font, {text}, 0.0, mid, 1.2);
-    int x0 = c.w, y0 = c.h, x1 = -1, y1 = -1;
-    for (int y = 0; y < c.h; ++y)
-      for (int x = 0; x < c.w; ++x)
-        if (c.at(x, y) > 0.02f) {
-          x0 = std::min(x0, x); x1 = std::max(x1, x);
-          y0 = std::min(y0, y); y1 = std::max(y1, y);
-        }
-    const double ratio = static_cast<double>(x1 - x0 + 1) / (y1 - y0 + 1);
+    const Box b = InkBox(c);
+    const double ratio = static_cast<double>(b.x1 - b.x0 + 1) / (b.y1 - b.y0 + 1);
     (ratio < aspect ? low : high) = mid;
   }
   return (low + high) / 2;

@@ -173,7 +173,8 @@ test('Enter starts play, Space lifts the car, and the pace is the game\'s', asyn
   await waitFor(page, isPlay, 'the play background');
   const play = await framesPerSecond(page);
   assert.ok(play > 14 && play < 21.5, `play frames per second: ${play}`);
-  // Space doesn't scroll the page: the game takes it.
+  // Space doesn't scroll the page, even one with room to scroll: the game takes it.
+  await page.evaluate(() => { document.body.style.minHeight = '3000px'; });
   await page.keyboard.press('Space');
   await waitFor(page, (rgb) => isPlay(rgb) && !carAt(rgb, 225, 241) && carAt(rgb, 60, 225), 'the car in the air');
   assert.equal(await page.evaluate(() => window.scrollY), 0);
