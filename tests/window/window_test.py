@@ -21,7 +21,8 @@ def start_xvfb():
     for n in range(91, 140):
         if os.path.exists(f"/tmp/.X11-unix/X{n}") or os.path.exists(f"/tmp/.X{n}-lock"):
             continue
-        proc = subprocess.Popen(["Xvfb", f":{n}", "-screen", "0", "800x600x24", "-nolisten", "tcp", "-noreset"],
+        # A black root: a window not yet painted shows black, as it would behind a compositor.
+        proc = subprocess.Popen(["Xvfb", f":{n}", "-screen", "0", "800x600x24", "-nolisten", "tcp", "-noreset", "-br"],
                                 stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
         for _ in range(100):
             if os.path.exists(f"/tmp/.X11-unix/X{n}"):
@@ -450,7 +451,13 @@ class Wine(Games):
                        preexec_fn=become_player, stderr=subprocess.DEVNULL)
         shutil.rmtree(cls.home, ignore_errors=True)
 
+    def local_app_data(self):
+        user = "nobody" if os.geteuid() == 0 else os.environ.get("USER", "")
+        return os.path.join(self.prefix, "drive_c", "users", user, "AppData", "Local", "Quillon")
+
     def exe_game(self, folder, ini=None):
+        # Each test starts without the player's own copy: once there, it is the one the game reads.
+        shutil.rmtree(self.local_app_data(), ignore_errors=True)
         os.makedirs(folder, exist_ok=True)
         exe = os.path.join(folder, "quillon.exe")
         shutil.copy(os.path.join(ARGS.windows, "platform", "windows", "quillon.exe"), exe)
@@ -529,8 +536,7 @@ class Wine(Games):
         self.assertEqual(g.close(), 0)
         with open(g.ini_path, "rb") as f:
             self.assertEqual(f.read(), ini.encode())
-        user = "nobody" if os.geteuid() == 0 else os.environ.get("USER", "")
-        own = os.path.join(self.prefix, "drive_c", "users", user, "AppData", "Local", "Quillon", "Quillon.ini")
+        own = os.path.join(self.local_app_data(), "Quillon.ini")
         with open(own, "rb") as f:
             text = f.read().decode()
         self.assertRegex(text, r"^; theirs\r\n\[QUILLON\]\r\nHighScore=[1-9][0-9]*\r\n$")
