@@ -1,5 +1,7 @@
 #include "display/Font.h"
 
+#include <iterator>
+
 namespace quillon {
 
 namespace {
@@ -8,6 +10,7 @@ namespace {
 
 constexpr int kFirst = 32;
 constexpr int kLast = 126;
+static_assert(std::size(kGlyphShapes) == kLast - kFirst + 1, "one glyph for each printable character");
 
 }  // namespace
 

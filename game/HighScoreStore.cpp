@@ -14,8 +14,8 @@ constexpr std::string_view kFileName = "Quillon.ini";
 
 void HighScoreStore::SetFolder(const std::string& appPath) {
   programFile_ = appPath + std::string(kFileName);
-  const std::string data = files_.DataFolder();
-  playerFile_ = data.empty() ? std::string() : data + std::string(kFileName);
+  playerFolder_ = files_.DataFolder();
+  playerFile_ = playerFolder_.empty() ? std::string() : playerFolder_ + std::string(kFileName);
 }
 
 void HighScoreStore::Read(std::int32_t& highScore) const {
@@ -52,7 +52,7 @@ bool HighScoreStore::Write(std::int32_t highScore) const {
                                    : Store(beside, programFile_, digits);
   if (outcome != WriteOutcome::NotHere) return outcome == WriteOutcome::Written;
   // The program's folder cannot keep it: the player's own copy starts from what is there.
-  if (playerFile_.empty() || !files_.MakeFolder(files_.DataFolder())) return false;
+  if (playerFile_.empty() || !files_.MakeFolder(playerFolder_)) return false;
   return Store(beside, playerFile_, digits) == WriteOutcome::Written;
 }
 

@@ -30,6 +30,7 @@ class HighScoreStore {
 
   FileSystem& files_;
   std::string programFile_;
+  std::string playerFolder_;
   std::string playerFile_;
 };
 

@@ -18,6 +18,7 @@ namespace quillon {
 namespace {
 
 namespace fs = std::filesystem;
+using testing::ReadFile;
 using testing::TempDir;
 
 constexpr uid_t kPlayer = 65534;  // "nobody": root may write anywhere, a player may not
@@ -73,13 +74,6 @@ void LockFolder(const fs::path& path) { ::chmod(path.c_str(), 0555); }
 void WriteFile(const fs::path& path, const std::string& text, mode_t mode = 0644) {
   std::ofstream(path, std::ios::binary) << text;
   ::chmod(path.c_str(), mode);
-}
-
-std::string ReadFile(const fs::path& path) {
-  std::ifstream in(path, std::ios::binary);
-  std::stringstream s;
-  s << in.rdbuf();
-  return s.str();
 }
 
 std::vector<std::string> Entries(const fs::path& folder) {

@@ -8,6 +8,14 @@
 
 namespace quillon::testing {
 
+// A whole file's bytes; empty when there is none.
+inline std::string ReadFile(const std::filesystem::path& file) {
+  std::ifstream in(file, std::ios::binary);
+  std::stringstream s;
+  s << in.rdbuf();
+  return s.str();
+}
+
 // A fresh folder, removed again with everything in it.
 struct TempDir {
   std::filesystem::path path;
@@ -27,12 +35,7 @@ struct TempDir {
   std::string Folder() const { return (path / "").string(); }
   std::string Ini() const { return (path / "Quillon.ini").string(); }
   void Write(const std::string& text) const { std::ofstream(Ini(), std::ios::binary) << text; }
-  std::string Read() const {
-    std::ifstream in(Ini(), std::ios::binary);
-    std::stringstream s;
-    s << in.rdbuf();
-    return s.str();
-  }
+  std::string Read() const { return ReadFile(Ini()); }
 };
 
 }  // namespace quillon::testing

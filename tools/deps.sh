@@ -14,6 +14,14 @@ install_missing() {
   DEBIAN_FRONTEND=noninteractive $sudo apt-get install -y -qq --no-install-recommends $missing
 }
 
+# Builds the glyph table natively into build/tools and prints its path: a cross build (the
+# browser's, Windows') can't run its own tools.
+native_glyph_table() {
+  cmake -S . -B build/tools -DQUILLON_TOOLS_ONLY=ON -DCMAKE_BUILD_TYPE=Release >/dev/null
+  cmake --build build/tools -j "$(nproc)" >/dev/null
+  echo "$(pwd)/build/tools/generated/Glyphs.inc"
+}
+
 BUILD_PACKAGES="cmake g++ make pkg-config libsdl2-dev libx11-dev libfreetype-dev fonts-dejavu-core"
 TEST_PACKAGES="libgtest-dev libbenchmark-dev python3 xvfb xdotool x11-apps dpkg-dev lintian desktop-file-utils appstream"
 WEB_PACKAGES="cmake g++ make pkg-config libfreetype-dev fonts-dejavu-core emscripten node-acorn"
