@@ -1,5 +1,7 @@
 #pragma once
 
+#include <functional>
+#include <optional>
 #include <string>
 #include <string_view>
 
@@ -10,16 +12,17 @@ struct FileText {
   enum class Kind {
     Text,        // a regular file, all of it in text
     Absent,      // nothing there
-    Other,       // a folder, a pipe, a device: never read nor replaced
-    Unreadable,  // a regular file that could not be read whole
+    Other,       // a folder, a pipe, a device, a link not to be followed: never read nor replaced
+    Unreadable,  // a regular file that could not be read whole: never replaced
   };
   Kind kind = Kind::Absent;
   std::string text;
 };
 
-// How a replacement went.
+// How a write went.
 enum class WriteOutcome {
   Written,
+  Kept,     // what is stored already says as much: nothing was written
   Refused,  // the player made the file read-only: leave it so
   NotHere,  // the file cannot live at that path for this player
   Failed,   // an error on the way; the old file is whole
@@ -28,17 +31,33 @@ enum class WriteOutcome {
 // The machine's files as the best-score store needs them.
 class FileSystem {
  public:
+  // The new text for a file, from what it holds now; nothing to leave it as it is.
+  using Change = std::function<std::optional<std::string>(const FileText& now)>;
+
   virtual ~FileSystem() = default;
-  // Reads a whole regular file, following links; never blocks on a pipe or device.
+  // Reads a whole regular file, following links; never blocks on a pipe or device, and never
+  // sees a file half rewritten by another copy of the game.
   virtual FileText Read(const std::string& path) = 0;
-  // Replaces the file's contents so that a crash leaves either the old or the new text,
-  // writing through links to the file they name.
-  virtual WriteOutcome Replace(const std::string& path, std::string_view contents) = 0;
+  // Reads the file and replaces it with what `change` makes of it, while no other copy of the
+  // game does the same, so that nothing another copy stored in between is lost. A crash leaves
+  // either the old or the new text. A path that holds anything but a readable regular file
+  // (or nothing) is left alone: NotHere, without asking `change`.
+  virtual WriteOutcome Update(const std::string& path, const Change& change) = 0;
+  // Why the last Update failed, in a few words for the player.
+  virtual std::string LastError() const = 0;
+  // The temporary file an earlier, ended run of this player's left beside `path` (a crash in
+  // the middle of a write); nothing when there is none or it is someone else's.
+  virtual std::optional<std::string> Leftover(const std::string& path) = 0;
+  // Removes that leftover, on the same conditions.
+  virtual void DropLeftover(const std::string& path) = 0;
   // The player's own folder for the game's data, ending in the separator; empty when
   // there is none. It may not exist yet.
   virtual std::string DataFolder() = 0;
   // Creates the folder and any missing parents, for the player alone.
   virtual bool MakeFolder(const std::string& folder) = 0;
+  // True where the program's folder belongs to the system, not to any player: the best score
+  // then lives only in the player's data folder.
+  virtual bool DataFolderOnly() const { return false; }
 };
 
 }  // namespace quillon

@@ -6,9 +6,10 @@
 
 namespace quillon {
 
-// deadline = start + period in 32-bit arithmetic; false when the sum would overflow.
-inline bool FrameDeadline(std::int32_t start, std::int32_t period, std::int32_t& deadline) {
-  return !__builtin_add_overflow(start, period, &deadline);
+// start + period on the clock's circle of 2^32 milliseconds: a frame that starts just before
+// the clock changes sign, or wraps, still gets its full wait.
+inline std::int32_t FrameDeadline(std::int32_t start, std::int32_t period) {
+  return static_cast<std::int32_t>(static_cast<std::uint32_t>(start) + static_cast<std::uint32_t>(period));
 }
 
 // True once the clock reading is past the deadline. The difference is taken modulo 2^32,

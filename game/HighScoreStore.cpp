@@ -10,50 +10,122 @@ constexpr std::string_view kSection = "QUILLON";
 constexpr std::string_view kKey = "HighScore";
 constexpr std::string_view kFileName = "Quillon.ini";
 
+std::string Digits(std::int32_t value) {
+  char buffer[16];
+  const auto result = std::to_chars(buffer, buffer + sizeof buffer, value);
+  return std::string(buffer, result.ptr);
+}
+
+const std::string& TextOf(const FileText& file) {
+  static const std::string none;
+  return file.kind == FileText::Kind::Text ? file.text : none;
+}
+
+// The file's text with another best score in it, every other byte as it was.
+std::string WithBest(const FileText& file, std::int32_t best) {
+  IniText text = DecodeIni(TextOf(file));
+  text.body = SetIniValue(text.body, kSection, kKey, Digits(best));
+  return EncodeIni(text);
+}
+
 }  // namespace
 
 void HighScoreStore::SetFolder(const std::string& appPath) {
-  programFile_ = appPath + std::string(kFileName);
+  programFile_ = files_.DataFolderOnly() ? std::string() : appPath + std::string(kFileName);
   playerFolder_ = files_.DataFolder();
   playerFile_ = playerFolder_.empty() ? std::string() : playerFolder_ + std::string(kFileName);
 }
 
-void HighScoreStore::Read(std::int32_t& highScore) const {
+std::optional<std::int32_t> HighScoreStore::StoredBest(const FileText& file) {
+  return ParseScore(FindIniValue(DecodeIni(TextOf(file)).body, kSection, kKey, "", kBufferSize));
+}
+
+void HighScoreStore::RecoverLeftover(const std::string& path) {
+  if (path.empty()) return;
+  const std::optional<std::string> left = files_.Leftover(path);
+  if (!left) return;
+  const FileText now = files_.Read(path);
+  const auto best = StoredBest(FileText{FileText::Kind::Text, *left});
+  // Only a whole one counts: exactly the stored file with another best in it.
+  if (best && (now.kind == FileText::Kind::Text || now.kind == FileText::Kind::Absent) &&
+      WithBest(now, *best) == *left) {
+    std::int32_t kept = *best;
+    Merge(path, kept);
+  }
+  files_.DropLeftover(path);
+}
+
+void HighScoreStore::Read(std::int32_t& highScore) {
+  RecoverLeftover(playerFile_);
+  RecoverLeftover(programFile_);
   // Once the player has a copy of their own, it is the one that counts.
   FileText file;
   if (!playerFile_.empty()) file = files_.Read(playerFile_);
-  if (file.kind != FileText::Kind::Text) file = files_.Read(programFile_);
-  if (file.kind != FileText::Kind::Text) file.text.clear();
-  const std::string value = FindIniValue(DecodeIni(file.text).body, kSection, kKey, "0", kBufferSize);
+  if (file.kind != FileText::Kind::Text && !programFile_.empty()) file = files_.Read(programFile_);
+  const std::string value = FindIniValue(DecodeIni(TextOf(file)).body, kSection, kKey, "0", kBufferSize);
   if (const auto score = ParseScore(value)) highScore = *score;
 }
 
-WriteOutcome HighScoreStore::Store(const FileText& from, const std::string& to,
-                                   std::string_view digits) const {
-  IniText text = DecodeIni(from.kind == FileText::Kind::Text ? from.text : std::string());
-  text.body = SetIniValue(text.body, kSection, kKey, digits);
-  return files_.Replace(to, EncodeIni(text));
+WriteOutcome HighScoreStore::Merge(const std::string& path, std::int32_t& best, FileText* seen,
+                                   const FileText* start) {
+  return files_.Update(path, [&](const FileText& now) -> std::optional<std::string> {
+    if (seen != nullptr) *seen = now;
+    // A copy of its own starts from the file beside the program.
+    const FileText& from = start != nullptr && now.kind == FileText::Kind::Absent ? *start : now;
+    if (const auto stored = StoredBest(from); stored && *stored >= best) {
+      best = *stored;
+      if (&from == &now) return std::nullopt;
+    }
+    return WithBest(from, best);
+  });
 }
 
-bool HighScoreStore::Write(std::int32_t highScore) const {
-  char buffer[16];
-  const auto result = std::to_chars(buffer, buffer + sizeof buffer, highScore);
-  const std::string_view digits(buffer, static_cast<std::size_t>(result.ptr - buffer));
-
-  if (!playerFile_.empty()) {
-    const FileText own = files_.Read(playerFile_);
-    if (own.kind == FileText::Kind::Text) return Store(own, playerFile_, digits) == WriteOutcome::Written;
+bool HighScoreStore::Finish(WriteOutcome outcome, const std::string& path) {
+  switch (outcome) {
+    case WriteOutcome::Written:
+    case WriteOutcome::Kept:
+      return true;
+    case WriteOutcome::Refused:
+      problem_ = path + ": the file is read-only";
+      break;
+    case WriteOutcome::NotHere:
+      problem_ = path + ": " + (files_.LastError().empty() ? "cannot be written there" : files_.LastError());
+      break;
+    case WriteOutcome::Failed:
+      problem_ = path + ": " + (files_.LastError().empty() ? "the write failed" : files_.LastError());
+      break;
   }
-  const FileText beside = files_.Read(programFile_);
-  // What could not be read is never replaced.
-  if (beside.kind == FileText::Kind::Unreadable) return false;
-  const WriteOutcome outcome = beside.kind == FileText::Kind::Other
-                                   ? WriteOutcome::NotHere
-                                   : Store(beside, programFile_, digits);
-  if (outcome != WriteOutcome::NotHere) return outcome == WriteOutcome::Written;
+  return false;
+}
+
+std::optional<std::int32_t> HighScoreStore::Write(std::int32_t best) {
+  problem_.clear();
+  if (!Keep(best)) return std::nullopt;
+  return best;
+}
+
+bool HighScoreStore::Keep(std::int32_t& best) {
+  if (!playerFile_.empty() && files_.Read(playerFile_).kind == FileText::Kind::Text) {
+    return Finish(Merge(playerFile_, best), playerFile_);
+  }
+  FileText beside;
+  if (!programFile_.empty()) {
+    const WriteOutcome outcome = Merge(programFile_, best, &beside);
+    if (outcome != WriteOutcome::NotHere) return Finish(outcome, programFile_);
+    Finish(outcome, programFile_);
+  }
   // The program's folder cannot keep it: the player's own copy starts from what is there.
-  if (playerFile_.empty() || !files_.MakeFolder(playerFolder_)) return false;
-  return Store(beside, playerFile_, digits) == WriteOutcome::Written;
+  if (playerFile_.empty()) {
+    problem_ = (programFile_.empty() ? std::string() : problem_ + "; ") + "the player has no data folder";
+    return false;
+  }
+  if (!files_.MakeFolder(playerFolder_)) {
+    problem_ = playerFolder_ + ": the folder cannot be made";
+    return false;
+  }
+  // Only the text of a file that was read whole goes along.
+  if (beside.kind != FileText::Kind::Text) beside = FileText{};
+  return Finish(Merge(playerFile_, best, nullptr, &beside), playerFile_);
 }
 
 }  // namespace quillon

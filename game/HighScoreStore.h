@@ -1,6 +1,7 @@
 #pragma once
 
 #include <cstdint>
+#include <optional>
 #include <string>
 
 #include "game/FileSystem.h"
@@ -17,21 +18,34 @@ class HighScoreStore {
   explicit HighScoreStore(FileSystem& files) : files_(files) {}
 
   void SetFolder(const std::string& appPath);
+  // Empty where the program's folder is not the player's to keep it in.
   const std::string& ProgramFile() const { return programFile_; }
   // Empty when the player has no data folder.
   const std::string& PlayerFile() const { return playerFile_; }
-  // Leaves highScore unchanged when the stored value is not a number.
-  void Read(std::int32_t& highScore) const;
-  bool Write(std::int32_t highScore) const;
+  // Leaves highScore unchanged when the stored value is not a number. Rolls forward a new
+  // best that a run which died in the middle of its write left behind.
+  void Read(std::int32_t& highScore);
+  // Keeps the larger of `best` and what is stored now (another copy of the game may have
+  // stored more since this one started) and returns it; nothing when it could be kept
+  // nowhere, and Problem() then says where and why.
+  std::optional<std::int32_t> Write(std::int32_t best);
+  const std::string& Problem() const { return problem_; }
 
  private:
-  // Sets the score in the text read from one file and writes it to another.
-  WriteOutcome Store(const FileText& from, const std::string& to, std::string_view digits) const;
+  // The stored best in a file's text; nothing when there is none that reads as a number.
+  static std::optional<std::int32_t> StoredBest(const FileText& file);
+  // Stores `best` into `path` unless what it holds is as good; raises `best` to what it holds.
+  WriteOutcome Merge(const std::string& path, std::int32_t& best, FileText* seen = nullptr,
+                     const FileText* start = nullptr);
+  void RecoverLeftover(const std::string& path);
+  bool Finish(WriteOutcome outcome, const std::string& path);
+  bool Keep(std::int32_t& best);
 
   FileSystem& files_;
   std::string programFile_;
   std::string playerFolder_;
   std::string playerFile_;
+  std::string problem_;
 };
 
 }  // namespace quillon

@@ -32,6 +32,8 @@ class Platform : public Presenter {
   virtual void SetCaption(const std::string& caption) = 0;
   virtual void SetClientSize(int width, int height) = 0;
   virtual void ShowWindow() = 0;
+  // Tells the player, outside the game's picture, that a new best score could be kept nowhere.
+  virtual void ReportUnkeptBest(const std::string& message) = 0;
   // Ends the program at once; no statement after the call runs.
   [[noreturn]] virtual void EndProgram() = 0;
 };

@@ -108,8 +108,7 @@ void frmMain::PrintNumber(std::string_view label, std::int32_t value) {
 }
 
 void frmMain::EndFrame(std::int32_t period) {
-  std::int32_t deadline = 0;
-  if (FrameDeadline(M.FrameStart, period, deadline)) WaitUntil(platform_, *this, deadline);
+  WaitUntil(platform_, *this, FrameDeadline(M.FrameStart, period));
   platform_.PumpEvents(*this);
 }
 
@@ -255,7 +254,14 @@ bool frmMain::OverStep() {
 void frmMain::KeepNewBest() {
   if (Score > HighScore) {
     HighScore = Score;
-    Store.Write(HighScore);
+    // Another copy may have stored more meanwhile: HighScore comes back as the larger.
+    if (const auto kept = Store.Write(HighScore)) {
+      HighScore = *kept;
+    } else if (!toldUnkept_) {
+      toldUnkept_ = true;
+      platform_.ReportUnkeptBest("cannot keep the best score " + std::to_string(Score) + " in " +
+                                 Store.Problem());
+    }
   }
 }
 

@@ -89,6 +89,7 @@ class frmMain : public WindowEvents {
 
   Platform& platform_;
   const Pictures& pictures_;
+  bool toldUnkept_ = false;  // the player hears it once a run
 };
 
 // Ties to even, as every fractional value stored into an integer is rounded.

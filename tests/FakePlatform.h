@@ -85,6 +85,7 @@ class FakePlatform : public Platform {
     shownBlack = true;
     for (Colour c : watched->Pixels()) shownBlack = shownBlack && c == kBlack;
   }
+  void ReportUnkeptBest(const std::string& message) override { reported.push_back(message); }
   void Present(const Surface& surface) override {
     ++presents;
     if (onPresent) onPresent(surface);
@@ -92,6 +93,7 @@ class FakePlatform : public Platform {
   [[noreturn]] void EndProgram() override { throw ProgramEnded{}; }
 
   std::string caption;
+  std::vector<std::string> reported;
   int clientW = 0, clientH = 0;
 
  private:

@@ -89,7 +89,7 @@ struct Setting {
   fs::path program = root.path / "game";
   fs::path data = root.path / "home" / "quillon";
   PosixFileSystem files{data.string() + "/"};
-  HighScoreStore store{files};
+  mutable HighScoreStore store{files};
 
   Setting() {
     fs::create_directories(program);
@@ -113,7 +113,7 @@ TEST(FileSafety, APipeNamedLikeTheFileNeverHangsTheGameAndIsLeftAlone) {
   GiveToPlayer(s.Ini());
   AsPlayer([&](Checks& c) {
     c.Expect(s.Best(7) == 0, "a pipe reads as no file");
-    c.Expect(s.store.Write(500), "the score goes to the player's own copy");
+    c.Expect(s.store.Write(500).has_value(), "the score goes to the player's own copy");
     struct stat st {};
     c.Expect(::lstat(s.Ini().c_str(), &st) == 0 && S_ISFIFO(st.st_mode), "the pipe is still there");
     c.Expect(s.Best() == 500, "and is read back from the own copy");
@@ -159,13 +159,13 @@ TEST(FileSafety, AFileThePlayerMadeReadOnlyIsNotReplaced) {
 
 TEST(FileSafety, AWritableFileInALockedFolderIsRewrittenInPlace) {
   Setting s;
-  WriteFile(s.Ini(), "; notes\r\n[QUILLON]\r\nHighScore=123456\r\n[Other]\r\nx=1\r\n", 0644);
+  WriteFile(s.Ini(), "; notes\r\n[QUILLON]\r\nHighScore=-123456\r\n[Other]\r\nx=1\r\n", 0644);
   GiveToPlayer(s.Ini());
   LockFolder(s.program);
   struct stat before {};
   ::stat(s.Ini().c_str(), &before);
   AsPlayer([&](Checks& c) {
-    c.Expect(s.store.Write(7), "the write succeeds");
+    c.Expect(s.store.Write(7).has_value(), "the write succeeds");
     c.Expect(ReadFile(s.Ini()) == "; notes\r\n[QUILLON]\r\nHighScore=7\r\n[Other]\r\nx=1\r\n",
              "the file holds the new score, shorter than the old, and nothing else changed");
     struct stat after {};
@@ -181,7 +181,7 @@ TEST(FileSafety, WhereTheProgramsFolderCantKeepTheFileThePlayerGetsACopy) {
     LockFolder(s.program);
     AsPlayer([&](Checks& c) {
       c.Expect(s.Best() == 0, "nothing stored yet");
-      c.Expect(s.store.Write(250), "the write succeeds");
+      c.Expect(s.store.Write(250).has_value(), "the write succeeds");
       c.Expect(ReadFile(s.Own()) == "[QUILLON]\nHighScore=250\n", "into the player's own copy");
       c.Expect(s.Best() == 250, "which is read back");
       c.Expect(Entries(s.program).empty(), "the program's folder stays empty");
@@ -194,7 +194,7 @@ TEST(FileSafety, WhereTheProgramsFolderCantKeepTheFileThePlayerGetsACopy) {
     LockFolder(s.program);
     AsPlayer([&](Checks& c) {
       c.Expect(s.Best() == 100, "the file beside the program is read");
-      c.Expect(s.store.Write(300), "the write succeeds");
+      c.Expect(s.store.Write(300).has_value(), "the write succeeds");
       c.Expect(ReadFile(s.Own()) == "; theirs\n[QUILLON]\nHighScore=300\n[Keys]\nfast=1\n",
                "the copy keeps every other line");
       c.Expect(ReadFile(s.Ini()) == "; theirs\n[QUILLON]\nHighScore=100\n[Keys]\nfast=1\n",
@@ -267,7 +267,7 @@ TEST(FileSafety, ANewFileFollowsTheUmaskAndAnOldOneKeepsItsMode) {
   GiveToPlayer(s.Ini());
   WriteFile(s.program / "Quillon.ini.new", "", 0666);
   AsPlayer([&](Checks& c) {
-    c.Expect(s.store.Write(2), "the write succeeds");
+    c.Expect(s.store.Write(2).has_value(), "the write succeeds");
     c.Expect(ReadFile(s.Ini()) == "[QUILLON]\nHighScore=2\n", "with the new score");
   });
 }
@@ -303,6 +303,180 @@ TEST(FileSafety, MarkedUtf8AndUtf16FilesAreReadAndWrittenBackInTheirOwnEncoding)
   for (std::string raw : {noise, "\xFE\xFF" + noise.substr(2), "\xEF\xBB\xBF" + noise.substr(2), noise.substr(2)}) {
     EXPECT_EQ(EncodeIni(DecodeIni(raw)), raw);
   }
+}
+
+// Runs `body` in `count` child processes at once and waits for them all; true when each
+// ended well.
+bool InParallel(int count, const std::function<bool(int)>& body) {
+  std::vector<pid_t> children;
+  std::fflush(nullptr);
+  for (int i = 0; i < count; ++i) {
+    const pid_t pid = ::fork();
+    if (pid == 0) ::_exit(body(i) ? 0 : 1);
+    children.push_back(pid);
+  }
+  bool ok = true;
+  for (pid_t pid : children) {
+    int status = 0;
+    ::waitpid(pid, &status, 0);
+    ok = ok && WIFEXITED(status) && WEXITSTATUS(status) == 0;
+  }
+  return ok;
+}
+
+TEST(FileSafety, CopiesStoringAtOnceKeepTheLargestAndNeverTearTheFile) {
+  // In a writable folder (replaced through a temporary file) and in a locked folder with a
+  // writable file (rewritten in place).
+  for (bool locked : {false, true}) {
+    Setting s;
+    const std::string head = "; notes\r\n[QUILLON]\r\nHighScore=", tail = "\r\n[Other]\r\nx=1\r\n";
+    WriteFile(s.Ini(), head + "0" + tail, 0666);
+    GiveToPlayer(s.Ini());
+    if (locked) LockFolder(s.program);
+    AsPlayer([&](Checks& c) {
+      constexpr int kWriters = 4, kStores = 400;
+      // Every store a new best, the writers' interleaved, so that each one is contested.
+      const auto best = [](int writer, int i) { return (i * kWriters + writer) * 10 + 1; };
+      std::int32_t largest = 0;
+      for (int w = 0; w < kWriters; ++w)
+        for (int i = 0; i < kStores; ++i) largest = std::max(largest, best(w, i));
+      const bool ok = InParallel(kWriters + 1, [&](int who) {
+        PosixFileSystem files(s.data.string() + "/");
+        if (who == kWriters) {  // the reader
+          for (int i = 0; i < 2000; ++i) {
+            const FileText now = files.Read(s.Ini().string());
+            const std::string& t = now.text;
+            if (now.kind != FileText::Kind::Text || t.rfind(head, 0) != 0 || t.size() < head.size() + tail.size() ||
+                t.compare(t.size() - tail.size(), tail.size(), tail) != 0)
+              return false;
+          }
+          return true;
+        }
+        HighScoreStore store(files);
+        store.SetFolder(s.program.string() + "/");
+        for (int i = 0; i < kStores; ++i) {
+          const auto kept = store.Write(best(who, i));
+          if (!kept || *kept < best(who, i)) return false;
+          // What one copy has stored, no other takes back.
+          std::int32_t now = 0;
+          store.Read(now);
+          if (now < best(who, i)) return false;
+        }
+        return true;
+      });
+      c.Expect(ok, "every store kept at least its own best and every read saw a whole file");
+      c.Expect(ReadFile(s.Ini()) == head + std::to_string(largest) + tail, "the largest best stays");
+      c.Expect(!fs::exists(s.data), "no copy of the player's was needed");
+      c.Expect(Entries(s.program) == std::vector<std::string>{"Quillon.ini"}, "nothing is left beside it");
+    });
+  }
+}
+
+TEST(FileSafety, APlantedLinkNeverRewritesTheVictimsFile) {
+  if (::geteuid() != 0) GTEST_SKIP() << "needs root to plant as one user and play as another";
+  constexpr uid_t kAttacker = 4321;
+  Setting s;
+  const fs::path shared = s.root.path / "shared";
+  fs::create_directories(shared);
+  ::chmod(shared.c_str(), 01777);  // world-writable and sticky, like /tmp
+  const fs::path victim = s.root.path / "home" / ".bashrc";
+  WriteFile(victim, "alias ll='ls -l'\n", 0644);
+  GiveToPlayer(victim);
+  fs::create_symlink(victim, shared / "Quillon.ini");
+  ASSERT_EQ(::lchown((shared / "Quillon.ini").c_str(), kAttacker, kAttacker), 0);
+  s.store.SetFolder(shared.string() + "/");
+  AsPlayer([&](Checks& c) {
+    c.Expect(s.Best(7) == 0, "the link is not read");
+    c.Expect(s.store.Write(900).has_value(), "the best is kept");
+    c.Expect(ReadFile(victim) == "alias ll='ls -l'\n", "the victim's file is as it was");
+    c.Expect(ReadFile(s.Own()) == "[QUILLON]\nHighScore=900\n", "in the player's own copy");
+    c.Expect(fs::is_symlink(shared / "Quillon.ini"), "the link stays");
+  });
+  // The player's own link there, and any link in a folder that is not shared, are followed.
+  ASSERT_EQ(::lchown((shared / "Quillon.ini").c_str(), kPlayer, kPlayer), 0);
+  fs::remove(s.Own());
+  AsPlayer([&](Checks& c) {
+    c.Expect(s.store.Write(950).has_value(), "the best is kept");
+    c.Expect(ReadFile(victim) == "alias ll='ls -l'\n[QUILLON]\nHighScore=950\n", "through the player's link");
+  });
+}
+
+TEST(FileSafety, WhatCannotBeReadOrFollowedIsNeverReplaced) {
+  // A loop of links, and a file the player may write but not read.
+  for (bool loop : {true, false}) {
+    Setting s;
+    if (loop) {
+      fs::create_symlink("b.ini", s.Ini());
+      fs::create_symlink("Quillon.ini", s.program / "b.ini");
+    } else {
+      WriteFile(s.Ini(), "[QUILLON]\nHighScore=5000\n", 0200);
+      GiveToPlayer(s.Ini());
+    }
+    AsPlayer([&](Checks& c) {
+      c.Expect(s.store.Write(60).has_value(), "the best is kept");
+      c.Expect(ReadFile(s.Own()) == "[QUILLON]\nHighScore=60\n", "in the player's own copy");
+      c.Expect(s.Best() == 60, "which is read from then on");
+    });
+    if (loop) {
+      EXPECT_TRUE(fs::is_symlink(s.Ini()));
+      EXPECT_TRUE(fs::is_symlink(s.program / "b.ini"));
+    } else {
+      EXPECT_EQ(ReadFile(s.Ini()), "[QUILLON]\nHighScore=5000\n");
+    }
+  }
+}
+
+TEST(FileSafety, TheNextStartClearsLeftoversAndRollsAWholeNewBestForward) {
+  const std::string stored = "; mine\n[QUILLON]\nHighScore=100\n";
+  struct Case { std::string leftover; std::int32_t best; bool removed; };
+  for (const Case& c : {Case{"", 100, true},                                       // died before writing
+                        Case{"; mine\n[QUILLON]\nHigh", 100, true},                // died while writing
+                        Case{"; mine\n[QUILLON]\nHighScore=31", 100, true},        // cut inside the value
+                        Case{"; mine\n[QUILLON]\nHighScore=3100\n", 3100, true},   // died before the rename
+                        Case{"; mine\n[QUILLON]\nHighScore=90\n", 100, true},      // whole, but less
+                        Case{"[QUILLON]\nHighScore=999999\n", 100, true}}) {       // not this file's
+    Setting s;
+    WriteFile(s.Ini(), stored);
+    WriteFile(s.program / "Quillon.ini.new", c.leftover, 0600);
+    EXPECT_EQ(s.Best(), c.best) << c.leftover;
+    EXPECT_EQ(ReadFile(s.Ini()).find("HighScore=" + std::to_string(c.best)) != std::string::npos, true);
+    EXPECT_EQ(Entries(s.program), std::vector<std::string>{"Quillon.ini"}) << c.leftover;
+  }
+  // A crash right after the first write of all leaves no file but a whole leftover.
+  {
+    Setting s;
+    WriteFile(s.program / "Quillon.ini.new", "[QUILLON]\nHighScore=77\n", 0600);
+    EXPECT_EQ(s.Best(), 77);
+    EXPECT_EQ(ReadFile(s.Ini()), "[QUILLON]\nHighScore=77\n");
+  }
+  if (::geteuid() != 0) return;
+  // Someone else's file of that name, or a link, is not the player's to remove.
+  Setting s;
+  WriteFile(s.Ini(), stored, 0666);
+  WriteFile(s.program / "Quillon.ini.new", "[QUILLON]\nHighScore=5\n", 0666);
+  fs::create_directories(s.data);
+  GiveToPlayer(s.data);
+  fs::create_symlink(s.Ini(), s.data / "Quillon.ini.new");
+  AsPlayer([&](Checks& c) {
+    c.Expect(s.Best() == 100, "the stored best is read");
+    c.Expect(Entries(s.program) == std::vector<std::string>{"Quillon.ini", "Quillon.ini.new"}, "root's file stays");
+    c.Expect(fs::is_symlink(s.data / "Quillon.ini.new"), "the link stays");
+  });
+}
+
+TEST(FileSafety, ASystemWideInstallKeepsTheBestOnlyInThePlayersFolder) {
+  Setting s;
+  PosixFileSystem files(s.data.string() + "/", true);
+  HighScoreStore store(files);
+  store.SetFolder(s.program.string() + "/");
+  WriteFile(s.Ini(), "[QUILLON]\nHighScore=5000\n");
+  std::int32_t best = 3;
+  store.Read(best);
+  EXPECT_EQ(best, 0);  // whatever lies beside the program is nobody's best
+  EXPECT_EQ(store.Write(20), 20);
+  EXPECT_EQ(ReadFile(s.Own()), "[QUILLON]\nHighScore=20\n");
+  EXPECT_EQ(ReadFile(s.Ini()), "[QUILLON]\nHighScore=5000\n");
+  EXPECT_EQ(Entries(s.program), std::vector<std::string>{"Quillon.ini"});
 }
 
 }  // namespace

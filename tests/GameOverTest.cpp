@@ -155,5 +155,45 @@ TEST(Game, RoundsFollowEachOtherAndTheBestScoreCarriesOver) {
   EXPECT_EQ(dir.Read(), "[QUILLON]\nHighScore=3\n");
 }
 
+TEST(GameOver, AnotherCopysLargerBestStaysAndComesBackToTheTitle) {
+  TempDir dir;
+  dir.Write("[QUILLON]\nHighScore=100\n");
+  Harness h;
+  h.game.Store.SetFolder(dir.Folder());
+  h.game.Store.Read(h.game.HighScore);
+  dir.Write("; theirs\n[QUILLON]\nHighScore=1856\n");  // a second copy stored more meanwhile
+  WreckAtOnce(h, [](frmMain& g) { g.Score = 1208; });
+  EXPECT_EQ(dir.Read(), "; theirs\n[QUILLON]\nHighScore=1856\n");
+  EXPECT_EQ(h.game.HighScore, 1856);
+  EXPECT_TRUE(h.fake.reported.empty());
+  // A best beyond the other copy's still goes in, next to its lines.
+  Harness later;
+  later.game.Store.SetFolder(dir.Folder());
+  later.game.HighScore = 1856;
+  WreckAtOnce(later, [](frmMain& g) { g.Score = 2000; });
+  EXPECT_EQ(dir.Read(), "; theirs\n[QUILLON]\nHighScore=2000\n");
+}
+
+TEST(GameOver, ABestThatCanBeKeptNowhereIsToldOnceARun) {
+  Harness h;  // a program folder that does not exist, and no data folder of the player's
+  h.fake.folder = "/nonexistent-quillon-folder/";
+  h.keepPixels = false;
+  h.fake.onPresent = [&](const Surface&) {
+    if (h.game.Phase == PhasePlay && h.game.Score == 1 && h.game.Brake == 0) {
+      h.game.HitCount = 3;
+      h.game.M.TamaPos[0] = {h.game.M.CarX, h.game.M.CarY};
+      h.game.Score = 500 * (h.game.HighScore + 1);
+    }
+  };
+  for (int i = 0; i < 2; ++i) h.fake.Key(5 + i * 120, 13);
+  h.fake.Close(300);
+  testing::RunUntilClosed(h.game);
+  ASSERT_EQ(h.fake.reported.size(), 1u);
+  EXPECT_NE(h.fake.reported[0].find("/nonexistent-quillon-folder/Quillon.ini"), std::string::npos)
+      << h.fake.reported[0];
+  EXPECT_NE(h.fake.reported[0].find("no data folder"), std::string::npos) << h.fake.reported[0];
+  EXPECT_GT(h.game.HighScore, 500);  // the run itself still holds it
+}
+
 }  // namespace
 }  // namespace quillon

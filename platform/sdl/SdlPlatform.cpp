@@ -250,6 +250,10 @@ void SdlPlatform::Present(const Surface& surface) {
   SDL_UpdateWindowSurface(window_);
 }
 
+void SdlPlatform::ReportUnkeptBest(const std::string& message) {
+  std::fprintf(stderr, "quillon: %s\n", message.c_str());
+}
+
 void SdlPlatform::EndProgram() {
   // Leave without tearing SDL down: destroying the window wakes SDL's event wait with a
   // message sent to that very window, which Xlib answers with BadWindow and exit status 1.

@@ -25,6 +25,7 @@ class SdlPlatform final : public Platform {
   void SetCaption(const std::string& caption) override;
   void SetClientSize(int width, int height) override;
   void ShowWindow() override;
+  void ReportUnkeptBest(const std::string& message) override;
   void Present(const Surface& surface) override;
   [[noreturn]] void EndProgram() override;
   // Xlib's word that the display has gone; never returns.
@@ -39,7 +40,11 @@ class SdlPlatform final : public Platform {
   unsigned long xWindow_ = 0;
   WindowEvents* events_ = nullptr;  // whom to tell when the display goes away
   int exitStatus_ = 0;
+#ifdef QUILLON_SYSTEM_INSTALL
+  PosixFileSystem files_{std::nullopt, true};
+#else
   PosixFileSystem files_;
+#endif
 };
 
 }  // namespace quillon
