@@ -27,6 +27,7 @@ struct NullPlatform : Platform {
   void SetCaption(const std::string&) override {}
   void SetClientSize(int, int) override {}
   void ShowWindow() override {}
+  void ReportUnkeptBest(const std::string&) override {}
   void Present(const Surface&) override {}
   [[noreturn]] void EndProgram() override { std::abort(); }
 };

@@ -51,6 +51,7 @@ class Recorder final : public Platform {
   void SetCaption(const std::string& c) override { inner_.SetCaption(c); }
   void SetClientSize(int w, int h) override { inner_.SetClientSize(w, h); }
   void ShowWindow() override { inner_.ShowWindow(); }
+  void ReportUnkeptBest(const std::string& m) override { inner_.ReportUnkeptBest(m); }
   void Present(const Surface& s) override {
     inner_.Present(s);
     if (firstFrameMs_ < 0) {

@@ -3,6 +3,7 @@
 #include <windows.h>
 
 #include <filesystem>
+#include <thread>
 
 #include "TempDir.h"
 #include "game/HighScoreStore.h"
@@ -76,6 +77,51 @@ TEST(WinFileSystem, FolderNamesInAnyScriptWork) {
   EXPECT_EQ(best, 1250);
   EXPECT_EQ(files.DataFolder(), "");
   EXPECT_NE(WinFileSystem().DataFolder().find("\\Quillon\\"), std::string::npos);
+}
+
+TEST(WinFileSystem, AFileAnotherProgramHoldsIsWaitedForThenLeftAlone) {
+  TempDir dir, data;
+  dir.Write("[QUILLON]\r\nHighScore=300\r\n");
+  const std::wstring ini = dir.path.wstring() + L"\\Quillon.ini";
+  WinFileSystem files{data.Folder()};
+  HighScoreStore store(files);
+  store.SetFolder(dir.Folder());
+  // Held for a moment, as a virus scanner does: the read and the write wait for it.
+  HANDLE held = CreateFileW(ini.c_str(), GENERIC_READ, 0, nullptr, OPEN_EXISTING, 0, nullptr);
+  ASSERT_NE(held, INVALID_HANDLE_VALUE);
+  std::thread release([held] {
+    Sleep(300);
+    CloseHandle(held);
+  });
+  std::int32_t best = 0;
+  store.Read(best);
+  release.join();
+  EXPECT_EQ(best, 300);
+  // Held for good: neither read as 0 nor replaced; the best goes to the player's own copy.
+  held = CreateFileW(ini.c_str(), GENERIC_READ, 0, nullptr, OPEN_EXISTING, 0, nullptr);
+  ASSERT_NE(held, INVALID_HANDLE_VALUE);
+  EXPECT_EQ(store.Write(500), 500);
+  CloseHandle(held);
+  EXPECT_EQ(dir.Read(), "[QUILLON]\r\nHighScore=300\r\n");
+  EXPECT_EQ(ReadFile(data.path / "Quillon.ini"), "[QUILLON]\nHighScore=500\n");
+}
+
+TEST(WinFileSystem, AStaleCopyNeverReplacesALargerBestAndALeftoverIsRolledForward) {
+  TempDir dir;
+  dir.Write("[QUILLON]\r\nHighScore=100\r\n");
+  WinFileSystem files{std::string()};
+  HighScoreStore first(files), second(files);
+  first.SetFolder(dir.Folder());
+  second.SetFolder(dir.Folder());
+  EXPECT_EQ(second.Write(1931), 1931);
+  EXPECT_EQ(first.Write(1208), 1931);
+  EXPECT_EQ(dir.Read(), "[QUILLON]\r\nHighScore=1931\r\n");
+  // A whole new best that a crash left before its rename is kept at the next start.
+  std::ofstream(dir.path / "Quillon.ini.new", std::ios::binary) << "[QUILLON]\r\nHighScore=5000\r\n";
+  std::int32_t best = 0;
+  first.Read(best);
+  EXPECT_EQ(best, 5000);
+  EXPECT_EQ(Entries(dir.path), 1u);
 }
 
 }  // namespace

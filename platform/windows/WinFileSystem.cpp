@@ -2,6 +2,8 @@
 
 #include <windows.h>
 
+#include <optional>
+
 namespace quillon {
 
 namespace {
@@ -45,6 +47,49 @@ bool CannotLiveHere(DWORD error) {
          error == ERROR_FILE_NOT_FOUND || error == ERROR_INVALID_NAME;
 }
 
+bool Held(DWORD error) { return error == ERROR_SHARING_VIOLATION || error == ERROR_LOCK_VIOLATION; }
+
+// Opens a file, waiting out another copy of the game or another program (a virus scanner, a
+// backup) that holds it, for about a second at most.
+HANDLE OpenWaiting(const std::wstring& path, DWORD access, DWORD share, DWORD disposition, DWORD flags,
+                   DWORD& error) {
+  for (int attempt = 0;; ++attempt) {
+    const HANDLE h = CreateFileW(path.c_str(), access, share, nullptr, disposition, flags, nullptr);
+    error = h == INVALID_HANDLE_VALUE ? GetLastError() : 0;
+    if (h != INVALID_HANDLE_VALUE || !Held(error) || attempt >= 100) return h;
+    Sleep(10);
+  }
+}
+
+// The whole of an open file, from its start.
+std::optional<std::string> ReadAll(HANDLE h) {
+  LARGE_INTEGER size{};
+  if (!GetFileSizeEx(h, &size) || size.QuadPart > kMaxFileSize) return std::nullopt;
+  std::string text(static_cast<std::size_t>(size.QuadPart), '\0');
+  std::size_t got = 0;
+  SetFilePointer(h, 0, nullptr, FILE_BEGIN);
+  while (got < text.size()) {
+    DWORD n = 0;
+    if (!ReadFile(h, text.data() + got, static_cast<DWORD>(text.size() - got), &n, nullptr)) return std::nullopt;
+    if (n == 0) break;
+    got += n;
+  }
+  text.resize(got);
+  return text;
+}
+
+std::string Describe(DWORD error) {
+  wchar_t* text = nullptr;
+  const DWORD n = FormatMessageW(FORMAT_MESSAGE_ALLOCATE_BUFFER | FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS,
+                                 nullptr, error, 0, reinterpret_cast<LPWSTR>(&text), 0, nullptr);
+  std::wstring message = n > 0 && text != nullptr ? std::wstring(text, n) : L"error " + std::to_wstring(error);
+  if (text != nullptr) LocalFree(text);
+  while (!message.empty() && (message.back() == L'\n' || message.back() == L'\r' || message.back() == L'.')) {
+    message.pop_back();
+  }
+  return Narrow(message);
+}
+
 std::wstring FolderOf(const std::wstring& path) {
   const auto slash = path.find_last_of(L"\\/");
   return slash == std::wstring::npos ? L"." : path.substr(0, slash);
@@ -77,8 +122,9 @@ FileText WinFileSystem::Read(const std::string& path) {
     file.kind = FileText::Kind::Other;
     return file;
   }
-  Handle h(CreateFileW(wide.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
-                       OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
+  DWORD error = 0;
+  Handle h(OpenWaiting(wide, GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, OPEN_EXISTING,
+                       FILE_ATTRIBUTE_NORMAL, error));
   file.kind = FileText::Kind::Unreadable;
   if (!h.ok()) return file;
   // Only a file on a disk is read: a pipe or a device could keep the game waiting.
@@ -86,64 +132,89 @@ FileText WinFileSystem::Read(const std::string& path) {
     file.kind = FileText::Kind::Other;
     return file;
   }
-  LARGE_INTEGER size{};
-  if (!GetFileSizeEx(h.get(), &size) || size.QuadPart > kMaxFileSize) return file;
-  file.text.resize(static_cast<std::size_t>(size.QuadPart));
-  std::size_t got = 0;
-  while (got < file.text.size()) {
-    DWORD n = 0;
-    if (!ReadFile(h.get(), file.text.data() + got, static_cast<DWORD>(file.text.size() - got), &n, nullptr)) {
-      file.text.clear();
-      return file;
-    }
-    if (n == 0) break;
-    got += n;
+  if (auto text = ReadAll(h.get())) {
+    file.text = std::move(*text);
+    file.kind = FileText::Kind::Text;
   }
-  file.text.resize(got);
-  file.kind = FileText::Kind::Text;
   return file;
 }
 
-WriteOutcome WinFileSystem::Replace(const std::string& path, std::string_view contents) {
+WriteOutcome WinFileSystem::Fail(WriteOutcome outcome, unsigned long error) {
+  lastError_ = error != 0 ? Describe(error) : "";
+  return outcome;
+}
+
+WriteOutcome WinFileSystem::Update(const std::string& path, const Change& change) {
+  lastError_.clear();
   const std::wstring target = Widen(path);
   const DWORD attributes = GetFileAttributesW(target.c_str());
   const bool exists = attributes != INVALID_FILE_ATTRIBUTES;
-  if (exists && (attributes & FILE_ATTRIBUTE_DIRECTORY)) return WriteOutcome::NotHere;
-  // The player's own mark on a file: leave it be.
-  if (exists && (attributes & FILE_ATTRIBUTE_READONLY)) return WriteOutcome::Refused;
+  if (exists && (attributes & FILE_ATTRIBUTE_DIRECTORY)) return Fail(WriteOutcome::NotHere, 0);
 
   // One temporary name beside the file: a crash leaves at most this one, and the next write
-  // takes it over. Opened unshared, it also keeps a second game out while this one writes.
+  // takes it over. Held open with no sharing but for the rename, it also makes a second copy
+  // of the game wait from its read to the rename, so that neither loses what the other stored.
   const std::wstring temp = target + kTempSuffix;
-  HANDLE raw = INVALID_HANDLE_VALUE;
   DWORD error = 0;
-  for (int attempt = 0; attempt < 200; ++attempt) {
-    raw = CreateFileW(temp.c_str(), GENERIC_WRITE | DELETE, 0, nullptr, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
-    if (raw != INVALID_HANDLE_VALUE) break;
+  Handle file(OpenWaiting(temp, GENERIC_WRITE | DELETE, FILE_SHARE_DELETE, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL,
+                          error));
+  if (!file.ok()) {
+    if (!CannotLiveHere(error)) return Fail(WriteOutcome::Failed, error);
+    if (!exists) return Fail(WriteOutcome::NotHere, error);
+    // No new file may go into the folder; the file itself may still be changed, in place,
+    // held unshared so that nobody reads it half written.
+    Handle in(OpenWaiting(target, GENERIC_READ | GENERIC_WRITE, 0, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, error));
+    if (!in.ok()) return Fail(CannotLiveHere(error) || Held(error) ? WriteOutcome::NotHere : WriteOutcome::Failed, error);
+    const auto text = ReadAll(in.get());
+    if (!text) return Fail(WriteOutcome::NotHere, GetLastError());
+    if (attributes & FILE_ATTRIBUTE_READONLY) return WriteOutcome::Refused;
+    const auto contents = change(FileText{FileText::Kind::Text, *text});
+    if (!contents) return WriteOutcome::Kept;
+    SetFilePointer(in.get(), 0, nullptr, FILE_BEGIN);
+    const bool ok = WriteAll(in.get(), *contents) && SetEndOfFile(in.get()) && FlushFileBuffers(in.get());
+    error = ok ? 0 : GetLastError();
+    return in.Close() && ok ? WriteOutcome::Written : Fail(WriteOutcome::Failed, error);
+  }
+  const auto Abandon = [&](WriteOutcome outcome, DWORD why) {
+    file.Close();
+    DeleteFileW(temp.c_str());
+    return Fail(outcome, why);
+  };
+  const FileText now = Read(path);
+  if (now.kind == FileText::Kind::Other || now.kind == FileText::Kind::Unreadable) {
+    return Abandon(WriteOutcome::NotHere, ERROR_SHARING_VIOLATION);
+  }
+  // The player's own mark on a file: leave it be.
+  if (exists && (attributes & FILE_ATTRIBUTE_READONLY)) return Abandon(WriteOutcome::Refused, 0);
+  const auto contents = change(now);
+  if (!contents) return Abandon(WriteOutcome::Kept, 0);
+  if (!WriteAll(file.get(), *contents) || !FlushFileBuffers(file.get())) {
+    return Abandon(WriteOutcome::Failed, GetLastError());
+  }
+  // The rename replaces the old file in one step, while the temporary file is still held;
+  // write-through keeps it on the disk. A file another program holds is waited for.
+  for (int attempt = 0;; ++attempt) {
+    if (MoveFileExW(temp.c_str(), target.c_str(), MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH)) {
+      return WriteOutcome::Written;
+    }
     error = GetLastError();
-    if (error != ERROR_SHARING_VIOLATION) break;
+    if ((!Held(error) && error != ERROR_ACCESS_DENIED) || attempt >= 100) break;
     Sleep(10);
   }
-  if (raw == INVALID_HANDLE_VALUE) {
-    if (!CannotLiveHere(error)) return WriteOutcome::Failed;
-    if (!exists) return WriteOutcome::NotHere;
-    // No new file may go into the folder; the file itself may still be changed, in place:
-    // the whole text in one write, then the tail cut and all of it flushed.
-    Handle file(CreateFileW(target.c_str(), GENERIC_WRITE, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
-                            FILE_ATTRIBUTE_NORMAL, nullptr));
-    if (!file.ok()) return CannotLiveHere(GetLastError()) ? WriteOutcome::NotHere : WriteOutcome::Failed;
-    const bool ok = WriteAll(file.get(), contents) && SetEndOfFile(file.get()) && FlushFileBuffers(file.get());
-    return file.Close() && ok ? WriteOutcome::Written : WriteOutcome::Failed;
-  }
-  Handle file(raw);
-  const bool ok = WriteAll(file.get(), contents) && FlushFileBuffers(file.get());
-  file.Close();
-  // The rename replaces the old file in one step; write-through keeps it on the disk.
-  if (!ok || !MoveFileExW(temp.c_str(), target.c_str(), MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH)) {
-    DeleteFileW(temp.c_str());
-    return WriteOutcome::Failed;
-  }
-  return WriteOutcome::Written;
+  return Abandon(Held(error) || error == ERROR_ACCESS_DENIED ? WriteOutcome::NotHere : WriteOutcome::Failed, error);
+}
+
+std::optional<std::string> WinFileSystem::Leftover(const std::string& path) {
+  // Unshared: a copy of the game that is writing it still holds it, and keeps it.
+  Handle h(CreateFileW((Widen(path) + kTempSuffix).c_str(), GENERIC_READ, 0, nullptr, OPEN_EXISTING,
+                       FILE_ATTRIBUTE_NORMAL, nullptr));
+  if (!h.ok() || GetFileType(h.get()) != FILE_TYPE_DISK) return std::nullopt;
+  return ReadAll(h.get());
+}
+
+void WinFileSystem::DropLeftover(const std::string& path) {
+  Handle h(CreateFileW((Widen(path) + kTempSuffix).c_str(), DELETE, 0, nullptr, OPEN_EXISTING,
+                       FILE_FLAG_DELETE_ON_CLOSE, nullptr));
 }
 
 std::string WinFileSystem::DataFolder() {

@@ -16,12 +16,18 @@ class WinFileSystem final : public FileSystem {
       : dataFolder_(std::move(dataFolder)) {}
 
   FileText Read(const std::string& path) override;
-  WriteOutcome Replace(const std::string& path, std::string_view contents) override;
+  WriteOutcome Update(const std::string& path, const Change& change) override;
+  std::string LastError() const override { return lastError_; }
+  std::optional<std::string> Leftover(const std::string& path) override;
+  void DropLeftover(const std::string& path) override;
   std::string DataFolder() override;
   bool MakeFolder(const std::string& folder) override;
 
  private:
+  WriteOutcome Fail(WriteOutcome outcome, unsigned long error);
+
   std::optional<std::string> dataFolder_;
+  std::string lastError_;
 };
 
 std::wstring Widen(const std::string& utf8);

@@ -197,6 +197,9 @@ void WinPlatform::Present(const Surface& surface) {
 }
 
 void WinPlatform::EndProgram() {
+  if (!unkept_.empty()) {
+    MessageBoxW(AsWindow(window_), Widen("Quillon " + unkept_ + ".").c_str(), L"Quillon", MB_ICONWARNING | MB_OK);
+  }
   timeEndPeriod(1);
   ExitProcess(0);
 }

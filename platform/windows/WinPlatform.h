@@ -26,6 +26,7 @@ class WinPlatform final : public Platform {
   void SetCaption(const std::string& caption) override;
   void SetClientSize(int width, int height) override;
   void ShowWindow() override;
+  void ReportUnkeptBest(const std::string& message) override { unkept_ = message; }
   void Present(const Surface& surface) override;
   [[noreturn]] void EndProgram() override;
 
@@ -41,6 +42,7 @@ class WinPlatform final : public Platform {
   WindowEvents* events_ = nullptr;  // whom the pump delivers to
   std::vector<Colour> frame_;       // the last frame shown, for repaints
   bool shown_ = false;
+  std::string unkept_;  // told when the program ends: a window program has no console
   WinFileSystem files_;
 };
 
