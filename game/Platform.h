@@ -34,6 +34,9 @@ class Platform : public Presenter {
   virtual void ShowWindow() = 0;
   // Tells the player, outside the game's picture, that a new best score could be kept nowhere.
   virtual void ReportUnkeptBest(const std::string& message) = 0;
+  // True where the program can end with no close request (a browser tab): a new best is then
+  // stored as soon as the banner announces it, not only when the round ends.
+  virtual bool StoresBestAtOnce() const { return false; }
   // Ends the program at once; no statement after the call runs.
   [[noreturn]] virtual void EndProgram() = 0;
 };

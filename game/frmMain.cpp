@@ -246,23 +246,29 @@ bool frmMain::OverStep() {
     const int w = ToPixels(banner.ScaleWidth());
     const int h = ToPixels(banner.ScaleHeight());
     MaskedDraw(picWork, -1, 12, w, h, pictures_.picHscrM, banner);
+    if (platform_.StoresBestAtOnce() && !(storedEarly_ && storedScore_ == Score)) {
+      storedBest_ = StoreBest();
+      storedScore_ = Score;
+      storedEarly_ = true;
+    }
   }
   ++OverTimer;
   return OverTimer > 100;
 }
 
-void frmMain::KeepNewBest() {
-  if (Score > HighScore) {
-    HighScore = Score;
-    // Another copy may have stored more meanwhile: HighScore comes back as the larger.
-    if (const auto kept = Store.Write(HighScore)) {
-      HighScore = *kept;
-    } else if (!toldUnkept_) {
-      toldUnkept_ = true;
-      platform_.ReportUnkeptBest("cannot keep the best score " + std::to_string(Score) + " in " +
-                                 Store.Problem());
-    }
+std::int32_t frmMain::StoreBest() {
+  // Another copy may have stored more meanwhile: the larger comes back.
+  if (const auto kept = Store.Write(Score)) return *kept;
+  if (!toldUnkept_) {
+    toldUnkept_ = true;
+    platform_.ReportUnkeptBest("cannot keep the best score " + std::to_string(Score) + " in " + Store.Problem());
   }
+  return Score;
+}
+
+void frmMain::KeepNewBest() {
+  if (Score > HighScore) HighScore = storedEarly_ && storedScore_ == Score ? storedBest_ : StoreBest();
+  storedEarly_ = false;
 }
 
 void frmMain::RoundEnd() {

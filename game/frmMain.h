@@ -86,10 +86,16 @@ class frmMain : public WindowEvents {
   void PrintNumber(std::string_view label, std::int32_t value);
   // Raises and stores the best score when this round's score beats it.
   void KeepNewBest();
+  // Stores this round's score as the best; returns the best now kept.
+  std::int32_t StoreBest();
 
   Platform& platform_;
   const Pictures& pictures_;
   bool toldUnkept_ = false;  // the player hears it once a run
+  // What the banner's frames stored at once, where the platform wants that.
+  bool storedEarly_ = false;
+  std::int32_t storedScore_ = 0;
+  std::int32_t storedBest_ = 0;
 };
 
 // Ties to even, as every fractional value stored into an integer is rounded.

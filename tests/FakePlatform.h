@@ -86,6 +86,7 @@ class FakePlatform : public Platform {
     for (Colour c : watched->Pixels()) shownBlack = shownBlack && c == kBlack;
   }
   void ReportUnkeptBest(const std::string& message) override { reported.push_back(message); }
+  bool StoresBestAtOnce() const override { return storesAtOnce; }
   void Present(const Surface& surface) override {
     ++presents;
     if (onPresent) onPresent(surface);
@@ -94,6 +95,7 @@ class FakePlatform : public Platform {
 
   std::string caption;
   std::vector<std::string> reported;
+  bool storesAtOnce = false;
   int clientW = 0, clientH = 0;
 
  private:

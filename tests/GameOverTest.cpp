@@ -195,5 +195,28 @@ TEST(GameOver, ABestThatCanBeKeptNowhereIsToldOnceARun) {
   EXPECT_GT(h.game.HighScore, 500);  // the run itself still holds it
 }
 
+TEST(GameOver, WhereAPageCanCloseUnannouncedTheBannersBestIsStoredAtOnce) {
+  TempDir dir;
+  Harness h;
+  h.fake.storesAtOnce = true;
+  h.game.Store.SetFolder(dir.Folder());
+  h.game.HighScore = 40;
+  std::vector<std::string> seen;
+  int writes = 0;
+  h.fake.files.onFlush = [&](const std::string& path) { writes += path == dir.Ini() + ".new"; };
+  h.fake.onPresent = [&](const Surface&) { seen.push_back(dir.Read()); };
+  // A coin the wreck drifts into during the slow-down raises the score once more.
+  WreckAtOnce(h, [](frmMain& g) {
+    g.Score = 41;
+    g.M.CoinPos[0] = {115, 225};
+  });
+  ASSERT_EQ(seen.size(), 100u);
+  EXPECT_EQ(seen[0], "[QUILLON]\nHighScore=41\n");  // on the banner's first frame
+  EXPECT_EQ(dir.Read(), "[QUILLON]\nHighScore=" + std::to_string(h.game.Score) + "\n");
+  EXPECT_EQ(h.game.Score, 141);
+  EXPECT_EQ(writes, 2);  // once for the banner, once for the coin: not once a frame
+  EXPECT_EQ(h.game.HighScore, h.game.Score);
+}
+
 }  // namespace
 }  // namespace quillon

@@ -11,17 +11,23 @@
 
 namespace quillon {
 
-// Files in the browser: Emscripten's file system with the game's folder kept in the page's
-// IndexedDB, written back after every change.
+// Files in the browser: the game's folder in Emscripten's memory, brought in from the page's
+// IndexedDB before the game starts (storage.js) and written back to it, each write one
+// transaction from the read to the put, so that another tab's larger best is never lost.
 class WebFileSystem final : public FileSystem {
  public:
   FileText Read(const std::string& path) override { return files_.Read(path); }
-  WriteOutcome Replace(const std::string& path, std::string_view contents) override;
+  WriteOutcome Update(const std::string& path, const Change& change) override;
+  std::string LastError() const override { return lastError_; }
+  // What a page that went away in the middle of a write left (kept in localStorage).
+  std::optional<std::string> Leftover(const std::string& path) override { return files_.Leftover(path); }
+  void DropLeftover(const std::string& path) override;
   std::string DataFolder() override { return {}; }
   bool MakeFolder(const std::string& folder) override { return files_.MakeFolder(folder); }
 
  private:
   PosixFileSystem files_{std::string()};
+  std::string lastError_;
 };
 
 // The page: a canvas of 425 x 300 pixels, the keyboard, the browser's clock and storage.
@@ -41,6 +47,9 @@ class WebPlatform final : public Platform {
   void SetCaption(const std::string& caption) override;
   void SetClientSize(int width, int height) override;
   void ShowWindow() override;
+  void ReportUnkeptBest(const std::string& message) override;
+  // A page can be closed with no word to the game: the banner's best is stored at once.
+  bool StoresBestAtOnce() const override { return true; }
   void Present(const Surface& surface) override;
   [[noreturn]] void EndProgram() override;
 

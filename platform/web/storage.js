@@ -1,21 +1,127 @@
-// Brings the game's folder in from the browser's storage while the WebAssembly still loads,
-// so the stored best score is there when the game reads it. A browser that refuses storage,
-// or never answers, leaves a folder in memory: the best score then holds for this visit.
+// The game's folder, /quillon/, lives in memory and is kept in the browser's IndexedDB, in the
+// layout Emscripten's IDBFS gives it (so a best stored by an earlier build is still read).
+// The stored file is brought in while the WebAssembly loads, and the game does not start before
+// it is there, however long the browser takes. A browser that refuses storage, or never
+// answers, leaves the folder in memory: the best score then holds for this visit, the page
+// says so, and nothing is ever written over what could not be read.
+var QUILLON_DB = '/quillon', QUILLON_STORE = 'FILE_DATA', QUILLON_FILE = '/quillon/Quillon.ini';
+// A file's record, as IDBFS keeps it.
+var QUILLON_FILE_MODE = 33206;
+
+Module.quillonStatus = function (text) {
+  var line = document.getElementById('status');
+  if (line) line.textContent = text;
+};
+Module.quillonNotice = function (text) {
+  var line = document.getElementById('notice');
+  if (line) line.textContent = text;
+};
+
 Module['preRun'] = Module['preRun'] || [];
 Module['preRun'].push(function () {
+  FS.mkdir('/quillon');
   Module.quillonStorage = 'pending';
   addRunDependency('quillon-storage');
-  function done(state) {
+  var slow = setTimeout(function () { Module.quillonStatus('Waiting for the browser\u2019s storage\u2026'); }, 1000);
+  // Long enough for any browser that will answer at all.
+  var never = setTimeout(function () { done(null, 'memory'); }, 30000);
+  function done(db, state) {
     if (Module.quillonStorage !== 'pending') return;
+    clearTimeout(slow);
+    clearTimeout(never);
+    Module.quillonDb = db;
     Module.quillonStorage = state;
+    if (state !== 'browser') Module.quillonNotice('This browser keeps no data for this page: the best score lasts only for this visit.');
     removeRunDependency('quillon-storage');
   }
   try {
-    FS.mkdir('/quillon');
-    FS.mount(IDBFS, {}, '/quillon');
-    FS.syncfs(true, function (error) { done(error ? 'memory' : 'browser'); });
+    var request = indexedDB.open(QUILLON_DB, 21);
+    request.onupgradeneeded = function () {
+      var store = request.result.objectStoreNames.contains(QUILLON_STORE)
+        ? request.transaction.objectStore(QUILLON_STORE) : request.result.createObjectStore(QUILLON_STORE);
+      if (!store.indexNames.contains('timestamp')) store.createIndex('timestamp', 'timestamp', { unique: false });
+    };
+    request.onerror = function (event) { event.preventDefault(); done(null, 'memory'); };
+    request.onblocked = function () { done(null, 'memory'); };
+    request.onsuccess = function () {
+      var db = request.result;
+      try {
+        var get = db.transaction([QUILLON_STORE], 'readonly').objectStore(QUILLON_STORE).get(QUILLON_FILE);
+        get.onsuccess = function () {
+          if (Module.quillonStorage !== 'pending') return;
+          if (get.result && get.result.contents) FS.writeFile(QUILLON_FILE, get.result.contents);
+          done(db, 'browser');
+        };
+        get.onerror = function (event) { event.preventDefault(); done(null, 'memory'); };
+      } catch (e) {
+        done(null, 'memory');
+      }
+    };
   } catch (e) {
-    done('memory');
+    done(null, 'memory');
   }
-  setTimeout(function () { done('memory'); }, 3000);
+  // What an earlier visit meant to store when it went away before its write had ended: the
+  // game rolls it forward if it is whole and better than what is stored.
+  try {
+    var pending = localStorage.getItem('quillon-pending');
+    if (pending !== null) {
+      var bytes = new Uint8Array(pending.length);
+      for (var i = 0; i < pending.length; i++) bytes[i] = pending.charCodeAt(i) & 255;
+      FS.writeFile(QUILLON_FILE + '.new', bytes);
+    }
+  } catch (e) {
+  }
 });
+
+// One write: the read, the game's decision and the put in a single transaction, so that a
+// larger best another tab stored in the meantime is seen and kept.
+Module.quillonTransact = function (context, path) {
+  var outcome = -1;
+  function end() {
+    Module.quillonPending = null;
+    try { localStorage.removeItem('quillon-pending'); } catch (e) { }
+    Module._quillon_transaction_done(context, outcome);
+  }
+  try {
+    var transaction = Module.quillonDb.transaction([QUILLON_STORE], 'readwrite');
+    var store = transaction.objectStore(QUILLON_STORE);
+    var get = store.get(path);
+    get.onsuccess = function () {
+      var now = get.result && get.result.contents ? get.result.contents : null;
+      if (now) HEAPU8.set(now, Module._quillon_transaction_buffer(context, now.length));
+      var length = Module._quillon_transaction_change(context, now ? 1 : 0);
+      var text = now;
+      outcome = 0;
+      if (length >= 0) {
+        var at = Module._quillon_transaction_result(context);
+        text = HEAPU8.slice(at, at + length);
+        store.put({ timestamp: new Date(), mode: QUILLON_FILE_MODE, contents: text }, path);
+        outcome = 1;
+      }
+      // The folder in memory follows what is stored now.
+      if (text) FS.writeFile(path, text);
+    };
+    transaction.oncomplete = end;
+    transaction.onabort = transaction.onerror = function (event) {
+      if (event) event.preventDefault();
+      outcome = -1;
+      end();
+    };
+  } catch (e) {
+    end();
+  }
+};
+
+// A page hidden or left while a write is still on its way keeps what it meant to store where
+// the browser writes at once.
+function quillonKeepPending() {
+  if (!Module.quillonPending) return;
+  try {
+    var text = '';
+    for (var i = 0; i < Module.quillonPending.length; i++) text += String.fromCharCode(Module.quillonPending[i]);
+    localStorage.setItem('quillon-pending', text);
+  } catch (e) {
+  }
+}
+addEventListener('pagehide', quillonKeepPending);
+addEventListener('visibilitychange', function () { if (document.visibilityState === 'hidden') quillonKeepPending(); });
