@@ -66,10 +66,8 @@ void HighScoreStore::Read(std::int32_t& highScore) {
   if (const auto score = ParseScore(value)) highScore = *score;
 }
 
-WriteOutcome HighScoreStore::Merge(const std::string& path, std::int32_t& best, FileText* seen,
-                                   const FileText* start) {
+WriteOutcome HighScoreStore::Merge(const std::string& path, std::int32_t& best, const FileText* start) {
   return files_.Update(path, [&](const FileText& now) -> std::optional<std::string> {
-    if (seen != nullptr) *seen = now;
     // A copy of its own starts from the file beside the program.
     const FileText& from = start != nullptr && now.kind == FileText::Kind::Absent ? *start : now;
     if (const auto stored = StoredBest(from); stored && *stored >= best) {
@@ -108,9 +106,8 @@ bool HighScoreStore::Keep(std::int32_t& best) {
   if (!playerFile_.empty() && files_.Read(playerFile_).kind == FileText::Kind::Text) {
     return Finish(Merge(playerFile_, best), playerFile_);
   }
-  FileText beside;
   if (!programFile_.empty()) {
-    const WriteOutcome outcome = Merge(programFile_, best, &beside);
+    const WriteOutcome outcome = Merge(programFile_, best);
     if (outcome != WriteOutcome::NotHere) return Finish(outcome, programFile_);
     Finish(outcome, programFile_);
   }
@@ -123,9 +120,11 @@ bool HighScoreStore::Keep(std::int32_t& best) {
     problem_ = playerFolder_ + ": the folder cannot be made";
     return false;
   }
-  // Only the text of a file that was read whole goes along.
+  // The file beside the program may still be read, though not changed; only the text of a
+  // file that was read whole goes along.
+  FileText beside = programFile_.empty() ? FileText{} : files_.Read(programFile_);
   if (beside.kind != FileText::Kind::Text) beside = FileText{};
-  return Finish(Merge(playerFile_, best, nullptr, &beside), playerFile_);
+  return Finish(Merge(playerFile_, best, &beside), playerFile_);
 }
 
 }  // namespace quillon

@@ -35,8 +35,7 @@ class HighScoreStore {
   // The stored best in a file's text; nothing when there is none that reads as a number.
   static std::optional<std::int32_t> StoredBest(const FileText& file);
   // Stores `best` into `path` unless what it holds is as good; raises `best` to what it holds.
-  WriteOutcome Merge(const std::string& path, std::int32_t& best, FileText* seen = nullptr,
-                     const FileText* start = nullptr);
+  WriteOutcome Merge(const std::string& path, std::int32_t& best, const FileText* start = nullptr);
   void RecoverLeftover(const std::string& path);
   bool Finish(WriteOutcome outcome, const std::string& path);
   bool Keep(std::int32_t& best);

@@ -233,6 +233,22 @@ TEST(FileSafety, ACrashLeavesAtMostOneLeftoverAndTheNextWriteClearsIt) {
   EXPECT_EQ(ReadFile(s.Ini()), "[QUILLON]\nHighScore=60\n");
 }
 
+TEST(FileSafety, ABestNoLargerThanTheStoredOneLeavesTheFileUntouched) {
+  Setting s;
+  WriteFile(s.Ini(), "; mine\n[QUILLON]\nHighScore=500\n");
+  struct stat before {};
+  ::stat(s.Ini().c_str(), &before);
+  int flushes = 0;
+  s.files.onFlush = [&](const std::string&) { ++flushes; };
+  EXPECT_EQ(s.store.Write(500), 500);
+  EXPECT_EQ(s.store.Write(20), 500);
+  struct stat after {};
+  ::stat(s.Ini().c_str(), &after);
+  EXPECT_EQ(flushes, 0);
+  EXPECT_EQ(after.st_ino, before.st_ino);
+  EXPECT_EQ(Entries(s.program), std::vector<std::string>{"Quillon.ini"});
+}
+
 TEST(FileSafety, TheFileIsFlushedBeforeTheRenameAndTheFolderAfterIt) {
   Setting s;
   WriteFile(s.Ini(), "[QUILLON]\nHighScore=1\n");

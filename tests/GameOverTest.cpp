@@ -202,8 +202,10 @@ TEST(GameOver, WhereAPageCanCloseUnannouncedTheBannersBestIsStoredAtOnce) {
   h.game.Store.SetFolder(dir.Folder());
   h.game.HighScore = 40;
   std::vector<std::string> seen;
+#ifndef _WIN32
   int writes = 0;
   h.fake.files.onFlush = [&](const std::string& path) { writes += path == dir.Ini() + ".new"; };
+#endif
   h.fake.onPresent = [&](const Surface&) { seen.push_back(dir.Read()); };
   // A coin the wreck drifts into during the slow-down raises the score once more.
   WreckAtOnce(h, [](frmMain& g) {
@@ -212,9 +214,12 @@ TEST(GameOver, WhereAPageCanCloseUnannouncedTheBannersBestIsStoredAtOnce) {
   });
   ASSERT_EQ(seen.size(), 100u);
   EXPECT_EQ(seen[0], "[QUILLON]\nHighScore=41\n");  // on the banner's first frame
+  EXPECT_EQ(seen[1], "[QUILLON]\nHighScore=141\n");  // and on the coin's
   EXPECT_EQ(dir.Read(), "[QUILLON]\nHighScore=" + std::to_string(h.game.Score) + "\n");
   EXPECT_EQ(h.game.Score, 141);
+#ifndef _WIN32
   EXPECT_EQ(writes, 2);  // once for the banner, once for the coin: not once a frame
+#endif
   EXPECT_EQ(h.game.HighScore, h.game.Score);
 }
 

@@ -278,6 +278,20 @@ class RealWindow(Games):
         again.wait_for(lambda r: r in titles)
         self.assertEqual(again.close(), 0)
 
+    def test_a_larger_best_that_another_copy_stored_meanwhile_stays(self):
+        g = self.game(ini="[QUILLON]\nHighScore=100\n")
+        g.find_window()
+        g.play_to_banner()  # beats the 100 it read at its start
+        # Another copy in the same folder stores its larger best during the slow-down.
+        larger = "; theirs\n[QUILLON]\nHighScore=1000000\n"
+        with open(g.ini_path, "w") as f:
+            f.write(larger)
+        titles = expected_titles(g.dir)
+        g.wait_for(lambda r: r in titles, timeout=30)  # the title comes back with the larger best
+        self.assertEqual(g.close(), 0)
+        with open(g.ini_path) as f:
+            self.assertEqual(f.read(), larger)
+
     def test_the_score_line_needs_no_fonts_on_the_machine(self):
         conf = tempfile.NamedTemporaryFile("w", suffix=".conf", delete=False)
         conf.write("<?xml version='1.0'?>\n<fontconfig></fontconfig>\n")
@@ -392,6 +406,32 @@ class Packaged(Games):
         self.assertIn("libsdl2", depends)
         self.assertNotIn("fontconfig", depends)
         self.assertNotIn("freetype", depends)
+
+    def test_root_playing_the_package_keeps_nothing_beside_the_program(self):
+        if os.geteuid() != 0:
+            self.skipTest("needs root")
+        home = tempfile.mkdtemp(prefix="quillon-root-")
+        games = os.path.join(self.root, "usr", "games")
+        planted = os.path.join(games, "Quillon.ini")
+        with open(planted, "w") as f:
+            f.write("[QUILLON]\nHighScore=5000\n")
+        try:
+            g = Game(exe=os.path.join(games, "quillon"), HOME=home, XDG_DATA_HOME="")
+            self.games.append(g)
+            g.dir = home
+            g.find_window()
+            none = expected_titles(home)
+            g.wait_for(lambda r: r in none)  # a best of 0: the file beside it is nobody's
+            g.play_to_banner()
+            g.wait_for(lambda r: not is_play(r), timeout=20)
+            self.assertEqual(g.close(), 0)
+            self.assertGreater(stored_best(os.path.join(home, ".local", "share", "quillon", "Quillon.ini")), 0)
+            with open(planted) as f:
+                self.assertEqual(f.read(), "[QUILLON]\nHighScore=5000\n")
+            self.assertEqual(sorted(os.listdir(games)), ["Quillon.ini", "quillon"])
+        finally:
+            os.unlink(planted)
+            shutil.rmtree(home, ignore_errors=True)
 
     def test_a_player_keeps_a_new_best_across_two_runs(self):
         home = tempfile.mkdtemp(prefix="quillon-home-")
@@ -519,6 +559,19 @@ class Wine(Games):
         self.assertGreater(best, 0)
         self.assertEqual(text, f"; mine\r\n[QUILLON]\r\nHighScore={best}\r\n[Other]\r\nx=1\r\n")
         self.assertEqual(sorted(os.listdir(g.dir)), ["Quillon.ini", "quillon.exe"])
+
+    def test_a_larger_best_that_another_copy_stored_meanwhile_stays(self):
+        g = self.exe_game(self.player_folder(), "[QUILLON]\r\nHighScore=100\r\n")
+        g.find_window(timeout=60)
+        g.play_to_banner()
+        larger = "; theirs\r\n[QUILLON]\r\nHighScore=1000000\r\n"
+        with open(g.ini_path, "w", newline="") as f:
+            f.write(larger)
+        titles = expected_titles(g.dir)
+        g.wait_for(lambda r: r in titles, timeout=60)
+        self.assertEqual(g.close(), 0)
+        with open(g.ini_path, newline="") as f:
+            self.assertEqual(f.read(), larger)
 
     def test_a_folder_the_player_cannot_write_keeps_the_best_in_local_app_data(self):
         # As under Program Files: a folder and a file that belong to someone else.
