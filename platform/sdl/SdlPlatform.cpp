@@ -12,6 +12,7 @@
 #include <vector>
 
 #include "game/frmMain.h"
+#include "platform/Scaling.h"
 
 namespace quillon {
 
@@ -57,23 +58,21 @@ SDL_Surface* WrapPixels(const Surface& s) {
 
 }  // namespace
 
-bool SdlPlatform::Open(const Pictures& pictures, std::string* error) {
-  // Plain window surface: the cheapest way to put a small software frame on screen.
-  SDL_SetHint(SDL_HINT_FRAMEBUFFER_ACCELERATION, "0");
+int SdlPlatform::Open(const Pictures& pictures, const char* scale, std::string* error) {
   SDL_SetHint(SDL_HINT_VIDEO_ALLOW_SCREENSAVER, "1");
   // Our own handlers treat SIGHUP, SIGINT and SIGTERM alike.
   SDL_SetHint(SDL_HINT_NO_SIGNAL_HANDLERS, "1");
   const bool driverAsked = std::getenv("SDL_VIDEODRIVER") != nullptr;
   if (!driverAsked && IsUnset("DISPLAY") && IsUnset("WAYLAND_DISPLAY")) {
     *error = "no display available (neither DISPLAY nor WAYLAND_DISPLAY is set)";
-    return false;
+    return 1;
   }
   // Without a Wayland session, X11 is the only place a window can go; trying Wayland
   // as well would only add its own complaint to ours.
   if (!driverAsked && IsUnset("WAYLAND_DISPLAY")) SDL_SetHint(SDL_HINT_VIDEODRIVER, "x11");
   if (SDL_Init(SDL_INIT_VIDEO) != 0) {
     *error = std::string("no display available (") + SDL_GetError() + ")";
-    return false;
+    return 1;
   }
   const char* driver = SDL_GetCurrentVideoDriver();
   // SDL falls back to an invisible driver when no display answers; only take it on request.
@@ -81,20 +80,79 @@ bool SdlPlatform::Open(const Pictures& pictures, std::string* error) {
       (std::strcmp(driver, "offscreen") == 0 || std::strcmp(driver, "dummy") == 0)) {
     *error = "no display available (is DISPLAY or WAYLAND_DISPLAY set?)";
     SDL_Quit();
-    return false;
+    return 1;
   }
+  // On X11 a plain window surface is the cheapest way to put a software frame on screen;
+  // Wayland has none, and SDL makes one over a renderer there.
+  if (driver != nullptr && std::strcmp(driver, "x11") == 0) SDL_SetHint(SDL_HINT_FRAMEBUFFER_ACCELERATION, "0");
   window_ = SDL_CreateWindow("Quillon", SDL_WINDOWPOS_UNDEFINED, SDL_WINDOWPOS_UNDEFINED,
                              kScreenW, kScreenH, SDL_WINDOW_HIDDEN);
   if (window_ == nullptr) {
     *error = std::string("cannot open the window (") + SDL_GetError() + ")";
     SDL_Quit();
-    return false;
+    return 1;
   }
+  const int largest = LargestScale();
+  if (scale != nullptr) {
+    const auto asked = ParseScale(scale, largest);
+    if (!asked) {
+      *error = "--scale takes a whole number from 1 to " + std::to_string(largest) + " on this screen, not \"" +
+               scale + "\"";
+      return 2;
+    }
+    scale_ = *asked;
+  } else {
+    scale_ = std::min(DesktopScaleNow(), largest);
+  }
+  last_.assign(static_cast<std::size_t>(kScreenW) * kScreenH, kBlack);
   // Keys only: with text input on, an input method could swallow Space.
   SDL_StopTextInput();
   SetIcons(pictures);
   WatchForTheEnd();
-  return true;
+  return 0;
+}
+
+int SdlPlatform::DesktopScaleNow() {
+  // GDK_SCALE and Xft.dpi are how Linux desktops tell programs their scale.
+  if (const char* gdk = std::getenv("GDK_SCALE"); gdk != nullptr && *gdk != '\0') {
+    if (const auto value = ParseScale(gdk, 16)) return *value;
+  }
+#if defined(SDL_VIDEO_DRIVER_X11)
+  SDL_SysWMinfo info;
+  SDL_VERSION(&info.version);
+  if (SDL_GetWindowWMInfo(window_, &info) && info.subsystem == SDL_SYSWM_X11) {
+    // The resources as they are now, straight from the root window.
+    Display* display = info.info.x11.display;
+    Atom type = None;
+    int format = 0;
+    unsigned long count = 0, after = 0;
+    unsigned char* data = nullptr;
+    int scale = 1;
+    if (XGetWindowProperty(display, DefaultRootWindow(display), XInternAtom(display, "RESOURCE_MANAGER", True), 0,
+                           1 << 16, False, XA_STRING, &type, &format, &count, &after, &data) == Success &&
+        data != nullptr) {
+      const std::string resources(reinterpret_cast<const char*>(data), count);
+      const auto at = resources.find("Xft.dpi:");
+      if (at != std::string::npos) scale = DesktopScale(std::atof(resources.c_str() + at + 8));
+    }
+    if (data != nullptr) XFree(data);
+    return scale;
+  }
+#endif
+  // Elsewhere (Wayland) SDL reports the output's own.
+  float dpi = 0;
+  if (SDL_GetDisplayDPI(std::max(0, SDL_GetWindowDisplayIndex(window_)), &dpi, nullptr, nullptr) == 0) {
+    return DesktopScale(dpi);
+  }
+  return 1;
+}
+
+int SdlPlatform::LargestScale() {
+  SDL_Rect usable{0, 0, kScreenW, kScreenH};
+  SDL_GetDisplayUsableBounds(std::max(0, SDL_GetWindowDisplayIndex(window_)), &usable);
+  // Room for a title bar above the picture.
+  constexpr int kTitleBar = 40;
+  return std::max(1, std::min(usable.w / kScreenW, (usable.h - kTitleBar) / kScreenH));
 }
 
 #if defined(SDL_VIDEO_DRIVER_X11)
@@ -182,9 +240,12 @@ void SdlPlatform::PumpEvents(WindowEvents& events) {
 #if defined(SDL_VIDEO_DRIVER_X11)
       case SDL_SYSWMEVENT: {
         const SDL_SysWMmsg* msg = event.syswm.msg;
-        if (msg != nullptr && msg->subsystem == SDL_SYSWM_X11 &&
-            msg->msg.x11.event.type == DestroyNotify && msg->msg.x11.event.xdestroywindow.window == xWindow_) {
-          g_windowGone = 1;
+        if (msg != nullptr && msg->subsystem == SDL_SYSWM_X11 && msg->msg.x11.event.type == DestroyNotify) {
+          // SDL may make a new X window for ours (for a renderer): only the one it has now counts.
+          SDL_SysWMinfo info;
+          SDL_VERSION(&info.version);
+          const Window now = SDL_GetWindowWMInfo(window_, &info) ? info.info.x11.window : xWindow_;
+          if (msg->msg.x11.event.xdestroywindow.window == now) g_windowGone = 1;
         }
         break;
       }
@@ -194,9 +255,19 @@ void SdlPlatform::PumpEvents(WindowEvents& events) {
         break;
       case SDL_WINDOWEVENT:
         if (event.window.event == SDL_WINDOWEVENT_CLOSE) events.Form_Unload();
-        if (event.window.event == SDL_WINDOWEVENT_EXPOSED) SDL_UpdateWindowSurface(window_);
+        if (event.window.event == SDL_WINDOWEVENT_SIZE_CHANGED) redrawAll_ = true;
+        if (event.window.event == SDL_WINDOWEVENT_EXPOSED) Show(0, kScreenH - 1, true);
         break;
       case SDL_KEYDOWN: {
+        // The window's own keys; not Alt+Enter, which is a jump.
+        if (event.key.keysym.sym == SDLK_F11 && event.key.repeat == 0) {
+          ToggleFullScreen(!fullScreen_);
+          break;
+        }
+        if (event.key.keysym.sym == SDLK_ESCAPE && fullScreen_) {
+          ToggleFullScreen(false);
+          break;
+        }
         std::int16_t code = KeyCodeOf(event.key.keysym);
         events.Form_KeyDown(code, ShiftOf(event.key.keysym));
         break;
@@ -229,25 +300,74 @@ void SdlPlatform::SetCaption(const std::string& caption) {
   SDL_SetWindowTitle(window_, caption.c_str());
 }
 
-void SdlPlatform::SetClientSize(int width, int height) { SDL_SetWindowSize(window_, width, height); }
+void SdlPlatform::SetClientSize(int width, int height) {
+  SDL_SetWindowSize(window_, width * scale_, height * scale_);
+  // Still hidden: placed anew for its size, so that none of it starts off the screen.
+  const int display = std::max(0, SDL_GetWindowDisplayIndex(window_));
+  SDL_SetWindowPosition(window_, SDL_WINDOWPOS_CENTERED_DISPLAY(display), SDL_WINDOWPOS_CENTERED_DISPLAY(display));
+}
+
+void SdlPlatform::ToggleFullScreen(bool on) {
+  if (SDL_SetWindowFullscreen(window_, on ? SDL_WINDOW_FULLSCREEN_DESKTOP : 0) == 0) fullScreen_ = on;
+  redrawAll_ = true;
+}
 
 void SdlPlatform::ShowWindow() {
   SDL_ShowWindow(window_);
-  if (SDL_Surface* screen = SDL_GetWindowSurface(window_)) {
-    SDL_FillRect(screen, nullptr, SDL_MapRGB(screen->format, 0, 0, 0));
-    SDL_UpdateWindowSurface(window_);
+  Show(0, kScreenH - 1, true);
+}
+
+void SdlPlatform::Fail(const std::string& what) {
+  std::fprintf(stderr, "quillon: %s (%s)\n", what.c_str(), SDL_GetError());
+  std::fflush(nullptr);
+  std::_Exit(1);
+}
+
+void SdlPlatform::Show(int top, int bottom, bool all) {
+  SDL_Surface* screen = SDL_GetWindowSurface(window_);
+  if (screen == nullptr) Fail("the window has no surface to draw on");
+  // A new or resized surface holds nothing of ours yet.
+  all = all || redrawAll_ || screen != shownOn_;
+  if (all) {
+    top = 0;
+    bottom = kScreenH - 1;
   }
+  const Placement place = PlaceIn(screen->w, screen->h, kScreenW, kScreenH);
+  const int bytes = screen->format->BytesPerPixel;
+  inFormat_.resize(static_cast<std::size_t>(kScreenW) * kScreenH * bytes);
+  if (SDL_MUSTLOCK(screen) && SDL_LockSurface(screen) != 0) Fail("cannot draw on the window");
+  if (all) SDL_FillRect(screen, nullptr, SDL_MapRGB(screen->format, 0, 0, 0));
+  SDL_ConvertPixels(kScreenW, bottom - top + 1, SDL_PIXELFORMAT_RGB888, last_.data() + top * kScreenW,
+                    kScreenW * 4, screen->format->format, inFormat_.data() + top * kScreenW * bytes,
+                    kScreenW * bytes);
+  ScaleRows(inFormat_.data(), kScreenW, top, bottom, bytes, static_cast<std::uint8_t*>(screen->pixels),
+            screen->pitch, screen->w, screen->h, place);
+  if (SDL_MUSTLOCK(screen)) SDL_UnlockSurface(screen);
+  shownOn_ = screen;
+  redrawAll_ = false;
+  if (all) {
+    SDL_UpdateWindowSurface(window_);
+    return;
+  }
+  SDL_Rect rows{std::max(0, place.x), std::max(0, place.y + top * place.scale), kScreenW * place.scale,
+                (bottom - top + 1) * place.scale};
+  rows.w = std::min(rows.w, screen->w - rows.x);
+  rows.h = std::min(rows.h, screen->h - rows.y);
+  if (rows.w > 0 && rows.h > 0) SDL_UpdateWindowSurfaceRects(window_, &rows, 1);
 }
 
 void SdlPlatform::Present(const Surface& surface) {
-  SDL_Surface* screen = SDL_GetWindowSurface(window_);
-  if (screen == nullptr) return;
-  if (SDL_MUSTLOCK(screen)) SDL_LockSurface(screen);
-  SDL_ConvertPixels(std::min(surface.Width(), screen->w), std::min(surface.Height(), screen->h),
-                    SDL_PIXELFORMAT_RGB888, surface.Pixels().data(), surface.Width() * 4,
-                    screen->format->format, screen->pixels, screen->pitch);
-  if (SDL_MUSTLOCK(screen)) SDL_UnlockSurface(screen);
-  SDL_UpdateWindowSurface(window_);
+  // Only the rows that changed are scaled and sent: on the title that is the prompt alone.
+  const int w = std::min(surface.Width(), kScreenW), h = std::min(surface.Height(), kScreenH);
+  int top = h, bottom = -1;
+  for (int y = 0; y < h; ++y) {
+    Colour* shown = last_.data() + static_cast<std::size_t>(y) * kScreenW;
+    if (std::memcmp(shown, surface.Row(y), static_cast<std::size_t>(w) * sizeof(Colour)) == 0) continue;
+    std::memcpy(shown, surface.Row(y), static_cast<std::size_t>(w) * sizeof(Colour));
+    top = std::min(top, y);
+    bottom = y;
+  }
+  if (bottom >= 0 || redrawAll_) Show(top, std::max(top, bottom), false);
 }
 
 void SdlPlatform::ReportUnkeptBest(const std::string& message) {

@@ -3,6 +3,7 @@
 #include <SDL.h>
 
 #include <string>
+#include <vector>
 
 #include "display/Pictures.h"
 #include "game/Platform.h"
@@ -13,8 +14,10 @@ namespace quillon {
 // The real window, clock and event queue, over SDL2.
 class SdlPlatform final : public Platform {
  public:
-  // Opens the (hidden) window; false with a one-line reason when there is no display.
-  bool Open(const Pictures& pictures, std::string* error);
+  // Opens the (hidden) window at the scale asked for (`scale` is the player's --scale, or
+  // null for the desktop's own); 0, or the exit status with a one-line reason: 1 when there
+  // is no display, 2 for a scale that is not a whole number from 1 to what fits.
+  int Open(const Pictures& pictures, const char* scale, std::string* error);
 
   std::int32_t Clock() override;
   void PumpEvents(WindowEvents& events) override;
@@ -33,10 +36,23 @@ class SdlPlatform final : public Platform {
 
  private:
   void SetIcons(const Pictures& pictures);
+  // The scale the desktop asks for, and the largest at which the window fits its screen.
+  int DesktopScaleNow();
+  int LargestScale();
+  void ToggleFullScreen(bool on);
+  // Shows rows [top, bottom] of the last frame; the whole of it, on black, when `all`.
+  void Show(int top, int bottom, bool all);
+  [[noreturn]] void Fail(const std::string& what);
   // Ends the game the way a close request does, from wherever the news arrives.
   void WatchForTheEnd();
 
   SDL_Window* window_ = nullptr;
+  int scale_ = 1;
+  bool fullScreen_ = false;
+  bool redrawAll_ = true;              // the window's surface is new, or was lost
+  SDL_Surface* shownOn_ = nullptr;     // the surface the last frame went to
+  std::vector<Colour> last_;           // the last frame, as the game drew it
+  std::vector<std::uint8_t> inFormat_; // and in the window surface's own pixel format
   unsigned long xWindow_ = 0;
   WindowEvents* events_ = nullptr;  // whom to tell when the display goes away
   int exitStatus_ = 0;

@@ -17,12 +17,12 @@ W, H = 425, 300
 SKY, GROUND, BLUE = (0, 128, 128), (128, 0, 0), (0, 0, 255)
 
 
-def start_xvfb():
+def start_xvfb(screen="800x600x24"):
     for n in range(91, 140):
         if os.path.exists(f"/tmp/.X11-unix/X{n}") or os.path.exists(f"/tmp/.X{n}-lock"):
             continue
         # A black root: a window not yet painted shows black, as it would behind a compositor.
-        proc = subprocess.Popen(["Xvfb", f":{n}", "-screen", "0", "800x600x24", "-nolisten", "tcp", "-noreset", "-br"],
+        proc = subprocess.Popen(["Xvfb", f":{n}", "-screen", "0", screen, "-nolisten", "tcp", "-noreset", "-br"],
                                 stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
         for _ in range(100):
             if os.path.exists(f"/tmp/.X11-unix/X{n}"):
@@ -61,6 +61,50 @@ def xwd(window):
     return width, height, rows
 
 
+def xwd_raw(window):
+    """A window's client area as (width, height, rows of raw bytes, a packer of (r, g, b))."""
+    data = subprocess.run(["xwd", "-silent", "-id", str(window)], env=env(), check=True,
+                          capture_output=True).stdout
+    h = struct.unpack(">25I", data[:100])
+    header_size, width, height, byte_order, bytes_per_line, ncolors = h[0], h[4], h[5], h[7], h[12], h[19]
+    assert h[11] == 32, h[11]
+    masks = h[14:17]
+    shifts = [(m & -m).bit_length() - 1 for m in masks]
+    pixels = data[header_size + ncolors * 12:]
+    fmt = "<I" if byte_order == 0 else ">I"
+    rows = [pixels[y * bytes_per_line:y * bytes_per_line + width * 4] for y in range(height)]
+    # The byte no colour uses may hold anything (a compositor's alpha): zero it.
+    used = masks[0] | masks[1] | masks[2]
+    for i in range(4):
+        if (used >> (8 * (i if byte_order == 0 else 3 - i))) & 0xFF == 0:
+            zero = bytes(width)
+            for y in range(height):
+                row = bytearray(rows[y])
+                row[i::4] = zero
+                rows[y] = bytes(row)
+    return width, height, rows, lambda c: struct.pack(fmt, sum(v << s for v, s in zip(c, shifts)))
+
+
+def shows_scaled(shot, frame, scale, left, top):
+    """Whether a screenshot shows `frame` with each pixel a scale x scale block at (left, top),
+    and black everywhere else."""
+    width, height, rows, pack = shot
+    black = pack((0, 0, 0))
+    cache = {}
+    for y in range(height):
+        fy = (y - top) // scale if y >= top else -1
+        if not 0 <= fy < len(frame):
+            if rows[y] != black * width:
+                return False
+            continue
+        if fy not in cache:
+            line = b"".join(pack(c) * scale for c in frame[fy])
+            cache[fy] = black * left + line + black * (width - left - len(line) // 4)
+        if rows[y] != cache[fy]:
+            return False
+    return True
+
+
 def read_ppm(path):
     with open(path, "rb") as f:
         data = f.read()
@@ -73,7 +117,7 @@ def read_ppm(path):
 class Game:
     """A copy of the game in a folder of its own, so its Quillon.ini lies beside it."""
 
-    def __init__(self, ini=None, exe=None, player=None, launcher=(), **extra_env):
+    def __init__(self, ini=None, exe=None, player=None, launcher=(), args=(), **extra_env):
         if exe is None:
             self.dir = tempfile.mkdtemp(prefix="quillon-window-")
             self.exe = os.path.join(self.dir, "quillon")
@@ -86,7 +130,7 @@ class Game:
                 f.write(ini)
         # A launcher (Wine) runs the program in a process of its own: find the window by name.
         self.by_pid = not launcher
-        self.proc = subprocess.Popen([*launcher, self.exe], cwd="/", env=env(**extra_env), preexec_fn=player,
+        self.proc = subprocess.Popen([*launcher, self.exe, *args], cwd="/", env=env(**extra_env), preexec_fn=player,
                                      stdout=subprocess.PIPE, stderr=subprocess.PIPE)
         self.window = None
 
@@ -292,6 +336,17 @@ class RealWindow(Games):
         with open(g.ini_path) as f:
             self.assertEqual(f.read(), larger)
 
+    def test_an_accelerated_framebuffer_keeps_the_game_running(self):
+        # SDL makes a new X window for a renderer; only the window it has now is the game's.
+        g = self.game(SDL_FRAMEBUFFER_ACCELERATION="1")
+        g.find_window()
+        time.sleep(2)
+        self.assertIsNone(g.proc.poll(), g.proc.stderr.read().decode() if g.proc.poll() is not None else "")
+        g.find_window()
+        titles = expected_titles(g.dir)
+        g.wait_for(lambda r: r in titles)
+        self.assertEqual(g.close(), 0)
+
     def test_the_score_line_needs_no_fonts_on_the_machine(self):
         conf = tempfile.NamedTemporaryFile("w", suffix=".conf", delete=False)
         conf.write("<?xml version='1.0'?>\n<fontconfig></fontconfig>\n")
@@ -343,6 +398,202 @@ class TakenAway(Games):
             g.proc.send_signal(sig)
             self.assertEqual(g.proc.wait(timeout=10), 0, sig)
             self.assertFalse(os.path.exists(g.ini_path))
+
+
+def car_top(shot, scale, left=0, top=0):
+    """The highest screen row of the car's blue in a scaled picture, in game pixels; None if none."""
+    width, height, rows, pack = shot
+    blue = pack(BLUE)
+    x0, x1 = left + 75 * scale, left + 109 * scale
+    for y in range(max(0, top), min(height, top + H * scale)):
+        line = rows[y][x0 * 4:x1 * 4]
+        at = line.find(blue)
+        while at >= 0 and at % 4:
+            at = line.find(blue, at + 1)
+        if at >= 0:
+            return (y - top) // scale
+    return None
+
+
+class Screens(Games):
+    """A 2560 x 1440 screen whose desktop asks for twice the size (Xft.dpi: 192)."""
+
+    def wait_scaled(self, g, scale, left=0, top=0, timeout=30):
+        titles = expected_titles(g.dir)
+        end = time.time() + timeout
+        while time.time() < end:
+            try:
+                shot = xwd_raw(g.window)
+            except subprocess.CalledProcessError:
+                shot = None
+            if shot and any(shows_scaled(shot, t, scale, left, top) for t in titles):
+                return shot
+            time.sleep(0.05)
+        raise AssertionError(f"the title never showed at scale {scale} at ({left}, {top})")
+
+    def highest(self, g, key, scale):
+        """Presses a key in play and follows the car: the highest row it reaches."""
+        g.key(key)
+        best, end = H, time.time() + 4
+        while time.time() < end:
+            row = car_top(xwd_raw(g.window), scale)
+            if row is not None:
+                best = min(best, row)
+        return best
+
+    def test_the_desktops_scale_doubles_every_pixel_and_each_key_keeps_its_jump(self):
+        g = self.game(ini="[QUILLON]\nHighScore=1250\n")
+        g.find_window()
+        shot = self.wait_scaled(g, 2)
+        self.assertEqual(shot[:2], (850, 600))
+        g.key("Return")
+        g.wait_for(lambda r: r[200][600] == SKY and r[540][600] == GROUND)
+        high = self.highest(g, "Return", 2)
+        time.sleep(1)
+        low = self.highest(g, "space", 2)
+        self.assertLess(high, 40)  # the high jump rises 210 pixels, the low one 136
+        self.assertTrue(70 < low < 110, low)
+        self.assertEqual(g.close(), 0)
+
+    def test_the_scale_option(self):
+        g = self.game(args=("--scale", "3"))
+        g.find_window()
+        self.assertEqual(self.wait_scaled(g, 3)[:2], (1275, 900))
+        self.assertEqual(g.close(), 0)
+        for bad in ("0", "5", "two", "-1", ""):
+            run = subprocess.run([ARGS.game, "--scale", bad], env=env(), capture_output=True, text=True, timeout=30)
+            self.assertEqual(run.returncode, 2, bad)
+            self.assertEqual(len(run.stderr.splitlines()), 1, run.stderr)
+            self.assertIn("from 1 to 4", run.stderr)
+
+    def test_a_size_forced_from_outside_shows_the_picture_centred(self):
+        g = self.game()
+        g.find_window()
+        self.wait_scaled(g, 2)
+        subprocess.run(["xdotool", "windowsize", "--sync", str(g.window), "1000", "700"], env=env(), check=True)
+        self.wait_scaled(g, 2, 75, 50)
+        subprocess.run(["xdotool", "windowsize", "--sync", str(g.window), "1400", "999"], env=env(), check=True)
+        self.wait_scaled(g, 3, 62, 49)
+        self.assertEqual(g.close(), 0)
+
+    def test_f11_fills_the_screen_and_f11_or_escape_leaves_it(self):
+        # Full screen is the window manager's to give.
+        wm = subprocess.Popen(["openbox"], env=env(), stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
+        try:
+            time.sleep(1)
+            g = self.game()
+            g.find_window()
+            self.wait_scaled(g, 2)
+            for leave in ("F11", "Escape"):
+                g.key("F11")
+                shot = self.wait_scaled(g, 4, 430, 120)
+                self.assertEqual(shot[:2], (2560, 1440))
+                g.key(leave)
+                self.assertEqual(self.wait_scaled(g, 2)[:2], (850, 600))
+            g.key("Return")  # the keys still play
+            g.wait_for(lambda r: r[200][600] == SKY and r[540][600] == GROUND)
+            self.assertEqual(g.close(), 0)
+        finally:
+            wm.terminate()
+            wm.wait()
+            # What the window manager left on the root window would still speak for it.
+            names = subprocess.run(["xprop", "-root"], env=env(), capture_output=True, text=True).stdout
+            for name in {line.split("(")[0] for line in names.splitlines() if line.startswith("_NET_")}:
+                subprocess.run(["xprop", "-root", "-remove", name], env=env(), check=False)
+
+
+class Wayland(Games):
+    """The game as a Wayland client of its own, in a weston nested in the Xvfb."""
+
+    def setUp(self):
+        super().setUp()
+        self.runtime = tempfile.mkdtemp(prefix="quillon-xdg-")
+        os.chmod(self.runtime, 0o700)
+        log = os.path.join(self.runtime, "weston.log")
+        with open(log, "w") as f:
+            self.weston = subprocess.Popen(["weston", "--backend=x11-backend.so", "--width=760", "--height=560",
+                                            "--socket=quillon-test", "--idle-time=0"],
+                                           env=env(XDG_RUNTIME_DIR=self.runtime), stdout=f, stderr=f)
+        # Its log names the X window its output shows in.
+        end = time.time() + 30
+        self.screen = None
+        while self.screen is None and time.time() < end:
+            with open(log) as f:
+                found = [line.split("window id ")[1].split()[0] for line in f if "window id " in line]
+            if found and os.path.exists(os.path.join(self.runtime, "quillon-test")):
+                self.screen = int(found[0])
+            time.sleep(0.1)
+        self.assertIsNotNone(self.screen, "weston did not start")
+
+    def tearDown(self):
+        super().tearDown()
+        self.weston.terminate()
+        self.weston.wait()
+        shutil.rmtree(self.runtime, ignore_errors=True)
+
+    def wayland_game(self, **extra):
+        g = self.game(DISPLAY="", WAYLAND_DISPLAY="quillon-test", XDG_RUNTIME_DIR=self.runtime, **extra)
+        g.window = self.screen  # what it shows is seen through weston's own window
+        return g
+
+    def find_title(self, g, timeout=30):
+        """Where in weston's output the title shows, pixel for pixel; its top-left corner."""
+        titles = expected_titles(g.dir)
+        # The title's busiest row above the prompt finds it; all of it above the prompt proves it.
+        key = max(range(235), key=lambda r: len(set(titles[0][r])))
+        # weston draws its pointer over whatever lies under it: out of the way with it.
+        subprocess.run(["xdotool", "mousemove", "--window", str(self.screen), "2", "2"], env=env(), check=False)
+        end = time.time() + timeout
+        while time.time() < end:
+            width, height, rows, pack = xwd_raw(self.screen)
+            expect = [b"".join(pack(c) for c in titles[0][r]) for r in range(235)]
+            for y in range(key, height - H + key):
+                at = rows[y].find(expect[key])
+                if at >= 0 and at % 4 == 0:
+                    top = y - key
+                    if all(rows[top + r][at:at + W * 4] == expect[r] for r in range(235)):
+                        return at // 4, top
+            if g.proc.poll() is not None:
+                raise AssertionError("the game ended: " + g.proc.stderr.read().decode())
+            time.sleep(0.1)
+        raise AssertionError("the title never showed in weston")
+
+    def test_the_title_shows_and_each_key_gives_its_own_jump(self):
+        for driver in ({"SDL_VIDEODRIVER": "wayland"}, {}):  # asked for, and chosen for want of X
+            g = self.wayland_game(**driver)
+            x, y = self.find_title(g)
+            subprocess.run(["xdotool", "windowfocus", "--sync", str(self.screen)], env=env(), check=False)
+            for _ in range(10):
+                subprocess.run(["xdotool", "key", "Return"], env=env(), check=True)
+                time.sleep(0.5)
+                rows = xwd(self.screen)[2]
+                if rows[y + 100][x + 300] == SKY and rows[y + 270][x + 300] == GROUND:
+                    break
+            else:
+                self.fail("Enter never started a round")
+            tops = {}
+            for key in ("Return", "space"):
+                subprocess.run(["xdotool", "key", key], env=env(), check=True)
+                best, end = H, time.time() + 4
+                while time.time() < end:
+                    row = car_top(xwd_raw(self.screen), 1, x, y)
+                    if row is not None:
+                        best = min(best, row)
+                tops[key] = best
+                time.sleep(1)
+            self.assertLess(tops["Return"], 40)
+            self.assertTrue(70 < tops["space"] < 110, tops)
+            g.proc.terminate()
+            self.assertEqual(g.proc.wait(timeout=10), 0)
+
+    def test_no_window_surface_is_one_line_and_a_failure(self):
+        # Forced to a plain framebuffer, which Wayland does not have.
+        g = self.wayland_game(SDL_VIDEODRIVER="wayland", SDL_FRAMEBUFFER_ACCELERATION="0")
+        status = g.proc.wait(timeout=30)
+        err = g.proc.stderr.read().decode()
+        self.assertEqual(status, 1)
+        self.assertEqual(len(err.splitlines()), 1, err)
+        self.assertIn("surface", err)
 
 
 PLAYER = 65534  # "nobody", when the tests run as root
@@ -652,7 +903,11 @@ def main():
     ARGS, rest = parser.parse_known_args()
     if ARGS.windows:
         ARGS.windows = os.path.abspath(ARGS.windows)
-    xvfb, DISPLAY = start_xvfb()
+    # The screens group has a large screen of its own, at a desktop scale of 2.
+    screens = "Screens" in rest
+    xvfb, DISPLAY = start_xvfb("2560x1440x24" if screens else "800x600x24")
+    if screens:
+        subprocess.run(["xrdb", "-nocpp", "-merge"], input=b"Xft.dpi: 192\n", env=env(), check=True)
     try:
         result = unittest.main(argv=[sys.argv[0]] + rest, exit=False, verbosity=2).result
     finally:
