@@ -211,6 +211,8 @@ void WebPlatform::Present(const Surface& surface) {
   }
   EM_ASM({
     if (!Module.quillonPresented) Module.quillonFirstFrameMs = performance.now();
+    // Not every browser tells the page when only its device pixels change.
+    if (typeof fit === 'function' && fit.ratio !== devicePixelRatio) fit();
     Module.quillonPresented++;
     if ($2 < 0) return;
     var rowBytes = $5 * 4;

@@ -7,6 +7,7 @@ import { execFileSync } from 'node:child_process';
 import fs from 'node:fs';
 import os from 'node:os';
 import path from 'node:path';
+import zlib from 'node:zlib';
 import { launch, serve } from './browser.mjs';
 
 const SITE = process.env.QUILLON_SITE;
@@ -297,6 +298,128 @@ test('a best on its way when the page went away is rolled forward at the next vi
   assert.equal(await page.evaluate(() => localStorage.getItem('quillon-pending')), null);
   assert.deepEqual(page.problems, []);
   await stored(page, null);
+  await page.close();
+});
+
+// An 8-bit RGB or RGBA PNG, as Chromium's screenshots are, decoded to rows of RGB.
+function decodePng(png) {
+  let pos = 8, width = 0, height = 0, channels = 0;
+  const data = [];
+  while (pos < png.length) {
+    const length = png.readUInt32BE(pos), type = png.toString('ascii', pos + 4, pos + 8);
+    const body = png.subarray(pos + 8, pos + 8 + length);
+    if (type === 'IHDR') {
+      width = body.readUInt32BE(0);
+      height = body.readUInt32BE(4);
+      channels = body[9] === 6 ? 4 : 3;
+    } else if (type === 'IDAT') {
+      data.push(body);
+    }
+    pos += 12 + length;
+  }
+  const raw = zlib.inflateSync(Buffer.concat(data)), stride = width * channels;
+  const out = Buffer.alloc(width * height * 3);
+  let prev = Buffer.alloc(stride);
+  for (let y = 0; y < height; y++) {
+    const filter = raw[y * (stride + 1)], line = Buffer.from(raw.subarray(y * (stride + 1) + 1, (y + 1) * (stride + 1)));
+    for (let i = 0; i < stride; i++) {
+      const a = i >= channels ? line[i - channels] : 0, b = prev[i], c = i >= channels ? prev[i - channels] : 0;
+      const p = a + b - c, pa = Math.abs(p - a), pb = Math.abs(p - b), pc = Math.abs(p - c);
+      const add = [0, a, b, (a + b) >> 1, pa <= pb && pa <= pc ? a : pb <= pc ? b : c][filter];
+      line[i] = (line[i] + add) & 255;
+    }
+    for (let x = 0; x < width; x++) line.copy(out, (y * width + x) * 3, x * channels, x * channels + 3);
+    prev = line;
+  }
+  return { width, height, rgb: out };
+}
+
+async function canvasBox(page) {
+  return page.evaluate(() => {
+    const r = document.getElementById('canvas').getBoundingClientRect();
+    return { left: r.left, top: r.top, width: r.width, height: r.height, ratio: devicePixelRatio,
+      across: document.documentElement.clientWidth, down: document.documentElement.clientHeight };
+  });
+}
+
+test('the picture takes the largest whole number of device pixels a game pixel, and stays crisp', async () => {
+  const page = await openPage();
+  const look = expected();
+  await waitFor(page, showsTitle(look.titles), 'the title');
+  // Layout keeps 1/64 of a CSS pixel; painting snaps that to the device pixel.
+  const whole = (v) => Math.abs(v - Math.round(v)) < 0.05;
+  for (const [width, height, ratio, scale] of [[1366, 657, 1, 2], [1280, 609, 1, 2], [900, 700, 1.25, 2],
+    [900, 700, 1.5, 3], [900, 700, 2, 4], [640, 480, 3, 4], [425, 300, 1, 1]]) {
+    await page.setViewport({ width, height, deviceScaleFactor: ratio });
+    await page.evaluate(() => new Promise((r) => requestAnimationFrame(() => requestAnimationFrame(r))));
+    await page.waitForFunction((s) => Number(document.getElementById('canvas').dataset.scale) === s, {}, scale);
+    const box = await canvasBox(page);
+    const at = `${width}x${height} at ${ratio}: ${JSON.stringify(box)}`;
+    assert.ok(whole(box.width * ratio) && Math.round(box.width * ratio) === 425 * scale, at);
+    assert.ok(whole(box.height * ratio) && Math.round(box.height * ratio) === 300 * scale, at);
+    assert.ok(whole(box.left * ratio) && whole(box.top * ratio), at);
+    // Centred, with the same bar on either side to a device pixel.
+    assert.ok(Math.abs((box.across - box.width) / 2 - box.left) * ratio <= 1, at);
+    // Each game pixel a block of one colour: the page's own picture against the canvas's.
+    const shot = decodePng(await page.screenshot({ type: 'png' }));
+    assert.equal(shot.width, Math.round(width * ratio), at);
+    const rgb = Buffer.from(await canvasRgb(page), 'base64');
+    // Painting snaps the picture's corner to a device pixel next to where layout put it.
+    let wrong = Infinity;
+    for (const dy of [-1, 0, 1]) for (const dx of [-1, 0, 1]) {
+      const x0 = Math.round(box.left * ratio) + dx, y0 = Math.round(box.top * ratio) + dy;
+      let off = 0;
+      for (let y = 0; y < 300 * scale; y++) for (let x = 0; x < 425 * scale; x++) {
+        const i = ((y0 + y) * shot.width + x0 + x) * 3, j = (Math.floor(y / scale) * W + Math.floor(x / scale)) * 3;
+        if (shot.rgb[i] !== rgb[j] || shot.rgb[i + 1] !== rgb[j + 1] || shot.rgb[i + 2] !== rgb[j + 2]) off++;
+      }
+      wrong = Math.min(wrong, off);
+    }
+    // The prompt may turn between the two reads: its box is all that may differ.
+    assert.ok(wrong <= 167 * 35 * scale * scale, `${at}: ${wrong} pixels off`);
+  }
+  // A change of device pixels a CSS pixel alone, with no resize, fits the picture anew.
+  await page.setViewport({ width: 900, height: 700, deviceScaleFactor: 1 });
+  await page.waitForFunction(() => document.getElementById('canvas').dataset.scale === '2');
+  const client = await page.target().createCDPSession();
+  await client.send('Emulation.setDeviceMetricsOverride', { width: 900, height: 700, deviceScaleFactor: 2, mobile: false });
+  await page.waitForFunction(() => document.getElementById('canvas').dataset.scale === '4');
+  await client.detach();
+  // Smaller than one device pixel a game pixel: shrunk, and nothing out of reach.
+  await page.setViewport({ width: 400, height: 280, deviceScaleFactor: 1 });
+  await page.waitForFunction(() => Number(document.getElementById('canvas').dataset.scale) < 1);
+  const small = await canvasBox(page);
+  assert.ok(small.left >= 0 && small.top >= 0 && small.left + small.width <= 400 && small.top + small.height <= 280);
+  assert.deepEqual(page.problems, []);
+  await page.close();
+});
+
+test('the help line never costs a scale step, and F11, a double-click or the button give full screen', async () => {
+  const page = await openPage();
+  await page.setViewport({ width: 1366, height: 657, deviceScaleFactor: 1 });
+  await waitFor(page, showsTitle(expected().titles), 'the title');
+  const help = await page.evaluate(() => {
+    const r = document.getElementById('help').getBoundingClientRect();
+    return { top: r.top, bottom: r.bottom, shown: r.height > 0 };
+  });
+  const box = await canvasBox(page);
+  assert.equal(box.width, 850);
+  assert.ok(help.shown && help.top >= box.top + box.height && help.bottom <= 657, JSON.stringify(help));
+  const full = () => page.evaluate(() => document.fullscreenElement !== null);
+  await page.keyboard.press('F11');
+  await page.waitForFunction(() => document.fullscreenElement !== null);
+  await page.keyboard.press('F11');
+  await page.waitForFunction(() => document.fullscreenElement === null);
+  await page.mouse.click(box.left + 100, box.top + 100, { clickCount: 2 });
+  await page.waitForFunction(() => document.fullscreenElement !== null);
+  await page.evaluate(() => document.exitFullscreen());
+  await page.waitForFunction(() => document.fullscreenElement === null);
+  await page.click('#full');
+  assert.equal(await full(), true);
+  // The keys still play.
+  await page.keyboard.press('Enter');
+  await waitFor(page, isPlay, 'the play background');
+  assert.deepEqual(page.problems, []);
   await page.close();
 });
 
