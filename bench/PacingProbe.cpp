@@ -17,12 +17,13 @@ std::string PeakMemory() {
 
 }  // namespace
 
-int main() {
+int main(int argc, char** argv) {
   using namespace quillon;
   static const Pictures pictures = LoadPictures();
   static SdlPlatform sdl;
   std::string error;
-  if (!sdl.Open(pictures, &error)) {
+  // The scale to measure at, as the game's --scale takes it.
+  if (sdl.Open(pictures, argc > 1 ? argv[1] : nullptr, &error) != 0) {
     std::fprintf(stderr, "probe: %s\n", error.c_str());
     return 1;
   }

@@ -24,7 +24,7 @@ int WINAPI wWinMain(HINSTANCE instance, HINSTANCE, PWSTR, int) {
   static const Pictures pictures = LoadPictures();
   static WinPlatform windows;
   std::string error;
-  if (!windows.Open(instance, pictures, &error)) return 1;
+  if (windows.Open(instance, pictures, nullptr, &error) != 0) return 1;
   static Recorder recorder(windows, PeakMemory);
   static frmMain game(recorder, pictures, &Font::BuiltIn());
   recorder.game = &game;

@@ -3,6 +3,7 @@
 #include <cstring>
 
 #include "game/frmMain.h"
+#include "platform/Scaling.h"
 
 // After the game's headers: these define macros named like the game's raster operations.
 #include <windows.h>
@@ -59,9 +60,42 @@ LRESULT CALLBACK WindowProc(HWND window, UINT message, WPARAM wParam, LPARAM lPa
 
 HWND AsWindow(void* w) { return static_cast<HWND>(w); }
 
+template <typename Function>
+Function FromUser32(const char* name) {
+  return reinterpret_cast<Function>(reinterpret_cast<void*>(GetProcAddress(GetModuleHandleW(L"user32.dll"), name)));
+}
+
+// The DPI of the screen the window is on (Windows 10 and later say so of each screen; older
+// ones have one for all).
+UINT WindowDpi(HWND window) {
+  static const auto forWindow = FromUser32<UINT(WINAPI*)(HWND)>("GetDpiForWindow");
+  if (forWindow != nullptr) {
+    if (const UINT dpi = forWindow(window)) return dpi;
+  }
+  HDC dc = GetDC(window);
+  const int dpi = GetDeviceCaps(dc, LOGPIXELSX);
+  ReleaseDC(window, dc);
+  return dpi > 0 ? static_cast<UINT>(dpi) : 96;
+}
+
+// The outer size of a window whose client area is width x height, at a DPI.
+SIZE OuterSize(int width, int height, UINT dpi) {
+  static const auto adjust = FromUser32<BOOL(WINAPI*)(LPRECT, DWORD, BOOL, DWORD, UINT)>("AdjustWindowRectExForDpi");
+  RECT r{0, 0, width, height};
+  if (adjust == nullptr || !adjust(&r, kStyle, FALSE, 0, dpi)) AdjustWindowRectEx(&r, kStyle, FALSE, 0);
+  return SIZE{r.right - r.left, r.bottom - r.top};
+}
+
+MONITORINFO MonitorOf(HWND window) {
+  MONITORINFO info{};
+  info.cbSize = sizeof info;
+  GetMonitorInfoW(MonitorFromWindow(window, MONITOR_DEFAULTTONEAREST), &info);
+  return info;
+}
+
 }  // namespace
 
-bool WinPlatform::Open(void* instance, const Pictures& pictures, std::string* error) {
+int WinPlatform::Open(void* instance, const Pictures& pictures, const char* scale, std::string* error) {
   // Whole milliseconds from the clock and the waits, for the life of the program.
   timeBeginPeriod(1);
   frame_.assign(static_cast<std::size_t>(kScreenW) * kScreenH, kBlack);
@@ -78,22 +112,77 @@ bool WinPlatform::Open(void* instance, const Pictures& pictures, std::string* er
   windowClass.hIconSm = static_cast<HICON>(icons_[1]);
   if (RegisterClassExW(&windowClass) == 0) {
     *error = "cannot register the window class";
-    return false;
+    return 1;
   }
   window_ = CreateWindowExW(0, kClassName, L"Quillon", kStyle, CW_USEDEFAULT, CW_USEDEFAULT, kScreenW, kScreenH,
                             nullptr, nullptr, static_cast<HINSTANCE>(instance), this);
   if (window_ == nullptr) {
     *error = "cannot open the window";
-    return false;
+    return 1;
+  }
+  const int largest = LargestScale();
+  if (scale != nullptr) {
+    const auto asked = ParseScale(scale, largest);
+    if (!asked) {
+      *error = "--scale takes a whole number from 1 to " + std::to_string(largest) + " on this screen, not \"" +
+               scale + "\"";
+      return 2;
+    }
+    scale_ = *asked;
+    scaleChosen_ = true;
+  } else {
+    scale_ = std::min(DesktopScale(WindowDpi(AsWindow(window_))), largest);
   }
   SendMessageW(AsWindow(window_), WM_SETICON, ICON_BIG, reinterpret_cast<LPARAM>(icons_[0]));
   SendMessageW(AsWindow(window_), WM_SETICON, ICON_SMALL, reinterpret_cast<LPARAM>(icons_[1]));
-  return true;
+  return 0;
+}
+
+int WinPlatform::LargestScale() {
+  const HWND window = AsWindow(window_);
+  const RECT area = MonitorOf(window).rcWork;
+  const UINT dpi = WindowDpi(window);
+  int scale = 1;
+  for (;;) {
+    const SIZE next = OuterSize(kScreenW * (scale + 1), kScreenH * (scale + 1), dpi);
+    if (next.cx > area.right - area.left || next.cy > area.bottom - area.top) return scale;
+    ++scale;
+  }
+}
+
+void WinPlatform::ToggleFullScreen(bool on) {
+  const HWND window = AsWindow(window_);
+  if (on == fullScreen_) return;
+  if (on) {
+    // Borderless over the whole of the window's own screen.
+    RECT was{};
+    GetWindowRect(window, &was);
+    restore_[0] = was.left, restore_[1] = was.top, restore_[2] = was.right, restore_[3] = was.bottom;
+    const RECT screen = MonitorOf(window).rcMonitor;
+    SetWindowLongPtrW(window, GWL_STYLE, WS_POPUP | WS_VISIBLE);
+    SetWindowPos(window, HWND_TOP, screen.left, screen.top, screen.right - screen.left, screen.bottom - screen.top,
+                 SWP_FRAMECHANGED | SWP_NOACTIVATE);
+  } else {
+    SetWindowLongPtrW(window, GWL_STYLE, kStyle | WS_VISIBLE);
+    SetWindowPos(window, nullptr, restore_[0], restore_[1], restore_[2] - restore_[0], restore_[3] - restore_[1],
+                 SWP_FRAMECHANGED | SWP_NOZORDER | SWP_NOACTIVATE);
+  }
+  fullScreen_ = on;
+  InvalidateRect(window, nullptr, FALSE);
 }
 
 std::intptr_t WinPlatform::Handle(unsigned message, std::uintptr_t wParam, std::intptr_t lParam) {
   switch (message) {
     case WM_KEYDOWN:
+      // The window's own keys; not Alt+Enter, which is a jump.
+      if (wParam == VK_F11) {
+        if ((lParam & (1 << 30)) == 0) ToggleFullScreen(!fullScreen_);
+        return 0;
+      }
+      if (wParam == VK_ESCAPE && fullScreen_) {
+        ToggleFullScreen(false);
+        return 0;
+      }
       if (events_ != nullptr) {
         // The virtual-key code as it is: 13 for Enter, 32 for Space, 229 for a key an
         // input method took.
@@ -110,6 +199,20 @@ std::intptr_t WinPlatform::Handle(unsigned message, std::uintptr_t wParam, std::
       return 0;
     case WM_ERASEBKGND:
       return 1;  // the paint covers the whole client area
+    case WM_SIZE:
+      InvalidateRect(AsWindow(window_), nullptr, FALSE);
+      return 0;
+    case WM_DPICHANGED: {
+      // Dragged to a screen of another scale: the place Windows suggests, and that screen's scale.
+      const auto* suggested = reinterpret_cast<const RECT*>(lParam);
+      if (!fullScreen_) {
+        if (!scaleChosen_) scale_ = std::max(1, DesktopScale(HIWORD(wParam)));
+        SetWindowPos(AsWindow(window_), nullptr, suggested->left, suggested->top, suggested->right - suggested->left,
+                     suggested->bottom - suggested->top, SWP_NOZORDER | SWP_NOACTIVATE);
+      }
+      InvalidateRect(AsWindow(window_), nullptr, FALSE);
+      return 0;
+    }
     case WM_PAINT: {
       PAINTSTRUCT paint;
       HDC dc = BeginPaint(AsWindow(window_), &paint);
@@ -123,9 +226,25 @@ std::intptr_t WinPlatform::Handle(unsigned message, std::uintptr_t wParam, std::
 }
 
 void WinPlatform::Paint(void* dc) {
-  // Black until the first frame, then the last frame again.
+  // Black until the first frame, then the last frame again: at the largest whole scale the
+  // client area holds, centred, each game pixel a block of one colour, black around it.
+  const HDC target = static_cast<HDC>(dc);
+  RECT client{};
+  GetClientRect(AsWindow(window_), &client);
+  const Placement p = PlaceIn(client.right, client.bottom, kScreenW, kScreenH);
+  const int w = kScreenW * p.scale, h = kScreenH * p.scale;
+  const auto black = static_cast<HBRUSH>(GetStockObject(BLACK_BRUSH));
+  for (const RECT& bar : {RECT{0, 0, client.right, p.y}, RECT{0, p.y + h, client.right, client.bottom},
+                          RECT{0, p.y, p.x, p.y + h}, RECT{p.x + w, p.y, client.right, p.y + h}}) {
+    if (bar.right > bar.left && bar.bottom > bar.top) FillRect(target, &bar, black);
+  }
   const BITMAPINFO info = FrameInfo(kScreenW, kScreenH);
-  SetDIBitsToDevice(static_cast<HDC>(dc), 0, 0, kScreenW, kScreenH, 0, 0, 0, kScreenH, frame_.data(), &info, DIB_RGB_COLORS);
+  if (p.scale == 1) {
+    SetDIBitsToDevice(target, p.x, p.y, kScreenW, kScreenH, 0, 0, 0, kScreenH, frame_.data(), &info, DIB_RGB_COLORS);
+    return;
+  }
+  SetStretchBltMode(target, COLORONCOLOR);
+  StretchDIBits(target, p.x, p.y, w, h, 0, 0, kScreenW, kScreenH, frame_.data(), &info, DIB_RGB_COLORS, SRCCOPY);
 }
 
 std::int32_t WinPlatform::Clock() { return static_cast<std::int32_t>(timeGetTime()); }
@@ -175,8 +294,8 @@ void WinPlatform::SetClientSize(int width, int height) {
   RECT outer{}, client{};
   GetWindowRect(AsWindow(window_), &outer);
   GetClientRect(AsWindow(window_), &client);
-  const int w = (outer.right - outer.left) - (client.right - client.left) + width;
-  const int h = (outer.bottom - outer.top) - (client.bottom - client.top) + height;
+  const int w = (outer.right - outer.left) - (client.right - client.left) + width * scale_;
+  const int h = (outer.bottom - outer.top) - (client.bottom - client.top) + height * scale_;
   SetWindowPos(AsWindow(window_), nullptr, 0, 0, w, h, SWP_NOMOVE | SWP_NOZORDER | SWP_NOACTIVATE);
 }
 

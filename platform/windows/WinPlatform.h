@@ -14,8 +14,10 @@ namespace quillon {
 // of this header: its raster-operation macros would clash with the game's own names.
 class WinPlatform final : public Platform {
  public:
-  // Creates the (hidden) window; false with a reason when it can't be made.
-  bool Open(void* instance, const Pictures& pictures, std::string* error);
+  // Creates the (hidden) window at the scale asked for (`scale` is the player's --scale, or
+  // null for the screen's own); 0, or the exit status with a reason: 1 when the window can't
+  // be made, 2 for a scale that is not a whole number from 1 to what fits.
+  int Open(void* instance, const Pictures& pictures, const char* scale, std::string* error);
 
   std::int32_t Clock() override;
   void PumpEvents(WindowEvents& events) override;
@@ -36,12 +38,19 @@ class WinPlatform final : public Platform {
 
  private:
   void Paint(void* dc);
+  // The largest scale at which the window fits the usable area of its screen.
+  int LargestScale();
+  void ToggleFullScreen(bool on);
 
   void* window_ = nullptr;
   void* icons_[2] = {nullptr, nullptr};
   WindowEvents* events_ = nullptr;  // whom the pump delivers to
   std::vector<Colour> frame_;       // the last frame shown, for repaints
   bool shown_ = false;
+  int scale_ = 1;
+  bool scaleChosen_ = false;  // the player's --scale holds on every screen
+  bool fullScreen_ = false;
+  long restore_[4] = {0, 0, 0, 0};  // the window's place before full screen
   std::string unkept_;  // told when the program ends: a window program has no console
   WinFileSystem files_;
 };

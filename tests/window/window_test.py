@@ -18,20 +18,24 @@ SKY, GROUND, BLUE = (0, 128, 128), (128, 0, 0), (0, 0, 255)
 
 
 def start_xvfb(screen="800x600x24"):
-    for n in range(91, 140):
-        if os.path.exists(f"/tmp/.X11-unix/X{n}") or os.path.exists(f"/tmp/.X{n}-lock"):
-            continue
-        # A black root: a window not yet painted shows black, as it would behind a compositor.
-        proc = subprocess.Popen(["Xvfb", f":{n}", "-screen", "0", screen, "-nolisten", "tcp", "-noreset", "-br"],
-                                stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
-        for _ in range(100):
-            if os.path.exists(f"/tmp/.X11-unix/X{n}"):
-                return proc, f":{n}"
-            if proc.poll() is not None:
-                break
-            time.sleep(0.05)
+    """An Xvfb of its own; it picks a free display itself, so groups started at once never share one."""
+    read, write = os.pipe()
+    # A black root: a window not yet painted shows black, as it would behind a compositor.
+    proc = subprocess.Popen(["Xvfb", "-displayfd", str(write), "-screen", "0", screen, "-nolisten", "tcp",
+                             "-noreset", "-br"], pass_fds=(write,),
+                            stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
+    os.close(write)
+    number = b""
+    while not number.endswith(b"\n"):
+        chunk = os.read(read, 16)
+        if not chunk:
+            break
+        number += chunk
+    os.close(read)
+    if not number.strip():
         proc.kill()
-    raise RuntimeError("could not start Xvfb")
+        raise RuntimeError("could not start Xvfb")
+    return proc, ":" + number.decode().strip()
 
 
 def env(**extra):
@@ -746,7 +750,7 @@ class Wine(Games):
         user = "nobody" if os.geteuid() == 0 else os.environ.get("USER", "")
         return os.path.join(self.prefix, "drive_c", "users", user, "AppData", "Local", "Quillon")
 
-    def exe_game(self, folder, ini=None):
+    def exe_game(self, folder, ini=None, args=()):
         # Each test starts without the player's own copy: once there, it is the one the game reads.
         shutil.rmtree(self.local_app_data(), ignore_errors=True)
         os.makedirs(folder, exist_ok=True)
@@ -758,7 +762,7 @@ class Wine(Games):
                 f.write(ini)
             if os.geteuid() == 0:
                 os.chown(path, PLAYER, PLAYER)  # the player's own file, as they'd have it
-        g = Game(exe=exe, player=become_player, launcher=[self.wine], **self.env)
+        g = Game(exe=exe, player=become_player, launcher=[self.wine], args=args, **self.env)
         self.games.append(g)
         return g
 
@@ -846,6 +850,78 @@ class Wine(Games):
         self.assertRegex(text, r"^; theirs\r\n\[QUILLON\]\r\nHighScore=[1-9][0-9]*\r\n$")
 
 
+class WineScreens(Wine):
+    """quillon.exe on a 2560 x 1440 screen at 96, 144 and 192 DPI."""
+
+    # Only these, not the ones it inherits.
+    test_the_in_process_suite_passes_as_a_windows_program = None
+    test_title_pixels_keys_and_a_close_mid_round = None
+    test_a_larger_best_that_another_copy_stored_meanwhile_stays = None
+    test_a_round_to_its_end_stores_the_new_best_and_keeps_foreign_lines = None
+    test_a_folder_the_player_cannot_write_keeps_the_best_in_local_app_data = None
+
+    def set_dpi(self, dpi):
+        for key in (r"HKCU\Control Panel\Desktop", r"HKCC\Software\Fonts"):
+            subprocess.run([self.wine, "reg", "add", key, "/v", "LogPixels", "/t", "REG_DWORD", "/d", str(dpi), "/f"],
+                           env=env(**self.env), preexec_fn=become_player, stdout=subprocess.DEVNULL,
+                           stderr=subprocess.DEVNULL, check=True)
+        # Wine reads it as a program starts.
+        subprocess.run([os.path.join(os.path.dirname(self.wine), "wineserver"), "-w"], env=env(**self.env),
+                       preexec_fn=become_player, timeout=60)
+
+    def started(self, dpi, *args):
+        self.set_dpi(dpi)
+        g = self.exe_game(self.player_folder(), args=args)
+        g.find_window(timeout=60)
+        return g
+
+    def test_each_dpi_gives_its_whole_scale_and_the_keys_their_jumps(self):
+        # 144 DPI is 1.5: it rounds up to 2, which fits this screen.
+        for dpi, scale in ((96, 1), (144, 2), (192, 2)):
+            g = self.started(dpi)
+            shot = Screens.wait_scaled(self, g, scale, timeout=60)
+            self.assertEqual(shot[:2], (W * scale, H * scale), dpi)
+            if dpi == 192:
+                g.key("Return")
+                g.wait_for(lambda r: r[200][600] == SKY and r[540][600] == GROUND)
+                high = Screens.highest(self, g, "Return", 2)
+                time.sleep(1)
+                low = Screens.highest(self, g, "space", 2)
+                self.assertLess(high, 40)
+                self.assertTrue(70 < low < 110, low)
+            self.assertEqual(g.close(), 0)
+
+    def test_the_scale_option_and_full_screen(self):
+        g = self.started(96, "--scale", "3")
+        self.assertEqual(Screens.wait_scaled(self, g, 3, timeout=60)[:2], (1275, 900))
+        for leave in ("F11", "Escape"):
+            g.key("F11")
+            self.assertEqual(Screens.wait_scaled(self, g, 4, 430, 120, timeout=30)[:2], (2560, 1440))
+            g.key(leave)
+            self.assertEqual(Screens.wait_scaled(self, g, 3, timeout=30)[:2], (1275, 900))
+        self.assertEqual(g.close(), 0)
+        # A scale that does not fit is a message box, and exit status 2.
+        g = self.started(96, "--scale", "9")
+        self.assertIsNone(g.proc.poll())
+        g.key("Return")
+        self.assertEqual(g.proc.wait(timeout=30), 2)
+
+    def test_the_manifest_asks_for_each_screens_own_scale(self):
+        import xml.etree.ElementTree as ET
+        with open(os.path.join(ARGS.windows, "platform", "windows", "quillon.exe"), "rb") as f:
+            exe = f.read()
+        start, end = exe.find(b"<assembly"), exe.find(b"</assembly>")
+        self.assertTrue(0 <= start < end, "no manifest in the resources")
+        self.assertEqual(exe.count(b"<assembly xmlns"), 1)  # one manifest, not two
+        root = ET.fromstring(exe[start:end + len(b"</assembly>")])
+        text = {el.tag.split("}")[1]: (el.text or "").strip() for el in root.iter()}
+        self.assertEqual(text["dpiAwareness"], "PerMonitorV2, PerMonitor")
+        self.assertEqual(text["dpiAware"], "true/pm")
+        levels = [el.get("level") for el in root.iter() if el.tag.endswith("requestedExecutionLevel")]
+        self.assertEqual(levels, ["asInvoker"])
+        self.assertEqual(len([el for el in root.iter() if el.tag.endswith("supportedOS")]), 4)
+
+
 class Installed(unittest.TestCase):
     def test_installs_into_a_prefix_and_keeps_its_best_score_beside_itself(self):
         prefix = tempfile.mkdtemp(prefix="quillon-prefix-")
@@ -903,8 +979,8 @@ def main():
     ARGS, rest = parser.parse_known_args()
     if ARGS.windows:
         ARGS.windows = os.path.abspath(ARGS.windows)
-    # The screens group has a large screen of its own, at a desktop scale of 2.
-    screens = "Screens" in rest
+    # The screens groups have a large screen of their own, at a desktop scale of 2.
+    screens = "Screens" in rest or "WineScreens" in rest
     xvfb, DISPLAY = start_xvfb("2560x1440x24" if screens else "800x600x24")
     if screens:
         subprocess.run(["xrdb", "-nocpp", "-merge"], input=b"Xft.dpi: 192\n", env=env(), check=True)
