@@ -1,0 +1,77 @@
+// The one rule every platform shows the picture by.
+#include <gtest/gtest.h>
+
+#include <vector>
+
+#include "platform/Scaling.h"
+
+namespace quillon {
+namespace {
+
+TEST(Scaling, TheLargestWholeScaleThatFitsCentredWithBlackAround) {
+  struct Case { int w, h, scale, x, y; };
+  for (const Case& c : {Case{425, 300, 1, 0, 0}, Case{850, 600, 2, 0, 0}, Case{1000, 700, 2, 75, 50},
+                        Case{1400, 999, 3, 62, 49}, Case{2560, 1440, 4, 430, 120}, Case{1920, 1080, 3, 322, 90},
+                        Case{849, 1000, 1, 212, 350}, Case{400, 280, 1, -12, -10}}) {
+    const Placement p = PlaceIn(c.w, c.h, 425, 300);
+    EXPECT_EQ(p.scale, c.scale) << c.w << "x" << c.h;
+    EXPECT_EQ(p.x, c.x) << c.w << "x" << c.h;
+    EXPECT_EQ(p.y, c.y) << c.w << "x" << c.h;
+  }
+}
+
+TEST(Scaling, TheDesktopsScaleAndThePlayersChoice) {
+  EXPECT_EQ(DesktopScale(96), 1);
+  EXPECT_EQ(DesktopScale(120), 1);   // 125 %
+  EXPECT_EQ(DesktopScale(144), 2);   // 150 % rounds up
+  EXPECT_EQ(DesktopScale(192), 2);
+  EXPECT_EQ(DesktopScale(288), 3);
+  EXPECT_EQ(DesktopScale(0), 1);     // nothing known
+  EXPECT_EQ(DesktopScale(-96), 1);
+  EXPECT_EQ(ParseScale("3", 4), 3);
+  EXPECT_EQ(ParseScale("4", 4), 4);
+  for (const char* bad : {"", "0", "5", "-1", "+2", "2.0", " 2", "two", "99999"}) {
+    EXPECT_EQ(ParseScale(bad, 4), std::nullopt) << bad;
+  }
+}
+
+// A picture of w x h pixels numbered 1, 2, 3, ... in `bytes`-byte pixels.
+std::vector<std::uint8_t> Numbered(int w, int h, int bytes) {
+  std::vector<std::uint8_t> picture(static_cast<std::size_t>(w * h * bytes));
+  for (int i = 0; i < w * h; ++i) picture[static_cast<std::size_t>(i * bytes)] = static_cast<std::uint8_t>(i + 1);
+  return picture;
+}
+
+TEST(Scaling, EachPixelBecomesABlockAndWhatFallsOutsideIsLeftOut) {
+  for (int bytes : {4, 3}) {
+    const int w = 4, h = 3;
+    const auto picture = Numbered(w, h, bytes);
+    // At 3 in a 16 x 11 screen, from (2, 1): every screen pixel is its picture pixel or untouched (0xEE).
+    const int sw = 16, sh = 11, pitch = sw * bytes + 4;
+    std::vector<std::uint8_t> screen(static_cast<std::size_t>(pitch * sh), 0xEE);
+    const Placement p{3, 2, 1};
+    ScaleRows(picture.data(), w, 0, h - 1, bytes, screen.data(), pitch, sw, sh, p);
+    for (int y = 0; y < sh; ++y)
+      for (int x = 0; x < sw; ++x) {
+        const int px = (x - 2) / 3, py = (y - 1) / 3;
+        const bool inside = x >= 2 && y >= 1 && px < w && py < h;
+        const int want = inside ? py * w + px + 1 : 0xEE;
+        EXPECT_EQ(screen[static_cast<std::size_t>(y * pitch + x * bytes)], want) << bytes << " " << x << "," << y;
+      }
+    // Only the rows asked for are drawn.
+    std::fill(screen.begin(), screen.end(), 0xEE);
+    ScaleRows(picture.data(), w, 1, 1, bytes, screen.data(), pitch, sw, sh, p);
+    EXPECT_EQ(screen[static_cast<std::size_t>(1 * pitch + 2 * bytes)], 0xEE);
+    EXPECT_EQ(screen[static_cast<std::size_t>(4 * pitch + 2 * bytes)], 5);
+    EXPECT_EQ(screen[static_cast<std::size_t>(7 * pitch + 2 * bytes)], 0xEE);
+    // A screen smaller than the picture keeps the middle of it, cut on every side.
+    std::vector<std::uint8_t> small(static_cast<std::size_t>(2 * 2 * bytes), 0xEE);
+    ScaleRows(picture.data(), w, 0, h - 1, bytes, small.data(), 2 * bytes, 2, 2, Placement{1, -1, -1});
+    EXPECT_EQ(small[0], 6);
+    EXPECT_EQ(small[static_cast<std::size_t>(bytes)], 7);
+    EXPECT_EQ(small[static_cast<std::size_t>(2 * bytes)], 10);
+  }
+}
+
+}  // namespace
+}  // namespace quillon
