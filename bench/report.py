@@ -35,7 +35,7 @@ def start_xvfb():
     n = 97
     while os.path.exists(f"/tmp/.X11-unix/X{n}"):
         n += 1
-    xvfb = subprocess.Popen(["Xvfb", f":{n}", "-screen", "0", "800x600x24", "-nolisten", "tcp", "-noreset"],
+    xvfb = subprocess.Popen(["Xvfb", f":{n}", "-screen", "0", "2560x1440x24", "-nolisten", "tcp", "-noreset"],
                             stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
     for _ in range(100):
         if os.path.exists(f"/tmp/.X11-unix/X{n}"):
@@ -65,8 +65,9 @@ def find_process(name):
     raise RuntimeError(f"no process {name}")
 
 
-def run_probe(command, display, process_name=None, extra_env=None):
-    """CPU shares on the title and in play, and the probe's own figures, over one run."""
+def run_probe(command, display, process_name=None, extra_env=None, size=None):
+    """CPU shares on the title and in play, and the probe's own figures, over one run; `size` forces
+    the window to another size, as a full screen does."""
     env = dict(os.environ, DISPLAY=display, **(extra_env or {}))
     env.pop("WAYLAND_DISPLAY", None)
     probe = subprocess.Popen(command, env=env, stdout=subprocess.PIPE, stderr=subprocess.DEVNULL, text=True)
@@ -76,6 +77,8 @@ def run_probe(command, display, process_name=None, extra_env=None):
                                 env=env, capture_output=True, text=True).stdout.strip()
         time.sleep(0.05)
     pid = find_process(process_name) if process_name else probe.pid
+    if size:
+        subprocess.run(["xdotool", "windowsize", "--sync", window.split()[0], *map(str, size)], env=env, check=True)
     time.sleep(1)
     title = share(pid, SECONDS)
     subprocess.run(["xdotool", "windowfocus", "--sync", window.split()[0]], env=env)
@@ -95,7 +98,10 @@ def main():
 
     display, xvfb = start_xvfb()
     try:
-        title, play, stats = run_probe([os.path.join(BUILD, "bench", "quillon_pacing_probe")], display)
+        probe = os.path.join(BUILD, "bench", "quillon_pacing_probe")
+        title, play, stats = run_probe([probe], display)
+        scaled = {s: run_probe([probe, str(s)], display)[:2] for s in (2, 3)}
+        scaled["full screen 1920x1080"] = run_probe([probe], display, size=(1920, 1080))[:2]
         windows = None
         if WINDOWS:
             windows = run_probe([wine_program(), os.path.join(WINDOWS, "quillon_pacing_probe.exe")], display,
@@ -114,6 +120,10 @@ def main():
     print(f"first title frame on the screen: {float(stats['first_frame_ms']):.1f} ms after main() "
           "(target within 200 ms)")
     print(f"peak memory (VmHWM): {stats['peak_memory'].strip()} (target under 25 MB)")
+    for name, (t, p) in scaled.items():
+        label = f"at scale {name}" if isinstance(name, int) else f"in a {name}"
+        print(f"CPU {label}: title {t * 100:.2f}%, play {p * 100:.2f}% of one core"
+              + (" (targets under 3% and 2% at scale 3)" if name == 3 else ""))
     if windows:
         w_title, w_play, w_stats = windows
         exe = os.path.getsize(os.path.join(WINDOWS, "platform", "windows", "quillon.exe"))

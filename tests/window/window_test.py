@@ -518,6 +518,7 @@ class Wayland(Games):
             self.weston = subprocess.Popen(["weston", "--backend=x11-backend.so", "--width=760", "--height=560",
                                             "--socket=quillon-test", "--idle-time=0"],
                                            env=env(XDG_RUNTIME_DIR=self.runtime), stdout=f, stderr=f)
+        self.addCleanup(self.stop_weston)
         # Its log names the X window its output shows in.
         end = time.time() + 30
         self.screen = None
@@ -529,8 +530,7 @@ class Wayland(Games):
             time.sleep(0.1)
         self.assertIsNotNone(self.screen, "weston did not start")
 
-    def tearDown(self):
-        super().tearDown()
+    def stop_weston(self):
         self.weston.terminate()
         self.weston.wait()
         shutil.rmtree(self.runtime, ignore_errors=True)
