@@ -7,6 +7,7 @@
 #include <cstdint>
 #include <cstring>
 #include <optional>
+#include <string>
 #include <string_view>
 
 namespace quillon {
@@ -41,6 +42,18 @@ inline std::optional<int> ParseScale(std::string_view text, int largest) {
   }
   if (value < 1 || value > largest) return std::nullopt;
   return value;
+}
+
+// The scale a window starts at: the player's --scale (`asked`), else the desktop's, never more
+// than fits; nothing, with the reason in one line, for a --scale that is not one of them.
+inline std::optional<int> StartScale(const char* asked, int desktop, int largest, std::string* error) {
+  if (asked == nullptr) return std::min(desktop, largest);
+  const auto scale = ParseScale(asked, largest);
+  if (!scale) {
+    *error = "--scale takes a whole number from 1 to " + std::to_string(largest) + " on this screen, not \"" +
+             asked + "\"";
+  }
+  return scale;
 }
 
 // Copies rows [top, bottom] of a picture, already in the screen's pixel format (`bytes` a

@@ -28,6 +28,12 @@ TEST(Scaling, TheDesktopsScaleAndThePlayersChoice) {
   EXPECT_EQ(DesktopScale(288), 3);
   EXPECT_EQ(DesktopScale(0), 1);     // nothing known
   EXPECT_EQ(DesktopScale(-96), 1);
+  std::string error;
+  EXPECT_EQ(StartScale(nullptr, 2, 4, &error), 2);
+  EXPECT_EQ(StartScale(nullptr, 3, 2, &error), 2);  // lowered until it fits
+  EXPECT_EQ(StartScale("1", 2, 4, &error), 1);
+  EXPECT_EQ(StartScale("7", 2, 4, &error), std::nullopt);
+  EXPECT_EQ(error, "--scale takes a whole number from 1 to 4 on this screen, not \"7\"");
   EXPECT_EQ(ParseScale("3", 4), 3);
   EXPECT_EQ(ParseScale("4", 4), 4);
   for (const char* bad : {"", "0", "5", "-1", "+2", "2.0", " 2", "two", "99999"}) {

@@ -92,18 +92,9 @@ int SdlPlatform::Open(const Pictures& pictures, const char* scale, std::string* 
     SDL_Quit();
     return 1;
   }
-  const int largest = LargestScale();
-  if (scale != nullptr) {
-    const auto asked = ParseScale(scale, largest);
-    if (!asked) {
-      *error = "--scale takes a whole number from 1 to " + std::to_string(largest) + " on this screen, not \"" +
-               scale + "\"";
-      return 2;
-    }
-    scale_ = *asked;
-  } else {
-    scale_ = std::min(DesktopScaleNow(), largest);
-  }
+  const auto chosen = StartScale(scale, DesktopScaleNow(), LargestScale(), error);
+  if (!chosen) return 2;
+  scale_ = *chosen;
   last_.assign(static_cast<std::size_t>(kScreenW) * kScreenH, kBlack);
   // Keys only: with text input on, an input method could swallow Space.
   SDL_StopTextInput();

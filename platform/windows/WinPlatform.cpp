@@ -120,19 +120,10 @@ int WinPlatform::Open(void* instance, const Pictures& pictures, const char* scal
     *error = "cannot open the window";
     return 1;
   }
-  const int largest = LargestScale();
-  if (scale != nullptr) {
-    const auto asked = ParseScale(scale, largest);
-    if (!asked) {
-      *error = "--scale takes a whole number from 1 to " + std::to_string(largest) + " on this screen, not \"" +
-               scale + "\"";
-      return 2;
-    }
-    scale_ = *asked;
-    scaleChosen_ = true;
-  } else {
-    scale_ = std::min(DesktopScale(WindowDpi(AsWindow(window_))), largest);
-  }
+  const auto chosen = StartScale(scale, DesktopScale(WindowDpi(AsWindow(window_))), LargestScale(), error);
+  if (!chosen) return 2;
+  scale_ = *chosen;
+  scaleChosen_ = scale != nullptr;
   SendMessageW(AsWindow(window_), WM_SETICON, ICON_BIG, reinterpret_cast<LPARAM>(icons_[0]));
   SendMessageW(AsWindow(window_), WM_SETICON, ICON_SMALL, reinterpret_cast<LPARAM>(icons_[1]));
   return 0;
