@@ -29,7 +29,14 @@ EM_BOOL OnKeyDown(int, const EmscriptenKeyboardEvent* event, void* user) {
   return code != 0 && platform->KeyDown(code) ? EM_TRUE : EM_FALSE;
 }
 
+WebPlatform* g_page = nullptr;  // for the page's own inputs
+
 }  // namespace
+
+// A press from the page itself: a tap, a button, a gamepad (13 or 32, as the keys give them).
+extern "C" EMSCRIPTEN_KEEPALIVE void quillon_press(int code) {
+  if (g_page != nullptr && (code == kKeyEnter || code == kKeySpace)) g_page->KeyDown(static_cast<std::int16_t>(code));
+}
 
 namespace {
 
@@ -116,7 +123,9 @@ void WebPlatform::Open(const Pictures& pictures) {
     Module.quillonPresented = 0;
   }, kScreenW, kScreenH);
   // storage.js has brought the stored files in before main() started.
-  emscripten_set_keydown_callback("#canvas", this, EM_TRUE, OnKeyDown);
+  // The keys reach the game wherever the focus is on the page.
+  emscripten_set_keydown_callback(EMSCRIPTEN_EVENT_TARGET_WINDOW, this, EM_TRUE, OnKeyDown);
+  g_page = this;
   SetIcon(pictures.icon32);
 }
 
@@ -213,6 +222,8 @@ void WebPlatform::Present(const Surface& surface) {
     if (!Module.quillonPresented) Module.quillonFirstFrameMs = performance.now();
     // Not every browser tells the page when only its device pixels change.
     if (typeof fit === 'function' && fit.ratio !== devicePixelRatio) fit();
+    // Gamepads are read, not heard: once a frame.
+    if (typeof readPads === 'function') readPads();
     Module.quillonPresented++;
     if ($2 < 0) return;
     var rowBytes = $5 * 4;

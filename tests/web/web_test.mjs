@@ -423,6 +423,106 @@ test('the help line never costs a scale step, and F11, a double-click or the but
   await page.close();
 });
 
+// The car's highest row over the next few seconds, read off the canvas.
+async function highestCar(page, ms = 3000) {
+  let best = H;
+  const end = Date.now() + ms;
+  while (Date.now() < end) {
+    const rgb = Buffer.from(await canvasRgb(page), 'base64');
+    for (let y = 0; y < 241; y++) if (carAt(rgb, y, y + 1)) { best = Math.min(best, y); break; }
+  }
+  return best;
+}
+
+async function centre(page, selector) {
+  return page.evaluate((s) => {
+    const r = document.querySelector(s).getBoundingClientRect();
+    return { x: r.left + r.width / 2, y: r.top + r.height / 2 };
+  }, selector);
+}
+
+test('on a touch screen a tap starts a game and each button gives its own jump, in both orientations', async () => {
+  for (const [width, height] of [[390, 844], [844, 390]]) {
+    const page = await browser.newPage();
+    await page.setViewport({ width, height, deviceScaleFactor: 1, isMobile: true, hasTouch: true });
+    page.problems = [];
+    page.on('pageerror', (e) => page.problems.push(String(e)));
+    await page.goto(base, { waitUntil: 'load' });
+    await waitFor(page, showsTitle(expected().titles), 'the title');
+    assert.equal(await page.evaluate(() => matchMedia('(pointer: coarse)').matches), true);
+    assert.match(await page.evaluate(() => document.getElementById('help').textContent), /Tap/);
+    const canvas = await centre(page, '#canvas'), low = await centre(page, '#low'), high = await centre(page, '#high');
+    // Thumbs: low on the left, high on the right; below the picture when upright, beside it when not.
+    assert.ok(low.x < high.x, `${width}x${height}`);
+    const box = await canvasBox(page);
+    if (height > width) assert.ok(low.y > box.top + box.height && high.y > box.top + box.height);
+    else assert.ok(low.x < box.left && high.x > box.left + box.width);
+    await page.touchscreen.tap(canvas.x, canvas.y);
+    await waitFor(page, isPlay, 'play after a tap');
+    await new Promise((r) => setTimeout(r, 300));
+    await page.touchscreen.tap(high.x, high.y);
+    const top = await highestCar(page);
+    await new Promise((r) => setTimeout(r, 500));
+    await page.touchscreen.tap(low.x, low.y);
+    const lowTop = await highestCar(page);
+    assert.ok(top < 40, `the high jump reached ${top}`);
+    assert.ok(lowTop > 70 && lowTop < 110, `the low jump reached ${lowTop}`);
+    assert.deepEqual(await page.evaluate(() => [scrollX, scrollY, visualViewport.scale]), [0, 0, 1]);
+    assert.deepEqual(page.problems, []);
+    await page.close();
+  }
+});
+
+test('keys reach the game wherever the focus is, and no key scrolls the page', async () => {
+  const page = await openPage();
+  await waitFor(page, showsTitle(expected().titles), 'the title');
+  // A page that could scroll, were the keys let through.
+  await page.evaluate(() => {
+    document.documentElement.style.overflow = 'auto';
+    document.body.style.overflow = 'visible';
+    document.body.style.minHeight = '3000px';
+  });
+  const help = await centre(page, '#help');
+  await page.mouse.click(help.x, help.y);
+  await page.evaluate(() => document.getElementById('full').focus());
+  await page.keyboard.press('NumpadEnter');
+  await waitFor(page, isPlay, 'play after Enter with the focus elsewhere');
+  for (const key of ['Space', 'ArrowDown', 'PageDown', 'End']) await page.keyboard.press(key);
+  assert.equal(await page.evaluate(() => [scrollY, document.fullscreenElement]).then((v) => v[0]), 0);
+  assert.equal(await page.evaluate(() => document.fullscreenElement), null);
+  assert.deepEqual(page.problems, []);
+  await page.close();
+});
+
+test('gamepads: the bottom button starts and jumps high, the right and left ones jump low', async () => {
+  const page = await openPage(() => {
+    const pad = (index) => ({ index, connected: true, mapping: 'standard', id: 'test pad',
+      buttons: Array.from({ length: 17 }, () => ({ pressed: false, value: 0 })) });
+    window.__pads = [pad(0), null, pad(2), null];
+    navigator.getGamepads = () => window.__pads;
+  });
+  await waitFor(page, showsTitle(expected().titles), 'the title');
+  const push = (pad, button) => page.evaluate(async (p, b) => {
+    window.__pads[p].buttons[b].pressed = true;
+    await new Promise((r) => setTimeout(r, 120));
+    window.__pads[p].buttons[b].pressed = false;
+  }, pad, button);
+  await push(0, 0);
+  await waitFor(page, isPlay, 'play after button 0');
+  await new Promise((r) => setTimeout(r, 300));
+  const tops = [];
+  for (const [pad, button] of [[0, 0], [0, 1], [2, 2]]) {
+    await push(pad, button);
+    tops.push(await highestCar(page));
+    await new Promise((r) => setTimeout(r, 500));
+  }
+  assert.ok(tops[0] < 40, `button 0 reached ${tops}`);
+  assert.ok(tops[1] > 70 && tops[1] < 110, `button 1 reached ${tops}`);
+  assert.ok(tops[2] > 70 && tops[2] < 110, `the second pad's button 2 reached ${tops}`);
+  assert.deepEqual(page.problems, []);
+  await page.close();
+});
+
 test('a browser that refuses storage still plays, with no error shown', async () => {
   // What a private window or blocked site data looks like to the page.
   const page = await openPage(() => {
