@@ -74,6 +74,8 @@ int SdlPlatform::Open(const Pictures& pictures, const char* scale, std::string* 
     *error = std::string("no display available (") + SDL_GetError() + ")";
     return 1;
   }
+  // Gamepads, where the machine has any; a machine without them still plays by keys.
+  SDL_InitSubSystem(SDL_INIT_GAMECONTROLLER);
   const char* driver = SDL_GetCurrentVideoDriver();
   // SDL falls back to an invisible driver when no display answers; only take it on request.
   if (!driverAsked && driver != nullptr &&
@@ -249,6 +251,29 @@ void SdlPlatform::PumpEvents(WindowEvents& events) {
         if (event.window.event == SDL_WINDOWEVENT_SIZE_CHANGED) redrawAll_ = true;
         if (event.window.event == SDL_WINDOWEVENT_EXPOSED) Show(0, kScreenH - 1, true);
         break;
+      // A gamepad's bottom face button (A, cross) is Enter: start and the high jump; the right
+      // and left ones (B, circle; X, square) are Space: the low jump.
+      case SDL_CONTROLLERDEVICEADDED:
+        if (SDL_GameController* pad = SDL_GameControllerOpen(event.cdevice.which)) pads_.push_back(pad);
+        break;
+      case SDL_CONTROLLERDEVICEREMOVED:
+        for (auto it = pads_.begin(); it != pads_.end(); ++it) {
+          if (SDL_JoystickInstanceID(SDL_GameControllerGetJoystick(*it)) == event.cdevice.which) {
+            SDL_GameControllerClose(*it);
+            pads_.erase(it);
+            break;
+          }
+        }
+        break;
+      case SDL_CONTROLLERBUTTONDOWN: {
+        std::int16_t code = 0;
+        if (event.cbutton.button == SDL_CONTROLLER_BUTTON_A) code = kKeyEnter;
+        if (event.cbutton.button == SDL_CONTROLLER_BUTTON_B || event.cbutton.button == SDL_CONTROLLER_BUTTON_X) {
+          code = kKeySpace;
+        }
+        if (code != 0) events.Form_KeyDown(code, 0);
+        break;
+      }
       case SDL_KEYDOWN: {
         // The window's own keys; not Alt+Enter, which is a jump.
         if (event.key.keysym.sym == SDLK_F11 && event.key.repeat == 0) {

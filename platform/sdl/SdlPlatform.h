@@ -47,6 +47,7 @@ class SdlPlatform final : public Platform {
   void WatchForTheEnd();
 
   SDL_Window* window_ = nullptr;
+  std::vector<SDL_GameController*> pads_;  // every gamepad plugged in
   int scale_ = 1;
   bool fullScreen_ = false;
   bool redrawAll_ = true;              // the window's surface is new, or was lost

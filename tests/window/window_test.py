@@ -351,6 +351,12 @@ class RealWindow(Games):
         g.wait_for(lambda r: r in titles)
         self.assertEqual(g.close(), 0)
 
+    def test_gamepads_plugged_in_and_out_give_their_own_keys(self):
+        # SDL's virtual gamepads, against the real platform in a real window.
+        run = subprocess.run([ARGS.pad_check], env=env(), capture_output=True, text=True, timeout=60)
+        self.assertEqual(run.returncode, 0, run.stdout + run.stderr)
+        self.assertIn("0 failed", run.stdout)
+
     def test_the_score_line_needs_no_fonts_on_the_machine(self):
         conf = tempfile.NamedTemporaryFile("w", suffix=".conf", delete=False)
         conf.write("<?xml version='1.0'?>\n<fontconfig></fontconfig>\n")
@@ -973,6 +979,7 @@ def main():
     parser.add_argument("--game", required=True)
     parser.add_argument("--frames", required=True)
     parser.add_argument("--xclose", required=True)
+    parser.add_argument("--pad-check", help="the gamepad check program")
     parser.add_argument("--build", required=True)
     parser.add_argument("--source", required=True)
     parser.add_argument("--windows", help="a Windows build tree, for the Wine tests")
