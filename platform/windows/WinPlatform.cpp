@@ -242,6 +242,11 @@ std::int32_t WinPlatform::Clock() { return static_cast<std::int32_t>(timeGetTime
 
 void WinPlatform::PumpEvents(WindowEvents& events) {
   events_ = &events;
+  // Gamepads count only for the window in front, as keys do.
+  if (!padKeys_.empty() && GetForegroundWindow() == AsWindow(window_)) {
+    for (std::int16_t code : padKeys_) events.Form_KeyDown(code, 0);
+  }
+  padKeys_.clear();
   MSG message;
   while (PeekMessageW(&message, nullptr, 0, 0, PM_REMOVE)) {
     if (message.message == WM_QUIT) {
@@ -298,6 +303,7 @@ void WinPlatform::ShowWindow() {
 }
 
 void WinPlatform::Present(const Surface& surface) {
+  pads_.Poll(padKeys_);
   const std::size_t count = std::min(surface.Pixels().size(), frame_.size());
   std::memcpy(frame_.data(), surface.Pixels().data(), count * sizeof(Colour));
   if (HDC dc = GetDC(AsWindow(window_))) {

@@ -7,6 +7,7 @@
 #include "display/Pictures.h"
 #include "game/Platform.h"
 #include "platform/windows/WinFileSystem.h"
+#include "platform/windows/XInputPads.h"
 
 namespace quillon {
 
@@ -53,6 +54,8 @@ class WinPlatform final : public Platform {
   long restore_[4] = {0, 0, 0, 0};  // the window's place before full screen
   std::string unkept_;  // told when the program ends: a window program has no console
   WinFileSystem files_;
+  XInputPads pads_{XInputPads::System()};
+  std::vector<std::int16_t> padKeys_;  // read with the last frame, delivered by the next pump
 };
 
 }  // namespace quillon
