@@ -4,6 +4,7 @@
 #include <array>
 #include <cstdint>
 #include <cstdio>
+#include <cstdlib>
 #include <string>
 #include <vector>
 
@@ -32,20 +33,79 @@ void Chunk(std::vector<std::uint8_t>& png, const char* type, const std::vector<s
   PutBig(png, Crc(png.data() + start, png.size() - start));
 }
 
-// A zlib stream of stored blocks: no compressor needed, and the icons are small.
-std::vector<std::uint8_t> Zlib(const std::vector<std::uint8_t>& raw) {
+// Bits into a deflate stream, first bit lowest.
+struct Bits {
+  std::vector<std::uint8_t> out;
+  std::uint32_t pending = 0;
+  int count = 0;
+  void Put(std::uint32_t value, int n) {
+    pending |= value << count;
+    count += n;
+    while (count >= 8) {
+      out.push_back(static_cast<std::uint8_t>(pending));
+      pending >>= 8;
+      count -= 8;
+    }
+  }
+  // A Huffman code goes in highest bit first.
+  void Code(std::uint32_t code, int n) {
+    std::uint32_t reversed = 0;
+    for (int i = 0; i < n; ++i) reversed |= ((code >> i) & 1u) << (n - 1 - i);
+    Put(reversed, n);
+  }
+  void Symbol(int v) {  // deflate's fixed literal/length code
+    if (v < 144) Code(0x30 + v, 8);
+    else if (v < 256) Code(0x190 + v - 144, 9);
+    else if (v < 280) Code(v - 256, 7);
+    else Code(0xC0 + v - 280, 8);
+  }
+};
+
+// One block with deflate's fixed codes: an icon is a few colours in whole-pixel blocks, so
+// copies of the byte a pixel, a row or a byte back make almost all of it.
+std::vector<std::uint8_t> Deflate(const std::vector<std::uint8_t>& raw, std::size_t row) {
+  static const int kLengthBase[] = {3, 4, 5, 6, 7, 8, 9, 10, 11, 13, 15, 17, 19, 23, 27, 31, 35, 43, 51, 59, 67, 83,
+                                    99, 115, 131, 163, 195, 227, 258};
+  static const int kLengthExtra[] = {0, 0, 0, 0, 0, 0, 0, 0, 1, 1, 1, 1, 2, 2, 2, 2, 3, 3, 3, 3, 4, 4, 4, 4, 5, 5, 5, 5, 0};
+  static const int kDistanceBase[] = {1, 2, 3, 4, 5, 7, 9, 13, 17, 25, 33, 49, 65, 97, 129, 193, 257, 385, 513, 769,
+                                      1025, 1537, 2049, 3073, 4097, 6145, 8193, 12289, 16385, 24577};
+  static const int kDistanceExtra[] = {0, 0, 0, 0, 1, 1, 2, 2, 3, 3, 4, 4, 5, 5, 6, 6, 7, 7, 8, 8, 9, 9, 10, 10, 11,
+                                       11, 12, 12, 13, 13};
+  Bits bits;
+  bits.Put(1, 1);  // the last block
+  bits.Put(1, 2);  // fixed codes
+  std::size_t i = 0;
+  while (i < raw.size()) {
+    std::size_t best = 0, from = 0;
+    for (std::size_t distance : {std::size_t{1}, std::size_t{3}, row}) {
+      if (distance > i || distance > 32768) continue;
+      std::size_t n = 0;
+      while (n < 258 && i + n < raw.size() && raw[i + n] == raw[i + n - distance]) ++n;
+      if (n > best) best = n, from = distance;
+    }
+    if (best < 3) {
+      bits.Symbol(raw[i++]);
+      continue;
+    }
+    int code = 28;
+    while (kLengthBase[code] > static_cast<int>(best)) --code;
+    bits.Symbol(257 + code);
+    bits.Put(static_cast<std::uint32_t>(static_cast<int>(best) - kLengthBase[code]), kLengthExtra[code]);
+    int d = 29;
+    while (kDistanceBase[d] > static_cast<int>(from)) --d;
+    bits.Code(static_cast<std::uint32_t>(d), 5);
+    bits.Put(static_cast<std::uint32_t>(static_cast<int>(from) - kDistanceBase[d]), kDistanceExtra[d]);
+    i += best;
+  }
+  bits.Symbol(256);
+  bits.Put(0, 7);  // to a whole byte
+  return bits.out;
+}
+
+std::vector<std::uint8_t> Zlib(const std::vector<std::uint8_t>& raw, std::size_t row) {
   std::vector<std::uint8_t> z = {0x78, 0x01};
-  std::size_t pos = 0;
-  do {
-    const std::size_t n = std::min<std::size_t>(65535, raw.size() - pos);
-    z.push_back(pos + n == raw.size() ? 1 : 0);
-    z.push_back(static_cast<std::uint8_t>(n));
-    z.push_back(static_cast<std::uint8_t>(n >> 8));
-    z.push_back(static_cast<std::uint8_t>(~n));
-    z.push_back(static_cast<std::uint8_t>(~n >> 8));
-    z.insert(z.end(), raw.begin() + static_cast<std::ptrdiff_t>(pos), raw.begin() + static_cast<std::ptrdiff_t>(pos + n));
-    pos += n;
-  } while (pos < raw.size());
+  const std::vector<std::uint8_t> body = Deflate(raw, row);
+  z.insert(z.end(), body.begin(), body.end());
   std::uint32_t a = 1, b = 0;
   for (std::uint8_t byte : raw) {
     a = (a + byte) % 65521;
@@ -73,7 +133,7 @@ bool WritePng(const std::string& path, const quillon::Surface& art, int scale) {
   PutBig(header, static_cast<std::uint32_t>(size));
   header.insert(header.end(), {8, 2, 0, 0, 0});  // 8-bit RGB
   Chunk(png, "IHDR", header);
-  Chunk(png, "IDAT", Zlib(raw));
+  Chunk(png, "IDAT", Zlib(raw, static_cast<std::size_t>(size) * 3 + 1));
   Chunk(png, "IEND", {});
   FILE* f = std::fopen(path.c_str(), "wb");
   if (f == nullptr) return false;
@@ -84,16 +144,22 @@ bool WritePng(const std::string& path, const quillon::Surface& art, int scale) {
 }  // namespace
 
 int main(int argc, char** argv) {
-  if (argc != 2) {
-    std::fprintf(stderr, "usage: write_icons OUTDIR\n");
+  if (argc < 2) {
+    std::fprintf(stderr, "usage: write_icons OUTDIR [SIZE...]\n");
     return 2;
   }
   const quillon::Pictures pictures = quillon::LoadPictures();
-  // The 16 pixel art for the small sizes, the 32 for the rest.
-  const std::array<std::pair<int, const quillon::Surface*>, 6> sizes = {{
-      {16, &pictures.icon16}, {32, &pictures.icon32}, {48, &pictures.icon16},
-      {64, &pictures.icon32}, {128, &pictures.icon32}, {256, &pictures.icon32}}};
-  for (const auto& [size, art] : sizes) {
+  // The sizes the desktop's icon theme asks for, unless others are named (the web page's).
+  std::vector<int> wanted = {16, 32, 48, 64, 128, 256};
+  if (argc > 2) wanted.clear();
+  for (int i = 2; i < argc; ++i) wanted.push_back(std::atoi(argv[i]));
+  for (int size : wanted) {
+    // The 16 pixel art where it enlarges by whole pixels and 32 would not, the 32 for the rest.
+    const quillon::Surface* art = size % 32 == 0 ? &pictures.icon32 : &pictures.icon16;
+    if (size <= 0 || size % art->Width() != 0) {
+      std::fprintf(stderr, "write_icons: no whole enlargement gives %d pixels\n", size);
+      return 2;
+    }
     const std::string path = std::string(argv[1]) + "/quillon-" + std::to_string(size) + ".png";
     if (!WritePng(path, *art, size / art->Width())) {
       std::fprintf(stderr, "write_icons: cannot write %s\n", path.c_str());

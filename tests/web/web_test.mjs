@@ -11,6 +11,7 @@ import zlib from 'node:zlib';
 import { launch, serve } from './browser.mjs';
 
 const SITE = process.env.QUILLON_SITE;
+const HERE = path.dirname(new URL(import.meta.url).pathname);
 const FRAMES = process.env.QUILLON_FRAMES;
 const W = 425, H = 300;
 const SKY = [0, 128, 128], GROUND = [128, 0, 0], BLUE = [0, 0, 255];
@@ -521,6 +522,73 @@ test('gamepads: the bottom button starts and jumps high, the right and left ones
   assert.ok(tops[2] > 70 && tops[2] < 110, `the second pad's button 2 reached ${tops}`);
   assert.deepEqual(page.problems, []);
   await page.close();
+});
+
+// A copy of the site to change, served on a server (and so an origin) of its own.
+async function siteCopy(change) {
+  const folder = fs.mkdtempSync(path.join(os.tmpdir(), 'quillon-site-'));
+  for (const name of fs.readdirSync(SITE)) fs.copyFileSync(path.join(SITE, name), path.join(folder, name));
+  change(folder);
+  return { folder, ...(await serve(folder)) };
+}
+
+test('what goes wrong while loading is said in a sentence, not a black picture', async () => {
+  const broken = await siteCopy((folder) => fs.rmSync(path.join(folder, 'quillon.wasm')));
+  const page = await browser.newPage();
+  await page.goto(broken.url, { waitUntil: 'load' });
+  await page.waitForFunction(() => document.getElementById('problem')?.textContent.includes('quillon.wasm'));
+  await page.setJavaScriptEnabled(false);
+  await page.goto(base, { waitUntil: 'load' });
+  assert.match(await page.evaluate(() => document.querySelector('noscript').textContent), /JavaScript/);
+  assert.match(await page.$eval('body', (b) => b.innerText), /needs JavaScript/);
+  await page.close();
+  broken.server.close();
+  fs.rmSync(broken.folder, { recursive: true });
+});
+
+test('the page installs as an app: manifest, icons, and a second visit with no network', async () => {
+  const page = await openPage();
+  await waitFor(page, showsTitle(expected().titles), 'the title');
+  const manifest = JSON.parse(await page.evaluate(() => fetch('quillon.webmanifest').then((r) => r.text())));
+  assert.equal(manifest.name, 'Quillon');
+  assert.equal(manifest.background_color, '#000000');
+  assert.match(manifest.display, /^(fullscreen|standalone)$/);
+  for (const icon of manifest.icons) {
+    const png = decodePng(fs.readFileSync(path.join(SITE, icon.src)));
+    assert.equal(`${png.width}x${png.height}`, icon.sizes);
+  }
+  assert.equal(decodePng(fs.readFileSync(path.join(SITE, 'favicon.png'))).width, 32);
+  assert.match(await page.$eval('meta[name=description]', (m) => m.content), /Quillon/);
+  assert.equal(await page.$eval('#canvas', (c) => c.getAttribute('aria-label')), 'Quillon');
+  // Once the worker keeps the files, a reload with no network still shows the title.
+  await page.waitForFunction(() => navigator.serviceWorker.controller !== null, { timeout: 30000 });
+  await page.setOfflineMode(true);
+  await page.reload({ waitUntil: 'load' });
+  await waitFor(page, showsTitle(expected().titles), 'the title with no network');
+  await page.setOfflineMode(false);
+  assert.deepEqual(page.problems.filter((p) => !p.startsWith('failed ')), []);
+  await page.close();
+});
+
+test('a changed build replaces the cached one', async () => {
+  const site = await siteCopy(() => {});
+  const page = await browser.newPage();
+  await page.goto(site.url, { waitUntil: 'load' });
+  await page.waitForFunction(() => navigator.serviceWorker.controller !== null, { timeout: 30000 });
+  const first = await page.evaluate(() => caches.keys());
+  // A new build: another page, and the worker that comes with it.
+  fs.appendFileSync(path.join(site.folder, 'index.html'), '<!-- a new build -->\n');
+  execFileSync('cmake', [`-DSITE=${site.folder}`, `-DWORKER=${path.join(HERE, '../../platform/web/sw.js')}`,
+    '-P', path.join(HERE, '../../platform/web/worker.cmake')]);
+  await page.reload({ waitUntil: 'load' });
+  await page.waitForFunction((old) => caches.keys().then((k) => k.length === 1 && k[0] !== old),
+    { timeout: 30000 }, first[0]);
+  await page.setOfflineMode(true);
+  await page.reload({ waitUntil: 'load' });
+  assert.match(await page.content(), /a new build/);
+  await page.close();
+  site.server.close();
+  fs.rmSync(site.folder, { recursive: true });
 });
 
 test('a browser that refuses storage still plays, with no error shown', async () => {
