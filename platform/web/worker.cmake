@@ -1,7 +1,8 @@
 # Writes the site's service worker with the version of this very build: a hash of every file it
 # keeps, so that a changed build replaces the cached one and nothing else does.
 file(GLOB files RELATIVE ${SITE} ${SITE}/*)
-list(REMOVE_ITEM files sw.js)
+# The one-file page is there to be saved, not fetched with every visit.
+list(REMOVE_ITEM files sw.js quillon.html)
 list(SORT files)
 set(all "")
 foreach(name ${files})

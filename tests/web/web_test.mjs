@@ -591,6 +591,32 @@ test('a changed build replaces the cached one', async () => {
   fs.rmSync(site.folder, { recursive: true });
 });
 
+test('quillon.html, saved and opened from disk, shows the title and plays', async () => {
+  const folder = fs.mkdtempSync(path.join(os.tmpdir(), 'quillon-saved-'));
+  fs.copyFileSync(path.join(SITE, 'quillon.html'), path.join(folder, 'quillon.html'));
+  const page = await browser.newPage();
+  page.problems = [];
+  page.on('pageerror', (e) => page.problems.push(String(e)));
+  await page.evaluateOnNewDocument(PROBE);
+  await page.goto('file://' + path.join(folder, 'quillon.html'), { waitUntil: 'load' });
+  await waitFor(page, showsTitle(expected().titles), 'the title from a file');
+  await page.keyboard.press('Enter');
+  await waitFor(page, isPlay, 'play');
+  // Kept where the browser keeps data for a local file; said to last for the visit otherwise.
+  const storage = await page.evaluate(() => [Module.quillonStorage, document.getElementById('notice').textContent]);
+  assert.ok(storage[0] === 'browser' || /only for this visit/.test(storage[1]), JSON.stringify(storage));
+  assert.deepEqual(page.problems, []);
+  await page.close();
+  fs.rmSync(folder, { recursive: true });
+});
+
+test('a first visit transfers under 120 KB compressed, the one-file page is under 150 KB', () => {
+  const gz = (name) => zlib.gzipSync(fs.readFileSync(path.join(SITE, name)), { level: 9 }).length;
+  const visit = fs.readdirSync(SITE).filter((n) => n !== 'quillon.html').reduce((sum, n) => sum + gz(n), 0);
+  assert.ok(visit < 120 * 1024, `a first visit: ${visit} bytes`);
+  assert.ok(gz('quillon.html') < 150 * 1024, `quillon.html: ${gz('quillon.html')} bytes`);
+});
+
 test('a browser that refuses storage still plays, with no error shown', async () => {
   // What a private window or blocked site data looks like to the page.
   const page = await openPage(() => {
