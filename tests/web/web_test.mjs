@@ -537,6 +537,9 @@ test('what goes wrong while loading is said in a sentence, not a black picture',
   const page = await browser.newPage();
   await page.goto(broken.url, { waitUntil: 'load' });
   await page.waitForFunction(() => document.getElementById('problem')?.textContent.includes('quillon.wasm'));
+  // The page of the folder opened from disk, where the browser lets no file be fetched.
+  await page.goto('file://' + path.join(SITE, 'index.html'), { waitUntil: 'load' });
+  await page.waitForFunction(() => document.getElementById('problem')?.textContent.includes('quillon.html'));
   await page.setJavaScriptEnabled(false);
   await page.goto(base, { waitUntil: 'load' });
   assert.match(await page.evaluate(() => document.querySelector('noscript').textContent), /JavaScript/);
