@@ -60,6 +60,11 @@ SDL_Surface* WrapPixels(const Surface& s) {
 
 int SdlPlatform::Open(const Pictures& pictures, const char* scale, std::string* error) {
   SDL_SetHint(SDL_HINT_VIDEO_ALLOW_SCREENSAVER, "1");
+  // The window's class and Wayland app id are the desktop entry's id, so that docks and task
+  // bars tie the running game to its launcher and icon.
+  // This SDL reads them from the environment as its video starts.
+  ::setenv("SDL_VIDEO_X11_WMCLASS", "org.quillon.Quillon", 0);
+  ::setenv("SDL_VIDEO_WAYLAND_WMCLASS", "org.quillon.Quillon", 0);
   // Our own handlers treat SIGHUP, SIGINT and SIGTERM alike.
   SDL_SetHint(SDL_HINT_NO_SIGNAL_HANDLERS, "1");
   const bool driverAsked = std::getenv("SDL_VIDEODRIVER") != nullptr;
@@ -71,7 +76,12 @@ int SdlPlatform::Open(const Pictures& pictures, const char* scale, std::string* 
   // as well would only add its own complaint to ours.
   if (!driverAsked && IsUnset("WAYLAND_DISPLAY")) SDL_SetHint(SDL_HINT_VIDEODRIVER, "x11");
   if (SDL_Init(SDL_INIT_VIDEO) != 0) {
-    *error = std::string("no display available (") + SDL_GetError() + ")";
+    // Named as the player's environment names it.
+    std::string tried;
+    for (const char* name : {"WAYLAND_DISPLAY", "DISPLAY"}) {
+      if (!IsUnset(name)) tried += std::string(tried.empty() ? " at " : " or ") + name + "=" + std::getenv(name);
+    }
+    *error = "no display available" + tried + " (" + SDL_GetError() + ")";
     return 1;
   }
   // Gamepads, where the machine has any; a machine without them still plays by keys.
@@ -197,15 +207,20 @@ void SdlPlatform::SetIcons(const Pictures& pictures) {
     SDL_FreeSurface(icon);
   }
 #if defined(SDL_VIDEO_DRIVER_X11)
-  // SDL sets one icon image; X11 can carry both sizes.
+  // SDL sets one icon image; X11 can carry several sizes: 16 and 32 as drawn, 48 and 64 as whole
+  // enlargements of them.
   SDL_SysWMinfo info;
   SDL_VERSION(&info.version);
   if (SDL_GetWindowWMInfo(window_, &info) && info.subsystem == SDL_SYSWM_X11) {
     std::vector<unsigned long> data;
-    for (const Surface* icon : {&pictures.icon32, &pictures.icon16}) {
-      data.push_back(static_cast<unsigned long>(icon->Width()));
-      data.push_back(static_cast<unsigned long>(icon->Height()));
-      for (Colour c : icon->Pixels()) data.push_back(0xFF000000UL | c);
+    const std::pair<const Surface*, int> sizes[] = {
+        {&pictures.icon16, 1}, {&pictures.icon32, 1}, {&pictures.icon16, 3}, {&pictures.icon32, 2}};
+    for (const auto& [icon, times] : sizes) {
+      const int size = icon->Width() * times;
+      data.push_back(static_cast<unsigned long>(size));
+      data.push_back(static_cast<unsigned long>(size));
+      for (int y = 0; y < size; ++y)
+        for (int x = 0; x < size; ++x) data.push_back(0xFF000000UL | icon->Pixel(x / times, y / times));
     }
     Display* display = info.info.x11.display;
     XChangeProperty(display, info.info.x11.window, XInternAtom(display, "_NET_WM_ICON", False),

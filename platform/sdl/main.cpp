@@ -1,27 +1,38 @@
 #include <cstdio>
-#include <memory>
 #include <string>
+#include <vector>
 
 #include "display/Font.h"
 #include "display/Pictures.h"
 #include "game/frmMain.h"
+#include "platform/CommandLine.h"
 #include "platform/sdl/SdlPlatform.h"
 
 int main(int argc, char** argv) {
-  // --scale N (or --scale=N): each game pixel N x N screen pixels.
-  const char* scale = nullptr;
-  for (int i = 1; i < argc; ++i) {
-    const std::string arg = argv[i];
-    if (arg == "--scale") {
-      scale = i + 1 < argc ? argv[++i] : "";
-    } else if (arg.rfind("--scale=", 0) == 0) {
-      scale = argv[i] + 8;
-    }
+  const auto line = quillon::CommandLine::Parse(std::vector<std::string>(argv + 1, argv + argc));
+#ifdef QUILLON_SYSTEM_INSTALL
+  const std::string best = "in $XDG_DATA_HOME/quillon/Quillon.ini (by default ~/.local/share/quillon/)";
+#else
+  const std::string best = "in Quillon.ini beside the program, or in $XDG_DATA_HOME/quillon/\n"
+                           "(by default ~/.local/share/quillon/) where that folder can't keep it";
+#endif
+  if (!line.wrong.empty()) {
+    std::fprintf(stderr, "quillon: unknown option \"%s\"\n%s", line.wrong.c_str(),
+                 quillon::Usage("quillon", best).c_str());
+    return 2;
+  }
+  if (line.help) {
+    std::fputs(quillon::Usage("quillon", best).c_str(), stdout);
+    return 0;
+  }
+  if (line.version) {
+    std::puts("Quillon " QUILLON_VERSION);
+    return 0;
   }
   static const quillon::Pictures pictures = quillon::LoadPictures();
   static quillon::SdlPlatform platform;
   std::string error;
-  if (const int status = platform.Open(pictures, scale, &error); status != 0) {
+  if (const int status = platform.Open(pictures, line.scale ? line.scale->c_str() : nullptr, &error); status != 0) {
     std::fprintf(stderr, "quillon: %s\n", error.c_str());
     return status;
   }

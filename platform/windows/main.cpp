@@ -1,34 +1,44 @@
 #include "display/Font.h"
 #include "display/Pictures.h"
 #include "game/frmMain.h"
+#include "platform/CommandLine.h"
 #include "platform/windows/WinPlatform.h"
 
 // After the game's headers: it defines macros named like the game's raster operations.
 #include <windows.h>
 #include <shellapi.h>
 
+namespace {
+
+int Say(const std::string& text, UINT icon) {
+  MessageBoxW(nullptr, quillon::Widen(text).c_str(), L"Quillon", icon | MB_OK);
+  return 0;
+}
+
+}  // namespace
+
 int WINAPI wWinMain(HINSTANCE instance, HINSTANCE, PWSTR, int) {
-  // --scale N (or --scale=N): each game pixel N x N screen pixels.
-  std::string scale;
-  bool scaleGiven = false;
+  std::vector<std::string> args;
   int argc = 0;
   if (wchar_t** argv = CommandLineToArgvW(GetCommandLineW(), &argc)) {
-    for (int i = 1; i < argc; ++i) {
-      const std::string arg = quillon::Narrow(argv[i]);
-      if (arg == "--scale") {
-        scaleGiven = true;
-        scale = i + 1 < argc ? quillon::Narrow(argv[++i]) : "";
-      } else if (arg.rfind("--scale=", 0) == 0) {
-        scaleGiven = true;
-        scale = arg.substr(8);
-      }
-    }
+    for (int i = 1; i < argc; ++i) args.push_back(quillon::Narrow(argv[i]));
     LocalFree(argv);
   }
+  const auto line = quillon::CommandLine::Parse(args);
+  // A window program has no console: what a console program prints goes into a message box.
+  const std::string best = "in Quillon.ini beside quillon.exe, or in %LOCALAPPDATA%\\Quillon\\ where that folder\n"
+                           "can't keep it";
+  if (!line.wrong.empty()) {
+    Say("Unknown option \"" + line.wrong + "\".\n\n" + quillon::Usage("quillon.exe", best), MB_ICONWARNING);
+    return 2;
+  }
+  if (line.help) return Say(quillon::Usage("quillon.exe", best), MB_ICONINFORMATION);
+  if (line.version) return Say("Quillon " QUILLON_VERSION, MB_ICONINFORMATION);
   static const quillon::Pictures pictures = quillon::LoadPictures();
   static quillon::WinPlatform platform;
   std::string error;
-  if (const int status = platform.Open(instance, pictures, scaleGiven ? scale.c_str() : nullptr, &error); status != 0) {
+  if (const int status = platform.Open(instance, pictures, line.scale ? line.scale->c_str() : nullptr, &error);
+      status != 0) {
     MessageBoxW(nullptr, quillon::Widen("Quillon: " + error).c_str(), L"Quillon",
                 status == 2 ? MB_ICONWARNING : MB_ICONERROR);
     return status;

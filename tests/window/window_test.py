@@ -966,11 +966,25 @@ class NoDisplay(unittest.TestCase):
         self.assertNotEqual(run.returncode, 0)
         self.assertEqual(len(run.stderr.splitlines()), 1, run.stderr)
         self.assertIn("no display", run.stderr)
-        # A display that does not answer is no display either.
+        # A display that does not answer is no display either, and the line names it.
         e["DISPLAY"] = ":250"
         run = subprocess.run([ARGS.game], env=e, capture_output=True, text=True, timeout=30)
         self.assertNotEqual(run.returncode, 0)
         self.assertEqual(len(run.stderr.splitlines()), 1, run.stderr)
+        self.assertIn("DISPLAY=:250", run.stderr)
+
+    def test_help_version_and_an_unknown_option_as_debian_programs_answer_them(self):
+        e = {k: v for k, v in os.environ.items() if k not in ("DISPLAY", "WAYLAND_DISPLAY")}
+        run = subprocess.run([ARGS.game, "--help"], env=e, capture_output=True, text=True, timeout=30)
+        self.assertEqual((run.returncode, run.stderr), (0, ""))
+        for words in ("Usage: quillon", "--scale N", "F11", "Quillon.ini"):
+            self.assertIn(words, run.stdout)
+        run = subprocess.run([ARGS.game, "--version"], env=e, capture_output=True, text=True, timeout=30)
+        self.assertEqual((run.returncode, run.stdout.strip()), (0, "Quillon 1.0"))
+        run = subprocess.run([ARGS.game, "--fast"], env=e, capture_output=True, text=True, timeout=30)
+        self.assertEqual((run.returncode, run.stdout), (2, ""))
+        self.assertIn('unknown option "--fast"', run.stderr)
+        self.assertIn("Usage: quillon", run.stderr)
 
 
 def main():
