@@ -115,7 +115,78 @@ std::vector<std::uint8_t> Zlib(const std::vector<std::uint8_t>& raw, std::size_t
   return z;
 }
 
+std::vector<std::uint8_t> PngBytes(const quillon::Surface& art, int scale);
+
+bool WriteFile(const std::string& path, const std::vector<std::uint8_t>& bytes) {
+  FILE* f = std::fopen(path.c_str(), "wb");
+  if (f == nullptr) return false;
+  const bool ok = std::fwrite(bytes.data(), 1, bytes.size(), f) == bytes.size();
+  return std::fclose(f) == 0 && ok;
+}
+
+void PutLittle(std::vector<std::uint8_t>& out, std::uint32_t v, int bytes) {
+  for (int i = 0; i < bytes; ++i) out.push_back(static_cast<std::uint8_t>(v >> (8 * i)));
+}
+
+// One icon image as Windows keeps it: a 32-bit bitmap, bottom row first, with its mask. The
+// art is enlarged by whole pixels, centred, and what lies around it is transparent.
+std::vector<std::uint8_t> IconBitmap(const quillon::Surface& art, int scale, int size) {
+  const int drawn = art.Width() * scale, margin = (size - drawn) / 2;
+  std::vector<std::uint8_t> out;
+  PutLittle(out, 40, 4);
+  PutLittle(out, static_cast<std::uint32_t>(size), 4);
+  PutLittle(out, static_cast<std::uint32_t>(size * 2), 4);  // colours and mask together
+  PutLittle(out, 1, 2);
+  PutLittle(out, 32, 2);
+  for (int i = 0; i < 6; ++i) PutLittle(out, 0, 4);
+  const auto inside = [&](int x, int y) { return x >= margin && y >= margin && x < margin + drawn && y < margin + drawn; };
+  for (int y = size - 1; y >= 0; --y)
+    for (int x = 0; x < size; ++x) {
+      const quillon::Colour c = inside(x, y) ? art.Pixel((x - margin) / scale, (y - margin) / scale) : 0;
+      PutLittle(out, inside(x, y) ? 0xFF000000u | c : 0u, 4);
+    }
+  const int maskRow = (size + 31) / 32 * 4;
+  for (int y = size - 1; y >= 0; --y) {
+    std::vector<std::uint8_t> row(static_cast<std::size_t>(maskRow), 0);
+    for (int x = 0; x < size; ++x)
+      if (!inside(x, y)) row[static_cast<std::size_t>(x / 8)] |= static_cast<std::uint8_t>(0x80 >> (x % 8));
+    out.insert(out.end(), row.begin(), row.end());
+  }
+  return out;
+}
+
+// The Windows program's icon group: 16, 24, 32, 48, 64 and 256 pixels, the largest a PNG.
+bool WriteIco(const std::string& path, const quillon::Pictures& pictures) {
+  struct Image { int size; std::vector<std::uint8_t> data; };
+  const std::vector<Image> images = {
+      {16, IconBitmap(pictures.icon16, 1, 16)}, {24, IconBitmap(pictures.icon16, 1, 24)},
+      {32, IconBitmap(pictures.icon32, 1, 32)}, {48, IconBitmap(pictures.icon16, 3, 48)},
+      {64, IconBitmap(pictures.icon32, 2, 64)}, {256, PngBytes(pictures.icon32, 8)}};
+  std::vector<std::uint8_t> ico;
+  PutLittle(ico, 0, 2);
+  PutLittle(ico, 1, 2);  // icons
+  PutLittle(ico, static_cast<std::uint32_t>(images.size()), 2);
+  std::uint32_t offset = static_cast<std::uint32_t>(6 + 16 * images.size());
+  for (const Image& image : images) {
+    ico.push_back(static_cast<std::uint8_t>(image.size == 256 ? 0 : image.size));
+    ico.push_back(static_cast<std::uint8_t>(image.size == 256 ? 0 : image.size));
+    ico.push_back(0);
+    ico.push_back(0);
+    PutLittle(ico, 1, 2);
+    PutLittle(ico, 32, 2);
+    PutLittle(ico, static_cast<std::uint32_t>(image.data.size()), 4);
+    PutLittle(ico, offset, 4);
+    offset += static_cast<std::uint32_t>(image.data.size());
+  }
+  for (const Image& image : images) ico.insert(ico.end(), image.data.begin(), image.data.end());
+  return WriteFile(path, ico);
+}
+
 bool WritePng(const std::string& path, const quillon::Surface& art, int scale) {
+  return WriteFile(path, PngBytes(art, scale));
+}
+
+std::vector<std::uint8_t> PngBytes(const quillon::Surface& art, int scale) {
   const int size = art.Width() * scale;
   std::vector<std::uint8_t> raw;
   for (int y = 0; y < size; ++y) {
@@ -135,20 +206,24 @@ bool WritePng(const std::string& path, const quillon::Surface& art, int scale) {
   Chunk(png, "IHDR", header);
   Chunk(png, "IDAT", Zlib(raw, static_cast<std::size_t>(size) * 3 + 1));
   Chunk(png, "IEND", {});
-  FILE* f = std::fopen(path.c_str(), "wb");
-  if (f == nullptr) return false;
-  const bool ok = std::fwrite(png.data(), 1, png.size(), f) == png.size();
-  return std::fclose(f) == 0 && ok;
+  return png;
 }
 
 }  // namespace
 
 int main(int argc, char** argv) {
   if (argc < 2) {
-    std::fprintf(stderr, "usage: write_icons OUTDIR [SIZE...]\n");
+    std::fprintf(stderr, "usage: write_icons OUTDIR [SIZE...] | write_icons --ico FILE\n");
     return 2;
   }
   const quillon::Pictures pictures = quillon::LoadPictures();
+  if (std::string(argv[1]) == "--ico") {
+    if (argc != 3 || !WriteIco(argv[2], pictures)) {
+      std::fprintf(stderr, "usage: write_icons --ico FILE (which must be writable)\n");
+      return 1;
+    }
+    return 0;
+  }
   // The sizes the desktop's icon theme asks for, unless others are named (the web page's).
   std::vector<int> wanted = {16, 32, 48, 64, 128, 256};
   if (argc > 2) wanted.clear();

@@ -99,8 +99,14 @@ int WinPlatform::Open(void* instance, const Pictures& pictures, const char* scal
   // Whole milliseconds from the clock and the waits, for the life of the program.
   timeBeginPeriod(1);
   frame_.assign(static_cast<std::size_t>(kScreenW) * kScreenH, kBlack);
-  icons_[0] = MakeIcon(pictures.icon32);
-  icons_[1] = MakeIcon(pictures.icon16);
+  // The program's own icon group, at the sizes this screen wants; drawn in code only if missing.
+  const auto hinstance = static_cast<HINSTANCE>(instance);
+  icons_[0] = LoadImageW(hinstance, MAKEINTRESOURCEW(1), IMAGE_ICON, GetSystemMetrics(SM_CXICON),
+                         GetSystemMetrics(SM_CYICON), LR_DEFAULTCOLOR);
+  icons_[1] = LoadImageW(hinstance, MAKEINTRESOURCEW(1), IMAGE_ICON, GetSystemMetrics(SM_CXSMICON),
+                         GetSystemMetrics(SM_CYSMICON), LR_DEFAULTCOLOR);
+  if (icons_[0] == nullptr) icons_[0] = MakeIcon(pictures.icon32);
+  if (icons_[1] == nullptr) icons_[1] = MakeIcon(pictures.icon16);
   WNDCLASSEXW windowClass{};
   windowClass.cbSize = sizeof windowClass;
   windowClass.lpfnWndProc = WindowProc;

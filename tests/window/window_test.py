@@ -2,6 +2,7 @@
 """The built game in a real X window: Xvfb for the display, xdotool for keys, xwd for pixels."""
 import argparse
 import os
+import re
 import shutil
 import signal
 import struct
@@ -351,6 +352,18 @@ class RealWindow(Games):
         g.wait_for(lambda r: r in titles)
         self.assertEqual(g.close(), 0)
 
+    def test_the_window_says_which_desktop_entry_is_its_own(self):
+        g = self.game()
+        g.find_window()
+        props = subprocess.run(["xprop", "-id", str(g.window), "WM_CLASS", "_NET_WM_ICON"], env=env(),
+                               capture_output=True, text=True, check=True).stdout
+        self.assertIn('WM_CLASS(STRING) = "org.quillon.Quillon", "org.quillon.Quillon"', props)
+        for size in (16, 32, 48, 64):
+            self.assertIn(f"Icon ({size} x {size})", props)
+        with open(os.path.join(ARGS.source, "packaging", "quillon.desktop.in")) as f:
+            self.assertIn("StartupWMClass=org.quillon.Quillon\n", f.read())
+        self.assertEqual(g.close(), 0)
+
     def test_gamepads_plugged_in_and_out_give_their_own_keys(self):
         # SDL's virtual gamepads, against the real platform in a real window.
         run = subprocess.run([ARGS.pad_check], env=env(), capture_output=True, text=True, timeout=60)
@@ -640,6 +653,21 @@ class Packaged(Games):
     def tearDownClass(cls):
         shutil.rmtree(cls.root, ignore_errors=True)
 
+    def test_two_clones_in_two_folders_build_the_same_bytes(self):
+        built = []
+        for n in (1, 2):
+            clone = tempfile.mkdtemp(prefix=f"quillon-clone{n}-")
+            try:
+                subprocess.run(["git", "clone", "-q", ARGS.source, clone], check=True)
+                subprocess.run([os.path.join(clone, "tools", "package")], check=True, stdout=subprocess.DEVNULL,
+                               env={k: v for k, v in os.environ.items() if k != "SOURCE_DATE_EPOCH"})
+                with open(os.path.join(clone, "build", "dist", os.path.basename(self.deb)), "rb") as f:
+                    built.append(f.read())
+            finally:
+                shutil.rmtree(clone, ignore_errors=True)
+            time.sleep(2)  # another second on the clock for the second build
+        self.assertEqual(built[0], built[1])
+
     def test_lintian_finds_no_errors(self):
         run = subprocess.run(["lintian", "--fail-on", "error", self.deb], capture_output=True, text=True)
         self.assertEqual(run.returncode, 0, run.stdout + run.stderr)
@@ -854,6 +882,104 @@ class Wine(Games):
         with open(own, "rb") as f:
             text = f.read().decode()
         self.assertRegex(text, r"^; theirs\r\n\[QUILLON\]\r\nHighScore=[1-9][0-9]*\r\n$")
+
+
+def pe_resources(path):
+    """A Windows program's resources: {(type, id): bytes}, read from its .rsrc section."""
+    with open(path, "rb") as f:
+        exe = f.read()
+    pe = struct.unpack_from("<I", exe, 0x3C)[0]
+    sections, optional = struct.unpack_from("<H", exe, pe + 6)[0], struct.unpack_from("<H", exe, pe + 20)[0]
+    table = pe + 24 + optional
+    for i in range(sections):
+        name, _, rva, _, raw = struct.unpack_from("<8sIIII", exe, table + 40 * i)
+        if name.rstrip(b"\0") == b".rsrc":
+            break
+    else:
+        return {}
+
+    def entries(offset):
+        named, ids = struct.unpack_from("<HH", exe, raw + offset + 12)
+        for k in range(named + ids):
+            key, target = struct.unpack_from("<II", exe, raw + offset + 16 + 8 * k)
+            yield key, target
+
+    found = {}
+    for kind, t in entries(0):
+        for ident, n in entries(t & 0x7FFFFFFF):
+            for _, leaf in entries(n & 0x7FFFFFFF):
+                data_rva, size = struct.unpack_from("<II", exe, raw + leaf)
+                found[(kind, ident)] = exe[raw + data_rva - rva:raw + data_rva - rva + size]
+    return found
+
+
+class WinePackages(Wine):
+    """What Windows' own tools show of quillon.exe, its zip and its installer."""
+
+    test_the_in_process_suite_passes_as_a_windows_program = None
+    test_title_pixels_keys_and_a_close_mid_round = None
+    test_a_larger_best_that_another_copy_stored_meanwhile_stays = None
+    test_a_round_to_its_end_stores_the_new_best_and_keeps_foreign_lines = None
+    test_a_folder_the_player_cannot_write_keeps_the_best_in_local_app_data = None
+
+    def test_the_programs_icon_version_and_manifest(self):
+        found = pe_resources(os.path.join(ARGS.windows, "platform", "windows", "quillon.exe"))
+        groups = [data for (kind, _), data in found.items() if kind == 14]
+        self.assertEqual(len(groups), 1)
+        count = struct.unpack_from("<H", groups[0], 4)[0]
+        sizes = sorted((groups[0][6 + 14 * i] or 256) for i in range(count))
+        self.assertEqual(sizes, [16, 24, 32, 48, 64, 256])
+        icons = {ident: data for (kind, ident), data in found.items() if kind == 3}
+        self.assertTrue(any(data.startswith(b"\x89PNG") for data in icons.values()))  # the 256 px one
+        self.assertEqual(len([k for k in found if k[0] == 24]), 1)  # one manifest
+        version = next(data for (kind, _), data in found.items() if kind == 16).decode("utf-16-le", "replace")
+        for key, value in (("FileDescription", "Quillon"), ("ProductName", "Quillon"),
+                           ("OriginalFilename", "quillon.exe"), ("CompanyName", "The Quillon developers"),
+                           ("FileVersion", "1.0"), ("ProductVersion", "1.0")):
+            self.assertRegex(version, key + r"\x00+" + re.escape(value) + r"\x00", key)
+
+    def test_the_zip_has_its_folder_and_a_readme_that_says_extract_first(self):
+        import zipfile
+        with zipfile.ZipFile(os.path.join(ARGS.source, "build", "dist", "quillon-windows.zip")) as z:
+            self.assertEqual(sorted(z.namelist()), ["Quillon/", "Quillon/README.txt", "Quillon/quillon.exe"])
+            readme = z.read("Quillon/README.txt").decode()
+        self.assertNotIn("\n", readme.replace("\r\n", ""))
+        for words in ("Extract first", "More info", "Run anyway", "Quillon 1.0", "%LOCALAPPDATA%", "remove everything"):
+            self.assertIn(words, readme)
+
+    def test_the_installer_installs_for_the_player_and_the_uninstaller_keeps_the_best(self):
+        setup = os.path.join(self.home, "quillon-setup-1.0.exe")
+        shutil.copy(os.path.join(ARGS.source, "build", "dist", "quillon-setup-1.0.exe"), setup)
+        run = lambda *a: subprocess.run([self.wine, *a], env=env(**self.env), preexec_fn=become_player,
+                                        capture_output=True, text=True, timeout=300)
+        self.assertEqual(run(setup, "/S").returncode, 0)
+        local = os.path.dirname(self.local_app_data())
+        home = os.path.join(local, "Programs", "Quillon")
+        self.assertTrue(os.path.isfile(os.path.join(home, "quillon.exe")))
+        menu = os.path.join(os.path.dirname(local), "Roaming", "Microsoft", "Windows", "Start Menu", "Programs")
+        self.assertTrue(os.path.isfile(os.path.join(menu, "Quillon.lnk")))
+        key = r"HKCU\Software\Microsoft\Windows\CurrentVersion\Uninstall\Quillon"
+        entry = run("reg", "query", key).stdout
+        for words in ("DisplayName", "Quillon", "DisplayVersion", "1.0", "Publisher", "DisplayIcon", "EstimatedSize"):
+            self.assertIn(words, entry)
+        # The installed game starts and shows its title.
+        g = Game(exe=os.path.join(home, "quillon.exe"), player=become_player, launcher=[self.wine], **self.env)
+        self.games.append(g)
+        g.dir = home
+        g.find_window(timeout=60)
+        titles = expected_titles(self.player_folder())
+        g.wait_for(lambda r: r in titles, timeout=60)
+        self.assertEqual(g.close(), 0)
+        with open(os.path.join(home, "Quillon.ini"), "w") as f:
+            f.write("[QUILLON]\r\nHighScore=777\r\n")
+        # Uninstalled in place and silently: the program goes, the best stays.
+        self.assertEqual(run(os.path.join(home, "uninstall.exe"), "/S", "_?=" + "C:\\users\\" +
+                             ("nobody" if os.geteuid() == 0 else os.environ.get("USER", "")) +
+                             "\\AppData\\Local\\Programs\\Quillon").returncode, 0)
+        self.assertFalse(os.path.exists(os.path.join(home, "quillon.exe")))
+        self.assertFalse(os.path.exists(os.path.join(menu, "Quillon.lnk")))
+        self.assertEqual(sorted(os.listdir(home)), ["Quillon.ini", "uninstall.exe"])
+        self.assertNotIn("DisplayName", run("reg", "query", key).stdout)
 
 
 class WineScreens(Wine):
