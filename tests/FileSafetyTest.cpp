@@ -1,7 +1,9 @@
 // The best score against odd files, locked folders and crashes, on the real file system.
 #include <fcntl.h>
+#include <csignal>
 #include <grp.h>
 #include <gtest/gtest.h>
+#include <sys/resource.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -247,6 +249,22 @@ TEST(FileSafety, ABestNoLargerThanTheStoredOneLeavesTheFileUntouched) {
   EXPECT_EQ(flushes, 0);
   EXPECT_EQ(after.st_ino, before.st_ino);
   EXPECT_EQ(Entries(s.program), std::vector<std::string>{"Quillon.ini"});
+}
+
+TEST(FileSafety, AWriteThatFailsLeavesNothingBehind) {
+  Setting s;
+  WriteFile(s.Ini(), "[QUILLON]\nHighScore=1\n");
+  GiveToPlayer(s.Ini());
+  AsPlayer([&](Checks& c) {
+    // A disk that takes no more than ten bytes a file.
+    ::signal(SIGXFSZ, SIG_IGN);
+    rlimit small{10, 10};
+    c.Expect(::setrlimit(RLIMIT_FSIZE, &small) == 0, "the limit is set");
+    c.Expect(!s.store.Write(123456).has_value(), "the write fails");
+    c.Expect(s.store.Problem().find("File too large") != std::string::npos, "and says why: " + s.store.Problem());
+    c.Expect(ReadFile(s.Ini()) == "[QUILLON]\nHighScore=1\n", "the old file is whole");
+    c.Expect(Entries(s.program) == std::vector<std::string>{"Quillon.ini"}, "no temporary file is left");
+  });
 }
 
 TEST(FileSafety, TheFileIsFlushedBeforeTheRenameAndTheFolderAfterIt) {

@@ -214,6 +214,23 @@ TEST(Round, TheFourthHitWrecksTheCarWhichThenStopsBobbing) {
   EXPECT_EQ(frame[static_cast<std::size_t>(225 + 4) * kScreenW + 75 + 10], kSky);
 }
 
+TEST(Round, TheFirstThreeHitsOnlyDamageTheCar) {
+  Harness h;
+  h.fake.Close(6);
+  h.PlayRound([](frmMain& g) {
+    // Three balls that reach the car's front on the second, third and fourth frames.
+    g.M.TamaPos[0] = {118, 225};
+    g.M.TamaPos[1] = {132, 225};
+    g.M.TamaPos[2] = {146, 225};
+  });
+  ASSERT_GE(h.shots.size(), 5u);
+  for (int f = 1; f <= 3; ++f) {
+    EXPECT_EQ(h.shots[f].hitCount, f);
+    EXPECT_EQ(h.shots[f].phase, PhasePlay) << "after hit " << f;
+  }
+  EXPECT_EQ(h.shots[4].score, 5);  // still earning a point a frame
+}
+
 TEST(Round, ScoreStopsAtTheLargestLong) {
   Harness h;
   h.fake.Close(3);
