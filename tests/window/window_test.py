@@ -586,7 +586,10 @@ class Wayland(Games):
             g = self.wayland_game(**driver)
             x, y = self.find_title(g)
             subprocess.run(["xdotool", "windowfocus", "--sync", str(self.screen)], env=env(), check=False)
-            for _ in range(10):
+            # A click on the picture gives it weston's keyboard focus, whatever else took it.
+            subprocess.run(["xdotool", "mousemove", "--window", str(self.screen), str(x + 5), str(y + 5), "click", "1"],
+                           env=env(), check=False)
+            for _ in range(20):
                 subprocess.run(["xdotool", "key", "Return"], env=env(), check=True)
                 time.sleep(0.5)
                 rows = xwd(self.screen)[2]
