@@ -3,6 +3,7 @@
 
 #include <vector>
 
+#include "platform/CommandLine.h"
 #include "platform/Scaling.h"
 
 namespace quillon {
@@ -77,6 +78,21 @@ TEST(Scaling, EachPixelBecomesABlockAndWhatFallsOutsideIsLeftOut) {
     EXPECT_EQ(small[static_cast<std::size_t>(bytes)], 7);
     EXPECT_EQ(small[static_cast<std::size_t>(2 * bytes)], 10);
   }
+}
+
+TEST(CommandLine, OptionsAsBothPlatformsTakeThem) {
+  EXPECT_EQ(CommandLine::Parse({"--scale", "3"}).scale, "3");
+  EXPECT_EQ(CommandLine::Parse({"--scale=2"}).scale, "2");
+  EXPECT_EQ(CommandLine::Parse({"--scale="}).scale, "");
+  EXPECT_TRUE(CommandLine::Parse({"--help"}).help);
+  EXPECT_TRUE(CommandLine::Parse({"-h"}).help);
+  EXPECT_TRUE(CommandLine::Parse({"--version"}).version);
+  EXPECT_EQ(CommandLine::Parse({"--fast", "--slow"}).wrong, "--fast");
+  EXPECT_EQ(CommandLine::Parse({"--scale"}).wrong, "--scale");  // no number after it
+  EXPECT_EQ(CommandLine::Parse({}).wrong, "");
+  const std::string usage = Usage("quillon", "in one place");
+  EXPECT_EQ(usage.rfind("Usage: quillon [--scale N]\n", 0), 0u);
+  EXPECT_NE(usage.find("The best score is kept in one place.\n"), std::string::npos);
 }
 
 }  // namespace
