@@ -19,12 +19,24 @@ struct Ink {
 
 // The sixteen standard colours, plus masked white and an unmasked red.
 constexpr Ink kInks[] = {
-    {'.', kWhite, false},          {'w', kWhite, true},           {'K', kBlack, true},
-    {'M', Rgb(128, 0, 0), true},   {'G', Rgb(0, 128, 0), true},   {'y', Rgb(128, 128, 0), true},
-    {'N', Rgb(0, 0, 128), true},   {'P', Rgb(128, 0, 128), true}, {'T', Rgb(0, 128, 128), true},
-    {'S', Rgb(192, 192, 192), true}, {'g', Rgb(128, 128, 128), true}, {'R', Rgb(255, 0, 0), true},
-    {'r', Rgb(255, 0, 0), false},  {'L', Rgb(0, 255, 0), true},   {'Y', Rgb(255, 255, 0), true},
-    {'B', Rgb(0, 0, 255), true},   {'F', Rgb(255, 0, 255), true}, {'C', Rgb(0, 255, 255), true},
+    {'.', kWhite, false},
+    {'w', kWhite, true},
+    {'K', kBlack, true},
+    {'M', Rgb(128, 0, 0), true},
+    {'G', Rgb(0, 128, 0), true},
+    {'y', Rgb(128, 128, 0), true},
+    {'N', Rgb(0, 0, 128), true},
+    {'P', Rgb(128, 0, 128), true},
+    {'T', Rgb(0, 128, 128), true},
+    {'S', Rgb(192, 192, 192), true},
+    {'g', Rgb(128, 128, 128), true},
+    {'R', Rgb(255, 0, 0), true},
+    {'r', Rgb(255, 0, 0), false},
+    {'L', Rgb(0, 255, 0), true},
+    {'Y', Rgb(255, 255, 0), true},
+    {'B', Rgb(0, 0, 255), true},
+    {'F', Rgb(255, 0, 255), true},
+    {'C', Rgb(0, 255, 255), true},
     {'W', kWhite, true},
 };
 

@@ -42,6 +42,9 @@ class FakePlatform : public Platform {
   TestFileSystem files{std::string()};  // no data folder of the player's unless a test gives one
   std::vector<Scripted> script;
   std::function<void(const Surface&)> onPresent;  // runs after each present is counted
+  std::function<void(WindowEvents&)> onPump;      // runs in each pump, after it is counted
+  std::uint32_t presentCost = 0;                  // ms a present takes: a slow machine
+  int presentLimit = 0;                           // if set, the program ends past it: no hang
   const Surface* watched = nullptr;                // picWork, to see it at ShowWindow
 
   int presents = 0;
@@ -61,6 +64,7 @@ class FakePlatform : public Platform {
   }
   void PumpEvents(WindowEvents& events) override {
     ++pumps;
+    if (onPump) onPump(events);
     // Index loop: a handler may end the program, and the script must not be reallocated.
     for (std::size_t i = next_; i < script.size() && script[i].afterPresent <= presents; ++i) {
       next_ = i + 1;
@@ -89,6 +93,8 @@ class FakePlatform : public Platform {
   bool StoresBestAtOnce() const override { return storesAtOnce; }
   void Present(const Surface& surface) override {
     ++presents;
+    now += presentCost;
+    if (presentLimit > 0 && presents > presentLimit) throw ProgramEnded{};
     if (onPresent) onPresent(surface);
   }
   [[noreturn]] void EndProgram() override { throw ProgramEnded{}; }

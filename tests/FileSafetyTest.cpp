@@ -2,6 +2,7 @@
 #include <fcntl.h>
 #include <csignal>
 #include <grp.h>
+#include <pwd.h>
 #include <gtest/gtest.h>
 #include <sys/resource.h>
 #include <sys/stat.h>
@@ -11,6 +12,7 @@
 #include <filesystem>
 #include <algorithm>
 #include <functional>
+#include <optional>
 
 #include "TempDir.h"
 #include "game/HighScoreStore.h"
@@ -476,12 +478,16 @@ TEST(FileSafety, TheNextStartClearsLeftoversAndRollsAWholeNewBestForward) {
     EXPECT_EQ(ReadFile(s.Ini()).find("HighScore=" + std::to_string(c.best)) != std::string::npos, true);
     EXPECT_EQ(Entries(s.program), std::vector<std::string>{"Quillon.ini"}) << c.leftover;
   }
-  // A crash right after the first write of all leaves no file but a whole leftover.
-  {
+  // A crash right after the first write of all leaves no file but a whole leftover, beside
+  // the program or in the player's own folder.
+  for (bool own : {false, true}) {
     Setting s;
-    WriteFile(s.program / "Quillon.ini.new", "[QUILLON]\nHighScore=77\n", 0600);
+    const fs::path folder = own ? s.data : s.program;
+    fs::create_directories(folder);
+    WriteFile(folder / "Quillon.ini.new", "[QUILLON]\nHighScore=77\n", 0600);
     EXPECT_EQ(s.Best(), 77);
-    EXPECT_EQ(ReadFile(s.Ini()), "[QUILLON]\nHighScore=77\n");
+    EXPECT_EQ(ReadFile(folder / "Quillon.ini"), "[QUILLON]\nHighScore=77\n");
+    EXPECT_EQ(Entries(folder), std::vector<std::string>{"Quillon.ini"});
   }
   if (::geteuid() != 0) return;
   // Someone else's file of that name, or a link, is not the player's to remove.
@@ -511,6 +517,39 @@ TEST(FileSafety, ASystemWideInstallKeepsTheBestOnlyInThePlayersFolder) {
   EXPECT_EQ(ReadFile(s.Own()), "[QUILLON]\nHighScore=20\n");
   EXPECT_EQ(ReadFile(s.Ini()), "[QUILLON]\nHighScore=5000\n");
   EXPECT_EQ(Entries(s.program), std::vector<std::string>{"Quillon.ini"});
+}
+
+// Sets an environment variable for one scope; nullptr unsets it.
+class EnvVar {
+ public:
+  EnvVar(const char* name, const char* value) : name_(name) {
+    if (const char* old = std::getenv(name)) old_ = old;
+    value ? ::setenv(name, value, 1) : ::unsetenv(name);
+  }
+  ~EnvVar() { old_ ? ::setenv(name_, old_->c_str(), 1) : ::unsetenv(name_); }
+
+ private:
+  const char* name_;
+  std::optional<std::string> old_;
+};
+
+TEST(FileSafety, ThePlayersFolderFollowsTheDesktopsRulesForDataFiles) {
+  const auto folder = [](const char* xdg, const char* home) {
+    EnvVar x("XDG_DATA_HOME", xdg), h("HOME", home);
+    return PosixFileSystem().DataFolder();
+  };
+  EXPECT_EQ(folder("/data//", "/home/p"), "/data/quillon/");
+  EXPECT_EQ(folder("/", "/home/p"), "/quillon/");
+  // A relative or empty XDG_DATA_HOME is ignored, as the desktop's rules say.
+  EXPECT_EQ(folder("rel/data", "/home/p/"), "/home/p/.local/share/quillon/");
+  EXPECT_EQ(folder("", "/home/p"), "/home/p/.local/share/quillon/");
+  EXPECT_EQ(folder(nullptr, "/home/p"), "/home/p/.local/share/quillon/");
+  // With no usable HOME, the account's own home.
+  const passwd* pw = ::getpwuid(::getuid());
+  ASSERT_NE(pw, nullptr);
+  const std::string own = std::string(pw->pw_dir) + "/.local/share/quillon/";
+  EXPECT_EQ(folder(nullptr, "relative"), own);
+  EXPECT_EQ(folder(nullptr, nullptr), own);
 }
 
 }  // namespace

@@ -46,7 +46,7 @@ TEST(ParseScore, AcceptsDecimalNumbersAndRoundsDown) {
   EXPECT_EQ(ParseScore("-0.0"), 0);
   EXPECT_EQ(ParseScore("000000000000002"), 2);
   for (const char* bad : {"", "  ", "abc", "12abc", "1,5", "2147483648", "-2147483649", "1e400",
-                          "inf", "-inf", "nan", "--1", "+-1", "0x10", ".", "-", "1e", "1e+", "e5", "1.2.3", "1 2"}) {
+                          "inf", "-inf", "nan", "--1", "+-1", "0x10", ".", "-", "1e", "1e+", "e5", "2e-1x", "1.2.3", "1 2"}) {
     EXPECT_EQ(ParseScore(bad), std::nullopt) << bad;
   }
 }
@@ -73,6 +73,7 @@ TEST(HighScoreStore, ReadsWhatTheFileHoldsAndKeepsTheOldValueOtherwise) {
                  Case{"[QUILLON]\nHighScore=lots\n", 7},
                  Case{"[QUILLON]\nHighScore=99999999999\n", 7},
                  Case{"[OTHER]\nHighScore=5\n", 0},
+                 Case{"[XUILLON]\nHighScore=5\n[QUILLON]\nXighScore=6\n", 0},
                  Case{"[QUILLON]\nOther=5\n[NEXT]\nHighScore=9\n", 0},
                  Case{"this is not an ini file at all", 0},
                  Case{std::string("\x89PNG\r\n\x1a\n\0\0\0[QUILLON]\nHighScore=4\0\xff\n", 28), 0},

@@ -108,6 +108,22 @@ TEST(Round, HighAndLowJumpsFollowTheirTrajectories) {
   }
 }
 
+TEST(Round, OnAMachineTooSlowForTheFramePeriodKeysStillAct) {
+  Harness h;
+  h.fake.presentCost = 80;  // every frame takes longer than its period: no time is left to wait
+  h.fake.Key(2, kKeyEnter);
+  h.fake.Key(5, kKeySpace);
+  h.fake.Close(7);
+  h.fake.presentLimit = 50;
+  testing::RunUntilClosed(h.game);
+  ASSERT_EQ(h.shots.size(), 7u);
+  EXPECT_EQ(h.shots[2].score, 0);  // the title's one more frame
+  EXPECT_EQ(h.shots[3].score, 1);
+  EXPECT_EQ(h.shots[4].carY, 225);
+  EXPECT_EQ(h.shots[5].carY, 225 - 16);
+  for (std::size_t i = 1; i < h.shots.size(); ++i) EXPECT_EQ(h.shots[i].frameStart - h.shots[i - 1].frameStart, 80);
+}
+
 TEST(Round, ADamagedCarBobsWhilePlaying) {
   Harness h;
   h.fake.Close(6);

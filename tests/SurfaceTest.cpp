@@ -35,6 +35,15 @@ TEST(BitBlt, ClipsAtEveryEdge) {
         EXPECT_EQ(dst.Pixel(x, y), inside ? 0xABCDEFu : 0u) << c.x << "," << c.y << " at " << x << "," << y;
       }
   }
+  // Past the source's own edges nothing is copied either.
+  for (auto [sx, sy] : {std::pair{1, 1}, std::pair{-1, -1}}) {
+    Surface dst(10, 10, 0);
+    EXPECT_TRUE(BitBlt(dst, 2, 2, 8, 8, src, sx, sy, RasterOp::SRCCOPY));
+    int drawn = 0;
+    for (Colour c : dst.Pixels()) drawn += c != 0;
+    EXPECT_EQ(drawn, sx > 0 ? 3 * 2 : 4 * 3);
+    EXPECT_EQ(dst.Pixel(sx > 0 ? 2 : 3, sx > 0 ? 2 : 3), 0xABCDEFu);
+  }
   Surface dst(10, 10, 0);
   EXPECT_FALSE(BitBlt(dst, -4, 0, 4, 3, src, 0, 0, RasterOp::SRCCOPY));
   EXPECT_FALSE(BitBlt(dst, 10, 0, 4, 3, src, 0, 0, RasterOp::SRCCOPY));
@@ -116,11 +125,17 @@ TEST(Surface, PrintPaintsOnlyGlyphPixelsInTheForeColour) {
   }
   EXPECT_GT(ink, 20);
   for (int x = 0; x < 120; ++x) EXPECT_EQ(s.Pixel(x, 0), kSky);  // nothing above the line
-  Surface edge(10, 10, kBlack);  // text past the edge is clipped, not a fault
-  edge.SetFont(font);
-  edge.ForeColor = kWhite;
-  edge.CurrentX = -3;
-  edge.Print("Score:2147483647");
+  // Text past an edge is clipped, not a fault: what shows is the same text, cut.
+  Surface whole(60, 20, kBlack), edge(10, 10, kBlack);
+  for (Surface* t : {&whole, &edge}) {
+    t->SetFont(font);
+    t->ForeColor = kWhite;
+    t->CurrentX = t == &edge ? -3 : 3;
+    t->CurrentY = t == &edge ? -4 : 0;
+    t->Print("Score:2147483647");
+  }
+  for (int y = 0; y < 10; ++y)
+    for (int x = 0; x < 10; ++x) EXPECT_EQ(edge.Pixel(x, y), whole.Pixel(x + 6, y + 4)) << x << "," << y;
 }
 
 // The lines as the game drew them with DejaVu Sans through FreeType at run time; the

@@ -1,5 +1,7 @@
 #include <gtest/gtest.h>
 
+#include <cmath>
+
 #include "GameHarness.h"
 #include "game/FrameClock.h"
 
@@ -108,6 +110,35 @@ TEST(Title, AGameStartedDuringThePumpAfterARoundShowsOneTitleFrame) {
   EXPECT_EQ(PromptShown(h.shots[0].pixels), 0);
 }
 
+TEST(Title, EnterInThePumpJustBeforeItShowsOnlyOneTitleFrame) {
+  // The pump at start-up after the window shows, and the main cycle's pump after a round.
+  Harness h;
+  int enters = 0, closeAt = -1;
+  h.fake.presentLimit = 400;
+  h.fake.onPump = [&](WindowEvents& events) {
+    std::int16_t enter = kKeyEnter;
+    const bool justBefore = h.fake.presents == 0 ? h.fake.pumps == 2 : h.game.OverTimer > 100;
+    if (h.game.Phase == PhaseTitle && justBefore && enters < 2) {
+      events.Form_KeyDown(enter, 0);
+      if (++enters == 2) closeAt = h.fake.presents + 3;
+    }
+    if (h.game.Phase == PhasePlay && h.game.HitCount < 3) {  // the first round ends at once
+      h.game.HitCount = 3;
+      h.game.M.TamaPos[0] = {90, 225};
+    }
+    if (h.fake.presents == closeAt) events.Form_Unload();
+  };
+  testing::RunUntilClosed(h.game);
+  ASSERT_EQ(enters, 2);
+  std::vector<int> titles;
+  for (int i = 0; i < static_cast<int>(h.shots.size()); ++i)
+    if (!IsPlayFrame(h.shots[i].pixels)) titles.push_back(i);
+  ASSERT_EQ(titles.size(), 2u);
+  EXPECT_EQ(titles[0], 0);
+  EXPECT_EQ(h.shots[titles[1] - 1].phase, PhaseOver);
+  EXPECT_EQ(titles[1] + 3, static_cast<int>(h.shots.size()));
+}
+
 TEST(Prepare, PlacesEveryObjectBeyondTheRightEdgeWithEighteenDraws) {
   int rows[2] = {0, 0};
   int ballLow = 1000, ballHigh = 0, xLow = 5000, xHigh = 0;
@@ -121,7 +152,16 @@ TEST(Prepare, PlacesEveryObjectBeyondTheRightEdgeWithEighteenDraws) {
     h.game.Brake = 8;
     Random replay = h.game.Rnd;
     h.game.Prepare();
-    for (int i = 0; i < 18; ++i) replay.Next();
+    // Each coin takes its x then its row, then each ball its x then its height, in order.
+    const auto draw = [&replay](double range) { return static_cast<int>(std::floor(range * replay.Next())); };
+    for (const PosXY& c : h.game.M.CoinPos) {
+      ASSERT_EQ(c.X, 440 + draw(1000));
+      ASSERT_EQ(c.Y, 20 + 130 * draw(2));
+    }
+    for (const PosXY& b : h.game.M.TamaPos) {
+      ASSERT_EQ(b.X, 440 + draw(1000));
+      ASSERT_EQ(b.Y, 50 + draw(180));
+    }
     ASSERT_EQ(replay.Next(), h.game.Rnd.Next());
     for (const PosXY& c : h.game.M.CoinPos) {
       ASSERT_TRUE(c.Y == 20 || c.Y == 150);

@@ -76,7 +76,24 @@ TEST(WinFileSystem, FolderNamesInAnyScriptWork) {
   store.Read(best);
   EXPECT_EQ(best, 1250);
   EXPECT_EQ(files.DataFolder(), "");
-  EXPECT_NE(WinFileSystem().DataFolder().find("\\Quillon\\"), std::string::npos);
+}
+
+TEST(WinFileSystem, ThePlayersFolderIsInLocalAppDataOrElseUnderTheProfile) {
+  const auto folder = [](const wchar_t* local, const wchar_t* profile) {
+    wchar_t oldLocal[1024], oldProfile[1024];
+    const DWORD hadLocal = GetEnvironmentVariableW(L"LOCALAPPDATA", oldLocal, 1024);
+    const DWORD hadProfile = GetEnvironmentVariableW(L"USERPROFILE", oldProfile, 1024);
+    SetEnvironmentVariableW(L"LOCALAPPDATA", local);
+    SetEnvironmentVariableW(L"USERPROFILE", profile);
+    const std::string found = WinFileSystem().DataFolder();
+    SetEnvironmentVariableW(L"LOCALAPPDATA", hadLocal ? oldLocal : nullptr);
+    SetEnvironmentVariableW(L"USERPROFILE", hadProfile ? oldProfile : nullptr);
+    return found;
+  };
+  EXPECT_EQ(folder(L"C:\\Users\\p\\AppData\\Local\\", L"C:\\Users\\p"), "C:\\Users\\p\\AppData\\Local\\Quillon\\");
+  EXPECT_EQ(folder(L"D:\\Local", nullptr), "D:\\Local\\Quillon\\");
+  EXPECT_EQ(folder(nullptr, L"C:\\Users\\p"), "C:\\Users\\p\\AppData\\Local\\Quillon\\");
+  EXPECT_EQ(folder(nullptr, nullptr), "");
 }
 
 TEST(WinFileSystem, AFileAnotherProgramHoldsIsWaitedForThenLeftAlone) {

@@ -317,20 +317,18 @@ WriteOutcome PosixFileSystem::RewriteInPlace(const std::string& target, std::str
 std::string PosixFileSystem::DataFolder() {
   if (dataFolder_) return *dataFolder_;
   const auto absolute = [](const char* s) { return s != nullptr && s[0] == '/'; };
-  std::string base;
-  if (const char* xdg = std::getenv("XDG_DATA_HOME"); absolute(xdg)) {
-    base = xdg;
-  } else {
-    const char* home = std::getenv("HOME");
-    if (!absolute(home)) {
-      const passwd* pw = ::getpwuid(::getuid());
-      home = pw != nullptr ? pw->pw_dir : nullptr;
-    }
-    if (!absolute(home)) return {};
-    base = std::string(home) + "/.local/share";
+  const auto trimmed = [](std::string s) {
+    while (!s.empty() && s.back() == '/') s.pop_back();
+    return s;
+  };
+  if (const char* xdg = std::getenv("XDG_DATA_HOME"); absolute(xdg)) return trimmed(xdg) + "/quillon/";
+  const char* home = std::getenv("HOME");
+  if (!absolute(home)) {
+    const passwd* pw = ::getpwuid(::getuid());
+    home = pw != nullptr ? pw->pw_dir : nullptr;
   }
-  while (base.size() > 1 && base.back() == '/') base.pop_back();
-  return base + "/quillon/";
+  if (!absolute(home)) return {};
+  return trimmed(home) + "/.local/share/quillon/";
 }
 
 bool PosixFileSystem::MakeFolder(const std::string& folder) {
