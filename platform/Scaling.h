@@ -34,13 +34,14 @@ inline int DesktopScale(double dpi) {
 
 // A whole number from 1 to `largest` as the player typed it; nothing for anything else.
 inline std::optional<int> ParseScale(std::string_view text, int largest) {
-  if (text.empty() || text.size() > 4) return std::nullopt;
+  if (text.empty()) return std::nullopt;
   int value = 0;
   for (char c : text) {
     if (c < '0' || c > '9') return std::nullopt;
     value = value * 10 + (c - '0');
+    if (value > largest) return std::nullopt;  // before it could grow past an int
   }
-  if (value < 1 || value > largest) return std::nullopt;
+  if (value < 1) return std::nullopt;
   return value;
 }
 

@@ -4,6 +4,7 @@
 #include <grp.h>
 #include <pwd.h>
 #include <gtest/gtest.h>
+#include <sys/file.h>
 #include <sys/resource.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
@@ -13,6 +14,7 @@
 #include <algorithm>
 #include <functional>
 #include <optional>
+#include <thread>
 
 #include "TempDir.h"
 #include "game/HighScoreStore.h"
@@ -137,6 +139,14 @@ TEST(FileSafety, LinksAreWrittenThroughAndStayLinks) {
   EXPECT_TRUE(fs::is_symlink(s.Ini()));
   EXPECT_TRUE(fs::is_symlink(s.program / "step.ini"));
   EXPECT_EQ(Entries(s.root.path / "elsewhere"), std::vector<std::string>{"real.ini"});
+
+  // As many links as the kernel follows, and no more (below).
+  fs::remove(s.Ini());
+  for (int i = 1; i < 40; ++i) fs::create_symlink("l" + std::to_string(i), s.program / ("l" + std::to_string(i - 1)));
+  fs::create_symlink("../elsewhere/real.ini", s.program / "l39");
+  fs::rename(s.program / "l0", s.Ini());
+  ASSERT_TRUE(s.store.Write(25));
+  EXPECT_EQ(ReadFile(real), "; mine\n[QUILLON]\nHighScore=25\n");
 
   // A dangling link gets its file made where it points.
   fs::remove(real);
@@ -266,6 +276,10 @@ TEST(FileSafety, AWriteThatFailsLeavesNothingBehind) {
     c.Expect(s.store.Problem().find("File too large") != std::string::npos, "and says why: " + s.store.Problem());
     c.Expect(ReadFile(s.Ini()) == "[QUILLON]\nHighScore=1\n", "the old file is whole");
     c.Expect(Entries(s.program) == std::vector<std::string>{"Quillon.ini"}, "no temporary file is left");
+    // In a folder that takes no new file, the rewrite in place fails and says so too.
+    LockFolder(s.program);
+    c.Expect(!s.store.Write(123456).has_value(), "the rewrite in place fails");
+    c.Expect(s.store.Problem().find("File too large") != std::string::npos, "and says why: " + s.store.Problem());
   });
 }
 
@@ -287,7 +301,7 @@ TEST(FileSafety, ANewFileFollowsTheUmaskAndAnOldOneKeepsItsMode) {
     Setting s;
     const mode_t old = ::umask(mask);
     EXPECT_TRUE(s.store.Write(1));
-    ::umask(old);
+    EXPECT_EQ(::umask(old), mask) << "the game leaves the umask as it found it";
     struct stat st {};
     ASSERT_EQ(::stat(s.Ini().c_str(), &st), 0);
     EXPECT_EQ(st.st_mode & 0777, 0666 & ~mask) << std::oct << mask;
@@ -408,6 +422,23 @@ TEST(FileSafety, CopiesStoringAtOnceKeepTheLargestAndNeverTearTheFile) {
   }
 }
 
+TEST(FileSafety, ATemporaryFileAnotherCopyIsWritingIsWaitedFor) {
+  // A copy that gave up on the folder's lock is still writing its temporary file.
+  Setting s;
+  WriteFile(s.Ini(), "[QUILLON]\nHighScore=1\n");
+  const fs::path temp = s.program / "Quillon.ini.new";
+  WriteFile(temp, "", 0600);
+  const int other = ::open(temp.c_str(), O_RDWR | O_CLOEXEC);
+  ASSERT_EQ(::flock(other, LOCK_EX), 0);
+  std::thread done([other] {
+    std::this_thread::sleep_for(std::chrono::milliseconds(300));
+    ::close(other);
+  });
+  EXPECT_EQ(s.store.Write(5), 5);
+  done.join();
+  EXPECT_EQ(ReadFile(s.Ini()), "[QUILLON]\nHighScore=5\n");
+}
+
 TEST(FileSafety, APlantedLinkNeverRewritesTheVictimsFile) {
   if (::geteuid() != 0) GTEST_SKIP() << "needs root to plant as one user and play as another";
   constexpr uid_t kAttacker = 4321;
@@ -438,14 +469,23 @@ TEST(FileSafety, APlantedLinkNeverRewritesTheVictimsFile) {
 }
 
 TEST(FileSafety, WhatCannotBeReadOrFollowedIsNeverReplaced) {
-  // A loop of links, and a file the player may write but not read.
-  for (bool loop : {true, false}) {
+  // A loop of links, a chain longer than the kernel follows, a file the player may write but
+  // not read, and one too large to be a settings file.
+  enum { kLoop, kLongChain, kUnreadable, kHuge };
+  for (int kind : {kLoop, kLongChain, kUnreadable, kHuge}) {
     Setting s;
-    if (loop) {
+    const bool loop = kind == kLoop || kind == kLongChain;
+    if (kind == kLoop) {
       fs::create_symlink("b.ini", s.Ini());
       fs::create_symlink("Quillon.ini", s.program / "b.ini");
+    } else if (kind == kLongChain) {
+      WriteFile(s.program / "b.ini", "[QUILLON]\nHighScore=5000\n");
+      for (int i = 1; i <= 40; ++i) fs::create_symlink("l" + std::to_string(i), s.program / ("l" + std::to_string(i - 1)));
+      fs::create_symlink("b.ini", s.program / "l40");
+      fs::rename(s.program / "l0", s.Ini());
     } else {
-      WriteFile(s.Ini(), "[QUILLON]\nHighScore=5000\n", 0200);
+      WriteFile(s.Ini(), "[QUILLON]\nHighScore=5000\n", kind == kHuge ? 0644 : 0200);
+      if (kind == kHuge) fs::resize_file(s.Ini(), (64 << 20) + 1);  // sparse: no disk taken
       GiveToPlayer(s.Ini());
     }
     AsPlayer([&](Checks& c) {
@@ -453,12 +493,11 @@ TEST(FileSafety, WhatCannotBeReadOrFollowedIsNeverReplaced) {
       c.Expect(ReadFile(s.Own()) == "[QUILLON]\nHighScore=60\n", "in the player's own copy");
       c.Expect(s.Best() == 60, "which is read from then on");
     });
-    if (loop) {
-      EXPECT_TRUE(fs::is_symlink(s.Ini()));
-      EXPECT_TRUE(fs::is_symlink(s.program / "b.ini"));
-    } else {
-      EXPECT_EQ(ReadFile(s.Ini()), "[QUILLON]\nHighScore=5000\n");
-    }
+    if (loop) EXPECT_TRUE(fs::is_symlink(s.Ini()));
+    if (kind == kLoop) EXPECT_TRUE(fs::is_symlink(s.program / "b.ini"));
+    if (kind == kLongChain) EXPECT_EQ(ReadFile(s.program / "b.ini"), "[QUILLON]\nHighScore=5000\n");
+    if (kind == kUnreadable) EXPECT_EQ(ReadFile(s.Ini()), "[QUILLON]\nHighScore=5000\n");
+    if (kind == kHuge) EXPECT_EQ(fs::file_size(s.Ini()), (64u << 20) + 1);
   }
 }
 
@@ -550,6 +589,11 @@ TEST(FileSafety, ThePlayersFolderFollowsTheDesktopsRulesForDataFiles) {
   const std::string own = std::string(pw->pw_dir) + "/.local/share/quillon/";
   EXPECT_EQ(folder(nullptr, "relative"), own);
   EXPECT_EQ(folder(nullptr, nullptr), own);
+  // Made with every folder on the way, however the slashes fall.
+  TempDir root;
+  const std::string made = "/" + root.path.string() + "/a//b/";
+  EXPECT_TRUE(PosixFileSystem().MakeFolder(made));
+  EXPECT_TRUE(fs::is_directory(root.path / "a" / "b"));
 }
 
 }  // namespace

@@ -104,6 +104,7 @@ TEST(HighScoreStore, OddFilesNeitherCrashNorLoseTheScore) {
   store.Read(best);  // a folder where the file should be
   EXPECT_EQ(best, 0);
   EXPECT_FALSE(store.Write(10));
+  EXPECT_NE(store.Problem().find("not a regular file"), std::string::npos) << store.Problem();
 }
 
 TEST(HighScoreStore, WritesKeepEverythingElseInTheFile) {
@@ -137,6 +138,9 @@ TEST(HighScoreStore, AFailedWriteLeavesTheOldFileWhole) {
   store.SetFolder((std::filesystem::path(dir.Ini()) / "").string());
   EXPECT_FALSE(store.Write(99));
   EXPECT_EQ(dir.Read(), "[QUILLON]\nHighScore=5\n");
+#ifndef _WIN32
+  EXPECT_NE(store.Problem().find("Not a directory"), std::string::npos) << store.Problem();
+#endif
 }
 
 #ifndef _WIN32

@@ -37,7 +37,10 @@ TEST(Scaling, TheDesktopsScaleAndThePlayersChoice) {
   EXPECT_EQ(error, "--scale takes a whole number from 1 to 4 on this screen, not \"7\"");
   EXPECT_EQ(ParseScale("3", 4), 3);
   EXPECT_EQ(ParseScale("4", 4), 4);
-  for (const char* bad : {"", "0", "5", "-1", "+2", "2.0", " 2", "two", "99999"}) {
+  EXPECT_EQ(ParseScale("12", 12), 12);
+  EXPECT_EQ(ParseScale("9", 12), 9);
+  EXPECT_EQ(ParseScale("000002", 4), 2);
+  for (const char* bad : {"", "0", "5", "-1", "+2", "2.0", " 2", "two", "1/", "0:", "99999", "4294967298"}) {
     EXPECT_EQ(ParseScale(bad, 4), std::nullopt) << bad;
   }
 }

@@ -65,7 +65,7 @@ bool MayFollow(const std::string& link, const struct stat& linkStat) {
 // The path a chain of symbolic links ends at, whether or not anything is there; nothing for
 // a loop or a link this user may not follow.
 std::optional<std::string> FollowLinks(std::string path) {
-  for (int hop = 0; hop < kMaxLinks; ++hop) {
+  for (int hop = 0; hop <= kMaxLinks; ++hop) {  // the last look finds no link
     struct stat st {};
     if (::lstat(path.c_str(), &st) != 0 || !S_ISLNK(st.st_mode)) return path;
     if (!MayFollow(path, st)) return std::nullopt;
