@@ -215,10 +215,12 @@ TEST(Pictures, IconsAndSpritesUseTheSixteenStandardColours) {
 
 TEST(Pictures, PixelMapsRejectRaggedRowsAndUnknownLetters) {
   Surface pic, mask;
-  EXPECT_TRUE(ParsePixelMap("# c\n.K\nr.\n", pic, &mask));
-  EXPECT_EQ(mask.Pixel(1, 0), kBlack);
-  EXPECT_EQ(mask.Pixel(0, 1), kWhite);
-  EXPECT_EQ(pic.Pixel(0, 1), Rgb(255, 0, 0));
+  for (const char* map : {"# c\n.K\nr.\n", "# c\r\n.K\r\n\r\nr.\r\n"}) {  // as a checkout with CRLF has it
+    EXPECT_TRUE(ParsePixelMap(map, pic, &mask));
+    EXPECT_EQ(mask.Pixel(1, 0), kBlack);
+    EXPECT_EQ(mask.Pixel(0, 1), kWhite);
+    EXPECT_EQ(pic.Pixel(0, 1), Rgb(255, 0, 0));
+  }
   EXPECT_FALSE(ParsePixelMap("..\n...\n", pic, &mask));
   EXPECT_FALSE(ParsePixelMap("..\n.?\n", pic, &mask));
   EXPECT_FALSE(ParsePixelMap("# only a comment\n", pic, &mask));
