@@ -153,7 +153,11 @@ TEST(Prepare, PlacesEveryObjectBeyondTheRightEdgeWithEighteenDraws) {
     Random replay = h.game.Rnd;
     h.game.Prepare();
     // Each coin takes its x then its row, then each ball its x then its height, in order.
-    const auto draw = [&replay](double range) { return static_cast<int>(std::floor(range * replay.Next())); };
+    int draws = 0;
+    const auto draw = [&](double range) {
+      ++draws;
+      return static_cast<int>(std::floor(range * replay.Next()));
+    };
     for (const PosXY& c : h.game.M.CoinPos) {
       ASSERT_EQ(c.X, 440 + draw(1000));
       ASSERT_EQ(c.Y, 20 + 130 * draw(2));
@@ -162,6 +166,7 @@ TEST(Prepare, PlacesEveryObjectBeyondTheRightEdgeWithEighteenDraws) {
       ASSERT_EQ(b.X, 440 + draw(1000));
       ASSERT_EQ(b.Y, 50 + draw(180));
     }
+    ASSERT_EQ(draws, 18);  // six coins, three balls
     ASSERT_EQ(replay.Next(), h.game.Rnd.Next());
     for (const PosXY& c : h.game.M.CoinPos) {
       ASSERT_TRUE(c.Y == 20 || c.Y == 150);
