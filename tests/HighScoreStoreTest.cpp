@@ -104,7 +104,9 @@ TEST(HighScoreStore, OddFilesNeitherCrashNorLoseTheScore) {
   store.Read(best);  // a folder where the file should be
   EXPECT_EQ(best, 0);
   EXPECT_FALSE(store.Write(10));
+#ifndef _WIN32
   EXPECT_NE(store.Problem().find("not a regular file"), std::string::npos) << store.Problem();
+#endif
 }
 
 TEST(HighScoreStore, WritesKeepEverythingElseInTheFile) {
