@@ -37,6 +37,14 @@ struct Checks {
   }
 };
 
+// Makes `link` the first of `links` links in a row in its folder, the last pointing at `target`.
+void LinkChain(const fs::path& link, int links, const fs::path& target) {
+  const fs::path folder = link.parent_path();
+  for (int i = 1; i < links; ++i) fs::create_symlink("l" + std::to_string(i), folder / ("l" + std::to_string(i - 1)));
+  fs::create_symlink(target, folder / ("l" + std::to_string(links - 1)));
+  fs::rename(folder / "l0", link);
+}
+
 // Runs the checks in a child process as an ordinary player, with a watchdog against hangs.
 void AsPlayer(const std::function<void(Checks&)>& body) {
   int out[2];
@@ -142,9 +150,7 @@ TEST(FileSafety, LinksAreWrittenThroughAndStayLinks) {
 
   // As many links as the kernel follows, and no more (below).
   fs::remove(s.Ini());
-  for (int i = 1; i < 40; ++i) fs::create_symlink("l" + std::to_string(i), s.program / ("l" + std::to_string(i - 1)));
-  fs::create_symlink("../elsewhere/real.ini", s.program / "l39");
-  fs::rename(s.program / "l0", s.Ini());
+  LinkChain(s.Ini(), 40, "../elsewhere/real.ini");
   ASSERT_TRUE(s.store.Write(25));
   EXPECT_EQ(ReadFile(real), "; mine\n[QUILLON]\nHighScore=25\n");
 
@@ -480,9 +486,7 @@ TEST(FileSafety, WhatCannotBeReadOrFollowedIsNeverReplaced) {
       fs::create_symlink("Quillon.ini", s.program / "b.ini");
     } else if (kind == kLongChain) {
       WriteFile(s.program / "b.ini", "[QUILLON]\nHighScore=5000\n");
-      for (int i = 1; i <= 40; ++i) fs::create_symlink("l" + std::to_string(i), s.program / ("l" + std::to_string(i - 1)));
-      fs::create_symlink("b.ini", s.program / "l40");
-      fs::rename(s.program / "l0", s.Ini());
+      LinkChain(s.Ini(), 41, "b.ini");
     } else {
       WriteFile(s.Ini(), "[QUILLON]\nHighScore=5000\n", kind == kHuge ? 0644 : 0200);
       if (kind == kHuge) fs::resize_file(s.Ini(), (64 << 20) + 1);  // sparse: no disk taken
