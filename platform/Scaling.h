@@ -26,6 +26,12 @@ inline Placement PlaceIn(int areaW, int areaH, int pictureW, int pictureH) {
   return p;
 }
 
+// The largest whole scale (at least 1) at which a window fits an area, its frame and title bar
+// adding `frameW` x `frameH` to the picture.
+inline int LargestWindowScale(int areaW, int areaH, int frameW, int frameH, int pictureW, int pictureH) {
+  return std::max(1, std::min((areaW - frameW) / pictureW, (areaH - frameH) / pictureH));
+}
+
 // The scale a desktop asks for through its DPI (96 is 1), a half rounded up, at least 1.
 inline int DesktopScale(double dpi) {
   if (!(dpi > 0)) return 1;

@@ -32,6 +32,11 @@ TEST(Scaling, TheDesktopsScaleAndThePlayersChoice) {
   std::string error;
   EXPECT_EQ(StartScale(nullptr, 2, 4, &error), 2);
   EXPECT_EQ(StartScale(nullptr, 3, 2, &error), 2);  // lowered until it fits
+  // A window fits when its frame and picture take exactly the area, not a pixel more.
+  EXPECT_EQ(LargestWindowScale(1290, 940, 15, 40, 425, 300), 3);
+  EXPECT_EQ(LargestWindowScale(1289, 940, 15, 40, 425, 300), 2);
+  EXPECT_EQ(LargestWindowScale(1290, 939, 15, 40, 425, 300), 2);
+  EXPECT_EQ(LargestWindowScale(400, 200, 15, 40, 425, 300), 1);  // never less than 1
   EXPECT_EQ(StartScale("1", 2, 4, &error), 1);
   EXPECT_EQ(StartScale("7", 2, 4, &error), std::nullopt);
   EXPECT_EQ(error, "--scale takes a whole number from 1 to 4 on this screen, not \"7\"");

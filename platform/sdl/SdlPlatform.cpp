@@ -155,7 +155,7 @@ int SdlPlatform::LargestScale() {
   SDL_GetDisplayUsableBounds(std::max(0, SDL_GetWindowDisplayIndex(window_)), &usable);
   // Room for a title bar above the picture.
   constexpr int kTitleBar = 40;
-  return std::max(1, std::min(usable.w / kScreenW, (usable.h - kTitleBar) / kScreenH));
+  return LargestWindowScale(usable.w, usable.h, 0, kTitleBar, kScreenW, kScreenH);
 }
 
 #if defined(SDL_VIDEO_DRIVER_X11)

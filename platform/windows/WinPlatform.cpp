@@ -138,13 +138,10 @@ int WinPlatform::Open(void* instance, const Pictures& pictures, const char* scal
 int WinPlatform::LargestScale() {
   const HWND window = AsWindow(window_);
   const RECT area = MonitorOf(window).rcWork;
-  const UINT dpi = WindowDpi(window);
-  int scale = 1;
-  for (;;) {
-    const SIZE next = OuterSize(kScreenW * (scale + 1), kScreenH * (scale + 1), dpi);
-    if (next.cx > area.right - area.left || next.cy > area.bottom - area.top) return scale;
-    ++scale;
-  }
+  // The frame is the same width around a window of any size.
+  const SIZE outer = OuterSize(kScreenW, kScreenH, WindowDpi(window));
+  return LargestWindowScale(area.right - area.left, area.bottom - area.top, outer.cx - kScreenW, outer.cy - kScreenH,
+                            kScreenW, kScreenH);
 }
 
 void WinPlatform::ToggleFullScreen(bool on) {
