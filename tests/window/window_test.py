@@ -1020,10 +1020,16 @@ class WineScreens(Wine):
 
     def test_each_dpi_gives_its_whole_scale_and_the_keys_their_jumps(self):
         # 144 DPI is 1.5: it rounds up to 2, which fits this screen.
+        icon_sizes = {96: ["32", "16"], 192: ["64", "32"]}
         for dpi, scale in ((96, 1), (144, 2), (192, 2)):
             g = self.started(dpi)
             shot = Screens.wait_scaled(self, g, scale, timeout=60)
             self.assertEqual(shot[:2], (W * scale, H * scale), dpi)
+            if dpi in icon_sizes:
+                # The program's own icons, at the sizes this screen asks for, not ones drawn in code.
+                props = subprocess.run(["xprop", "-id", str(g.window), "_NET_WM_ICON"], env=env(),
+                                       capture_output=True, text=True, check=True).stdout
+                self.assertEqual(re.findall(r"Icon \((\d+) x", props), icon_sizes[dpi], dpi)
             if dpi == 192:
                 g.key("Return")
                 g.wait_for(lambda r: r[200][600] == SKY and r[540][600] == GROUND)
@@ -1046,6 +1052,11 @@ class WineScreens(Wine):
         # A scale that does not fit is a message box, and exit status 2.
         g = self.started(96, "--scale", "9")
         self.assertIsNone(g.proc.poll())
+        # A warning: the box shows the orange sign, not the red one of an error.
+        orange = lambda r: sum(1 for row in r for p in row if p[0] > 200 and 90 < p[1] < 190 and p[2] < 80)
+        red = lambda r: sum(1 for row in r for p in row if p[0] > 150 and p[1] < 60 and p[2] < 60)
+        box = g.wait_for(lambda r: orange(r) > 50, timeout=30)
+        self.assertEqual(red(box), 0)
         g.key("Return")
         self.assertEqual(g.proc.wait(timeout=30), 2)
 
@@ -1138,7 +1149,7 @@ def main():
     if ARGS.windows:
         ARGS.windows = os.path.abspath(ARGS.windows)
     # The screens groups have a large screen of their own, at a desktop scale of 2.
-    screens = "Screens" in rest or "WineScreens" in rest
+    screens = any(name.split(".")[0] in ("Screens", "WineScreens") for name in rest)
     xvfb, DISPLAY = start_xvfb("2560x1440x24" if screens else "800x600x24")
     if screens:
         subprocess.run(["xrdb", "-nocpp", "-merge"], input=b"Xft.dpi: 192\n", env=env(), check=True)
