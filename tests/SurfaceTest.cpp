@@ -107,6 +107,12 @@ TEST(Surface, ClsLaysTheOwnPictureAndResetsTheTextPosition) {
   plain.SetBackColor(Rgb(1, 1, 1));
   plain.Cls();
   EXPECT_EQ(plain.Pixel(2, 1), Rgb(1, 1, 1));
+  // A picture smaller than the surface lies at its top-left corner, the back colour around it.
+  Surface dot(1, 1, Rgb(7, 7, 7));
+  plain.SetPicture(&dot);
+  plain.Cls();
+  EXPECT_EQ(plain.Pixels(), (std::vector<Colour>{Rgb(7, 7, 7), Rgb(1, 1, 1), Rgb(1, 1, 1), Rgb(1, 1, 1),
+                                                 Rgb(1, 1, 1), Rgb(1, 1, 1)}));
 }
 
 TEST(Surface, PrintPaintsOnlyGlyphPixelsInTheForeColour) {
