@@ -114,12 +114,22 @@ TEST(WinFileSystem, AFileAnotherProgramHoldsIsWaitedForThenLeftAlone) {
   store.Read(best);
   release.join();
   EXPECT_EQ(best, 300);
+  // Held, readable but not to be replaced, while a best is stored: the replacing waits for it.
+  held = CreateFileW(ini.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_EXISTING, 0, nullptr);
+  ASSERT_NE(held, INVALID_HANDLE_VALUE);
+  std::thread later([held] {
+    Sleep(300);
+    CloseHandle(held);
+  });
+  EXPECT_EQ(store.Write(400), 400);
+  later.join();
+  EXPECT_EQ(dir.Read(), "[QUILLON]\r\nHighScore=400\r\n");
   // Held for good: neither read as 0 nor replaced; the best goes to the player's own copy.
   held = CreateFileW(ini.c_str(), GENERIC_READ, 0, nullptr, OPEN_EXISTING, 0, nullptr);
   ASSERT_NE(held, INVALID_HANDLE_VALUE);
   EXPECT_EQ(store.Write(500), 500);
   CloseHandle(held);
-  EXPECT_EQ(dir.Read(), "[QUILLON]\r\nHighScore=300\r\n");
+  EXPECT_EQ(dir.Read(), "[QUILLON]\r\nHighScore=400\r\n");
   EXPECT_EQ(ReadFile(data.path / "Quillon.ini"), "[QUILLON]\nHighScore=500\n");
 }
 
