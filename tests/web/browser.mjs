@@ -9,14 +9,16 @@ const TYPES = { '.html': 'text/html', '.js': 'text/javascript', '.wasm': 'applic
 
 // Serves SITE under /game/, so that a request that leaves the page's folder shows in `requests`.
 export function serve(site) {
+  // Absolute and without "..": the check below compares against it.
+  const root = path.resolve(site);
   const requests = [];
   return new Promise((resolve) => {
     const server = http.createServer((req, res) => {
       requests.push(req.url);
       const url = new URL(req.url, 'http://x');
       const name = url.pathname.startsWith('/game/') ? url.pathname.slice('/game/'.length) || 'index.html' : null;
-      const file = name === null ? null : path.join(site, path.normalize(name));
-      if (file === null || !file.startsWith(site) || !fs.existsSync(file)) {
+      const file = name === null ? null : path.join(root, path.normalize(name));
+      if (file === null || !file.startsWith(root + path.sep) || !fs.existsSync(file)) {
         res.writeHead(404);
         res.end();
         return;
