@@ -474,7 +474,7 @@ test('on a touch screen a tap starts a game and each button gives its own jump, 
   }
 });
 
-test('keys reach the game wherever the focus is, and no key scrolls the page', async () => {
+test('keys reach the game wherever the focus is, no key scrolls the page, and the others keep their work', async () => {
   const page = await openPage();
   await waitFor(page, showsTitle(expected().titles), 'the title');
   // A page that could scroll, were the keys let through.
@@ -491,6 +491,16 @@ test('keys reach the game wherever the focus is, and no key scrolls the page', a
   for (const key of ['Space', 'ArrowDown', 'PageDown', 'End']) await page.keyboard.press(key);
   assert.equal(await page.evaluate(() => [scrollY, document.fullscreenElement]).then((v) => v[0]), 0);
   assert.equal(await page.evaluate(() => document.fullscreenElement), null);
+  // Keys the game has no use for keep their own work: Tab still moves the focus.
+  await page.evaluate(() => {
+    window.__taken = {};
+    window.addEventListener('keydown', (event) => { window.__taken[event.code] = event.defaultPrevented; });
+    document.getElementById('full').focus();
+  });
+  for (const key of ['Enter', 'KeyA', 'Escape', 'Tab']) await page.keyboard.press(key);
+  assert.deepEqual(await page.evaluate(() => window.__taken),
+    { Enter: true, KeyA: false, Escape: false, Tab: false });
+  assert.notEqual(await page.evaluate(() => document.activeElement.id), 'full');
   assert.deepEqual(page.problems, []);
   await page.close();
 });
