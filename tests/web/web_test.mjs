@@ -456,6 +456,16 @@ async function highestCar(page, ms = 3000) {
   return best;
 }
 
+// Waits until the car has stood on the road for a while: a jump already asked for shows by then.
+async function onTheRoad(page, ms = 500) {
+  const end = Date.now() + 15000 + ms;
+  for (let since = Date.now(); Date.now() - since < ms;) {
+    assert.ok(Date.now() < end, 'the car never came back to the road');
+    const rgb = Buffer.from(await canvasRgb(page), 'base64');
+    if (!carAt(rgb, 225, 241) || carAt(rgb, 0, 200)) since = Date.now();
+  }
+}
+
 async function centre(page, selector) {
   return page.evaluate((s) => {
     const r = document.querySelector(s).getBoundingClientRect();
@@ -524,19 +534,10 @@ test('keys reach the game wherever the focus is, no key scrolls the page, and th
   assert.notEqual(await page.evaluate(() => document.activeElement.id), 'full');
   // A remote or an on-screen keyboard may name only what its key types: each still gives its own jump.
   const typed = (key) => page.evaluate((k) => window.dispatchEvent(new KeyboardEvent('keydown', { key: k })), key);
-  // On the road for half a second: a jump already asked for has shown by then.
-  const landed = async () => {
-    const end = Date.now() + 15000;
-    for (let since = Date.now(); Date.now() - since < 500;) {
-      assert.ok(Date.now() < end, 'the car never came back to the road');
-      const rgb = Buffer.from(await canvasRgb(page), 'base64');
-      if (!carAt(rgb, 225, 241) || carAt(rgb, 0, 200)) since = Date.now();
-    }
-  };
-  await landed();
+  await onTheRoad(page);
   await typed('Enter');
   const high = await highestCar(page);
-  await landed();
+  await onTheRoad(page);
   await typed(' ');
   const low = await highestCar(page);
   assert.ok(high < 40 && low > 70 && low < 110, `the typed Enter reached ${high}, the typed space ${low}`);
@@ -560,6 +561,15 @@ test('gamepads: the bottom button starts and jumps high, the right and left ones
   await push(0, 0);
   await waitFor(page, isPlay, 'play after button 0');
   await new Promise((r) => setTimeout(r, 300));
+  // A button held down is one press: the car jumps once and then stays on the road.
+  for (const button of [0, 1, 2]) {
+    const hold = (down) => page.evaluate((b, d) => { window.__pads[0].buttons[b].pressed = d; }, button, down);
+    await hold(true);
+    await waitFor(page, (rgb) => !carAt(rgb, 225, 241), `a jump for button ${button} held`);
+    await onTheRoad(page, 1000);
+    await hold(false);
+    await new Promise((r) => setTimeout(r, 300));
+  }
   const tops = [];
   for (const [pad, button] of [[0, 0], [0, 1], [2, 2]]) {
     await push(pad, button);
