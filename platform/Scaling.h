@@ -32,6 +32,13 @@ inline int LargestWindowScale(int areaW, int areaH, int frameW, int frameH, int 
   return std::max(1, std::min((areaW - frameW) / pictureW, (areaH - frameH) / pictureH));
 }
 
+// The same for an area given by its edges, as Windows gives a monitor's: a second monitor's
+// lies away from 0,0, even left of or above it.
+inline int LargestWindowScaleIn(int left, int top, int right, int bottom, int frameW, int frameH, int pictureW,
+                                int pictureH) {
+  return LargestWindowScale(right - left, bottom - top, frameW, frameH, pictureW, pictureH);
+}
+
 // The scale a desktop asks for through its DPI (96 is 1), a half rounded up, at least 1.
 inline int DesktopScale(double dpi) {
   if (!(dpi > 0)) return 1;

@@ -37,6 +37,9 @@ TEST(Scaling, TheDesktopsScaleAndThePlayersChoice) {
   EXPECT_EQ(LargestWindowScale(1289, 940, 15, 40, 425, 300), 2);
   EXPECT_EQ(LargestWindowScale(1290, 939, 15, 40, 425, 300), 2);
   EXPECT_EQ(LargestWindowScale(400, 200, 15, 40, 425, 300), 1);  // never less than 1
+  // A second monitor's work area, right of the first or left of and above it, fits as much.
+  EXPECT_EQ(LargestWindowScaleIn(1920, 100, 3210, 1040, 15, 40, 425, 300), 3);
+  EXPECT_EQ(LargestWindowScaleIn(-1290, -940, 0, 0, 15, 40, 425, 300), 3);
   EXPECT_EQ(StartScale("1", 2, 4, &error), 1);
   EXPECT_EQ(StartScale("7", 2, 4, &error), std::nullopt);
   EXPECT_EQ(error, "--scale takes a whole number from 1 to 4 on this screen, not \"7\"");

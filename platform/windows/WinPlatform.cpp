@@ -140,8 +140,8 @@ int WinPlatform::LargestScale() {
   const RECT area = MonitorOf(window).rcWork;
   // The frame is the same width around a window of any size.
   const SIZE outer = OuterSize(kScreenW, kScreenH, WindowDpi(window));
-  return LargestWindowScale(area.right - area.left, area.bottom - area.top, outer.cx - kScreenW, outer.cy - kScreenH,
-                            kScreenW, kScreenH);
+  return LargestWindowScaleIn(area.left, area.top, area.right, area.bottom, outer.cx - kScreenW, outer.cy - kScreenH,
+                              kScreenW, kScreenH);
 }
 
 void WinPlatform::ToggleFullScreen(bool on) {
