@@ -1041,16 +1041,18 @@ class WineScreens(Wine):
             self.assertEqual(g.close(), 0)
 
     def test_the_scale_option_and_full_screen(self):
-        g = self.started(96, "--scale", "3")
-        self.assertEqual(Screens.wait_scaled(self, g, 3, timeout=60)[:2], (1275, 900))
+        # 4 is the largest that fits this screen with the window's frame, even the wider frame of
+        # 192 DPI; 5 is taller than the screen.
+        g = self.started(192, "--scale", "4")
+        self.assertEqual(Screens.wait_scaled(self, g, 4, timeout=60)[:2], (1700, 1200))
         for leave in ("F11", "Escape"):
             g.key("F11")
             self.assertEqual(Screens.wait_scaled(self, g, 4, 430, 120, timeout=30)[:2], (2560, 1440))
             g.key(leave)
-            self.assertEqual(Screens.wait_scaled(self, g, 3, timeout=30)[:2], (1275, 900))
+            self.assertEqual(Screens.wait_scaled(self, g, 4, timeout=30)[:2], (1700, 1200))
         self.assertEqual(g.close(), 0)
         # A scale that does not fit is a message box, and exit status 2.
-        g = self.started(96, "--scale", "9")
+        g = self.started(96, "--scale", "5")
         self.assertIsNone(g.proc.poll())
         # A warning: the box shows the orange sign, not the red one of an error.
         orange = lambda r: sum(1 for row in r for p in row if p[0] > 200 and 90 < p[1] < 190 and p[2] < 80)
