@@ -1137,6 +1137,20 @@ class NoDisplay(unittest.TestCase):
         self.assertIn("Usage: quillon", run.stderr)
 
 
+class WineNarrow(WineScreens):
+    """quillon.exe on a 1300 x 1024 screen, narrower than the picture's shape: the width decides."""
+
+    test_each_dpi_gives_its_whole_scale_and_the_keys_their_jumps = None
+    test_the_scale_option_and_full_screen = None
+    test_the_manifest_asks_for_each_screens_own_scale = None
+
+    def test_the_largest_scale_is_the_one_the_width_allows(self):
+        # 3 x 425 and the frame fit 1300 across, with only the frame's own width to spare.
+        g = self.started(96, "--scale", "3")
+        self.assertEqual(Screens.wait_scaled(self, g, 3, timeout=60)[:2], (1275, 900))
+        self.assertEqual(g.close(), 0)
+
+
 def main():
     global ARGS, DISPLAY
     parser = argparse.ArgumentParser()
@@ -1152,7 +1166,8 @@ def main():
         ARGS.windows = os.path.abspath(ARGS.windows)
     # The screens groups have a large screen of their own, at a desktop scale of 2.
     screens = any(name.split(".")[0] in ("Screens", "WineScreens") for name in rest)
-    xvfb, DISPLAY = start_xvfb("2560x1440x24" if screens else "800x600x24")
+    narrow = any(name.split(".")[0] == "WineNarrow" for name in rest)
+    xvfb, DISPLAY = start_xvfb("2560x1440x24" if screens else "1300x1024x24" if narrow else "800x600x24")
     if screens:
         subprocess.run(["xrdb", "-nocpp", "-merge"], input=b"Xft.dpi: 192\n", env=env(), check=True)
     try:
