@@ -243,10 +243,19 @@ test('the banner\'s best is stored at once and outlives a reload one second late
   await page.reload({ waitUntil: 'load' });
   const look = expected();
   await waitFor(page, showsTitle(look.titles), 'the title');
+  // What the page would keep, were it left while the write is on its way.
+  await page.evaluate(() => {
+    const transact = Module.quillonTransact;
+    Module.quillonTransact = function (...args) {
+      window.__pending = new TextDecoder().decode(Module.quillonPending);
+      return transact.apply(this, args);
+    };
+  });
   await playToTheBanner(page, look);
   await new Promise((r) => setTimeout(r, 1000));
   const ini = await stored(page);
   assert.match(ini || '', /^\[QUILLON\]\nHighScore=[1-9][0-9]*\n$/);
+  assert.equal(await page.evaluate(() => window.__pending), ini);
   await page.reload({ waitUntil: 'load' });
   await waitFor(page, showsTitle(expected(ini).titles), 'the announced best after the reload');
   assert.deepEqual(page.problems, []);
