@@ -1,6 +1,7 @@
 // The one rule every platform shows the picture by.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <vector>
 
 #include "platform/CommandLine.h"
@@ -88,6 +89,12 @@ TEST(Scaling, EachPixelBecomesABlockAndWhatFallsOutsideIsLeftOut) {
     EXPECT_EQ(small[0], 6);
     EXPECT_EQ(small[static_cast<std::size_t>(bytes)], 7);
     EXPECT_EQ(small[static_cast<std::size_t>(2 * bytes)], 10);
+    // A screen that ends just where a block begins: nothing past its last row is written.
+    std::vector<std::uint8_t> guarded(static_cast<std::size_t>(6 * bytes * 5), 0xEE);
+    std::fill(guarded.end() - 6 * bytes, guarded.end(), 0x11);
+    ScaleRows(picture.data(), w, 0, h - 1, bytes, guarded.data(), 6 * bytes, 6, 4, Placement{2, 1, 0});
+    EXPECT_EQ(guarded[static_cast<std::size_t>(3 * 6 * bytes + 5 * bytes)], 7);
+    EXPECT_TRUE(std::all_of(guarded.end() - 6 * bytes, guarded.end(), [](std::uint8_t b) { return b == 0x11; }));
   }
 }
 
