@@ -14,6 +14,7 @@ struct FileText {
     Absent,      // nothing there
     Other,       // a folder, a pipe, a device, a link not to be followed: never read nor replaced
     Unreadable,  // a regular file that could not be read whole: never replaced
+    Busy,        // a regular file someone held locked for longer than the wait: read it later
   };
   Kind kind = Kind::Absent;
   std::string text;
@@ -26,7 +27,12 @@ enum class WriteOutcome {
   Refused,  // the player made the file read-only: leave it so
   NotHere,  // the file cannot live at that path for this player
   Failed,   // an error on the way; the old file is whole
+  Busy,     // the turn never came (a slow disk, a lock someone holds): nothing was written
 };
+
+// How long a write waits for its turn behind whoever holds the file: briefly while the game
+// goes on (it tries again later), longer as the program ends.
+enum class Patience { Brief, Long };
 
 // The machine's files as the best-score store needs them.
 class FileSystem {
@@ -36,13 +42,14 @@ class FileSystem {
 
   virtual ~FileSystem() = default;
   // Reads a whole regular file, following links; never blocks on a pipe or device, and never
-  // sees a file half rewritten by another copy of the game.
+  // sees a file half rewritten by another copy of the game (Busy rather than that).
   virtual FileText Read(const std::string& path) = 0;
-  // Reads the file and replaces it with what `change` makes of it, while no other copy of the
-  // game does the same, so that nothing another copy stored in between is lost. A crash leaves
-  // either the old or the new text. A path that holds anything but a readable regular file
-  // (or nothing) is left alone: NotHere, without asking `change`.
-  virtual WriteOutcome Update(const std::string& path, const Change& change) = 0;
+  // Takes the file's turn, reads the file and replaces it with what `change` makes of it, all
+  // before giving the turn up, so that nothing another copy stored in between is lost; with no
+  // turn, nothing is written (Busy). A crash leaves either the old or the new text. A path that
+  // holds anything but a readable regular file (or nothing) is left alone: NotHere, without
+  // asking `change`.
+  virtual WriteOutcome Update(const std::string& path, const Change& change, Patience patience) = 0;
   // Why the last Update failed, in a few words for the player.
   virtual std::string LastError() const = 0;
   // The temporary file an earlier, ended run of this player's left beside `path` (a crash in

@@ -50,7 +50,7 @@ void HighScoreStore::RecoverLeftover(const std::string& path) {
   if (best && (now.kind == FileText::Kind::Text || now.kind == FileText::Kind::Absent) &&
       WithBest(now, *best) == *left) {
     std::int32_t kept = *best;
-    Merge(path, kept);
+    Merge(path, kept, Patience::Brief);
   }
   files_.DropLeftover(path);
 }
@@ -58,15 +58,24 @@ void HighScoreStore::RecoverLeftover(const std::string& path) {
 void HighScoreStore::Read(std::int32_t& highScore) {
   RecoverLeftover(playerFile_);
   RecoverLeftover(programFile_);
-  // Once the player has a copy of their own, it is the one that counts.
-  FileText file;
-  if (!playerFile_.empty()) file = files_.Read(playerFile_);
-  if (file.kind != FileText::Kind::Text && !programFile_.empty()) file = files_.Read(programFile_);
-  const std::string value = FindIniValue(DecodeIni(TextOf(file)).body, kSection, kKey, "0", kBufferSize);
-  if (const auto score = ParseScore(value)) highScore = *score;
+  // Every place counts, the largest shown: one that can't be read now is read again next time,
+  // so a moment when it couldn't never hides its best for good.
+  bool found = false;
+  std::optional<std::int32_t> best;
+  for (const std::string* path : {&playerFile_, &programFile_}) {
+    if (path->empty()) continue;
+    const FileText file = files_.Read(*path);
+    if (file.kind != FileText::Kind::Text) continue;
+    found = true;
+    const auto score = ParseScore(FindIniValue(DecodeIni(file.text).body, kSection, kKey, "0", kBufferSize));
+    if (score && (!best || *score > *best)) best = score;
+  }
+  if (!found) best = 0;  // no file anywhere: the default
+  if (best) highScore = *best;
 }
 
-WriteOutcome HighScoreStore::Merge(const std::string& path, std::int32_t& best, const FileText* start) {
+WriteOutcome HighScoreStore::Merge(const std::string& path, std::int32_t& best, Patience patience,
+                                   const FileText* start) {
   return files_.Update(path, [&](const FileText& now) -> std::optional<std::string> {
     // A copy of its own starts from the file beside the program.
     const FileText& from = start != nullptr && now.kind == FileText::Kind::Absent ? *start : now;
@@ -75,10 +84,11 @@ WriteOutcome HighScoreStore::Merge(const std::string& path, std::int32_t& best, 
       if (&from == &now) return std::nullopt;
     }
     return WithBest(from, best);
-  });
+  }, patience);
 }
 
 bool HighScoreStore::Finish(WriteOutcome outcome, const std::string& path) {
+  busy_ = outcome == WriteOutcome::Busy;
   switch (outcome) {
     case WriteOutcome::Written:
     case WriteOutcome::Kept:
@@ -90,26 +100,40 @@ bool HighScoreStore::Finish(WriteOutcome outcome, const std::string& path) {
       problem_ = path + ": " + (files_.LastError().empty() ? "cannot be written there" : files_.LastError());
       break;
     case WriteOutcome::Failed:
+    case WriteOutcome::Busy:
       problem_ = path + ": " + (files_.LastError().empty() ? "the write failed" : files_.LastError());
       break;
   }
   return false;
 }
 
-std::optional<std::int32_t> HighScoreStore::Write(std::int32_t best) {
+std::optional<std::int32_t> HighScoreStore::Write(std::int32_t best, Patience patience) {
   problem_.clear();
-  if (!Keep(best)) return std::nullopt;
+  busy_ = false;
+  // A place that can be read again now may hold more than this run has seen.
+  for (const std::string* path : {&playerFile_, &programFile_}) {
+    if (path->empty()) continue;
+    if (const auto stored = StoredBest(files_.Read(*path)); stored && *stored > best) best = *stored;
+  }
+  if (!Keep(best, patience)) return std::nullopt;
   return best;
 }
 
-bool HighScoreStore::Keep(std::int32_t& best) {
-  if (!playerFile_.empty() && files_.Read(playerFile_).kind == FileText::Kind::Text) {
-    return Finish(Merge(playerFile_, best), playerFile_);
+bool HighScoreStore::Keep(std::int32_t& best, Patience patience) {
+  if (!playerFile_.empty()) {
+    const FileText::Kind own = files_.Read(playerFile_).kind;
+    if (own == FileText::Kind::Text || own == FileText::Kind::Busy) {
+      return Finish(Merge(playerFile_, best, patience), playerFile_);
+    }
   }
   if (!programFile_.empty()) {
-    const WriteOutcome outcome = Merge(programFile_, best);
-    if (outcome != WriteOutcome::NotHere) return Finish(outcome, programFile_);
+    const WriteOutcome outcome = Merge(programFile_, best, patience);
+    // Whoever holds the program's folder up can delay the best, not lose it: as the program
+    // ends, it goes to the player's own copy instead.
+    const bool moveOn = outcome == WriteOutcome::NotHere || (outcome == WriteOutcome::Busy && patience == Patience::Long);
+    if (!moveOn) return Finish(outcome, programFile_);
     Finish(outcome, programFile_);
+    busy_ = false;
   }
   // The program's folder cannot keep it: the player's own copy starts from what is there.
   if (playerFile_.empty()) {
@@ -124,7 +148,7 @@ bool HighScoreStore::Keep(std::int32_t& best) {
   // file that was read whole goes along.
   FileText beside = programFile_.empty() ? FileText{} : files_.Read(programFile_);
   if (beside.kind != FileText::Kind::Text) beside = FileText{};
-  return Finish(Merge(playerFile_, best, &beside), playerFile_);
+  return Finish(Merge(playerFile_, best, patience, &beside), playerFile_);
 }
 
 }  // namespace quillon

@@ -22,29 +22,34 @@ class HighScoreStore {
   const std::string& ProgramFile() const { return programFile_; }
   // Empty when the player has no data folder.
   const std::string& PlayerFile() const { return playerFile_; }
-  // Leaves highScore unchanged when the stored value is not a number. Rolls forward a new
-  // best that a run which died in the middle of its write left behind.
+  // The largest best of every place the player's is kept; highScore is left unchanged when
+  // none reads as a number. Rolls forward a new best that a run which died in the middle of its
+  // write left behind.
   void Read(std::int32_t& highScore);
-  // Keeps the larger of `best` and what is stored now (another copy of the game may have
-  // stored more since this one started) and returns it; nothing when it could be kept
-  // nowhere, and Problem() then says where and why.
-  std::optional<std::int32_t> Write(std::int32_t best);
+  // Keeps the larger of `best` and what every place holds now (another copy of the game may
+  // have stored more since this one started) and returns it; nothing when it could not be
+  // kept, and Problem() then says where and why, and Busy() whether only the turn never came
+  // (try again later).
+  std::optional<std::int32_t> Write(std::int32_t best, Patience patience = Patience::Brief);
   const std::string& Problem() const { return problem_; }
+  bool Busy() const { return busy_; }
 
  private:
   // The stored best in a file's text; nothing when there is none that reads as a number.
   static std::optional<std::int32_t> StoredBest(const FileText& file);
   // Stores `best` into `path` unless what it holds is as good; raises `best` to what it holds.
-  WriteOutcome Merge(const std::string& path, std::int32_t& best, const FileText* start = nullptr);
+  WriteOutcome Merge(const std::string& path, std::int32_t& best, Patience patience,
+                     const FileText* start = nullptr);
   void RecoverLeftover(const std::string& path);
   bool Finish(WriteOutcome outcome, const std::string& path);
-  bool Keep(std::int32_t& best);
+  bool Keep(std::int32_t& best, Patience patience);
 
   FileSystem& files_;
   std::string programFile_;
   std::string playerFolder_;
   std::string playerFile_;
   std::string problem_;
+  bool busy_ = false;
 };
 
 }  // namespace quillon

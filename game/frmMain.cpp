@@ -247,7 +247,7 @@ bool frmMain::OverStep() {
     const int h = ToPixels(banner.ScaleHeight());
     MaskedDraw(picWork, -1, 12, w, h, pictures_.picHscrM, banner);
     if (platform_.StoresBestAtOnce() && !(storedEarly_ && storedScore_ == Score)) {
-      storedBest_ = StoreBest();
+      storedBest_ = StoreBest(Score, Patience::Brief);
       storedScore_ = Score;
       storedEarly_ = true;
     }
@@ -256,18 +256,28 @@ bool frmMain::OverStep() {
   return OverTimer > 100;
 }
 
-std::int32_t frmMain::StoreBest() {
+std::int32_t frmMain::StoreBest(std::int32_t best, Patience patience) {
   // Another copy may have stored more meanwhile: the larger comes back.
-  if (const auto kept = Store.Write(Score)) return *kept;
-  if (!toldUnkept_) {
-    toldUnkept_ = true;
-    platform_.ReportUnkeptBest("cannot keep the best score " + std::to_string(Score) + " in " + Store.Problem());
+  if (const auto kept = Store.Write(best, patience)) {
+    unkept_ = false;
+    return *kept;
   }
-  return Score;
+  unkept_ = true;
+  // A store that only waited for its turn is tried again; the player hears of it only if it
+  // never comes before the program ends.
+  if (!toldUnkept_ && (!Store.Busy() || patience == Patience::Long)) {
+    toldUnkept_ = true;
+    platform_.ReportUnkeptBest("cannot keep the best score " + std::to_string(best) + " in " + Store.Problem());
+  }
+  return best;
 }
 
 void frmMain::KeepNewBest() {
-  if (Score > HighScore) HighScore = storedEarly_ && storedScore_ == Score ? storedBest_ : StoreBest();
+  if (Score > HighScore) {
+    HighScore = storedEarly_ && storedScore_ == Score ? storedBest_ : StoreBest(Score, Patience::Brief);
+  } else if (unkept_) {
+    HighScore = StoreBest(HighScore, Patience::Brief);
+  }
   storedEarly_ = false;
 }
 
@@ -301,6 +311,8 @@ void frmMain::Form_KeyDown(std::int16_t& KeyCode, std::int16_t /*Shift*/) {
 void frmMain::Form_Unload() {
   // The banner has already told the player this score is the new best: keep that promise.
   if (Phase == PhaseOver) KeepNewBest();
+  // The last chance for a best that waited for its turn; now it may wait longer.
+  if (unkept_) StoreBest(HighScore, Patience::Long);
   platform_.EndProgram();
 }
 

@@ -84,14 +84,16 @@ class frmMain : public WindowEvents {
   void PlaceCoin(PosXY& coin);
   void PlaceBall(PosXY& ball);
   void PrintNumber(std::string_view label, std::int32_t value);
-  // Raises and stores the best score when this round's score beats it.
+  // Raises and stores the best score when this round's score beats it; tries again a best
+  // that an earlier store could not keep.
   void KeepNewBest();
-  // Stores this round's score as the best; returns the best now kept.
-  std::int32_t StoreBest();
+  // Stores `best`; returns the best now kept, or `best` itself when it could not be kept yet.
+  std::int32_t StoreBest(std::int32_t best, Patience patience);
 
   Platform& platform_;
   const Pictures& pictures_;
   bool toldUnkept_ = false;  // the player hears it once a run
+  bool unkept_ = false;      // HighScore is this run's own, and no store has taken it yet
   // What the banner's frames stored at once, where the platform wants that.
   bool storedEarly_ = false;
   std::int32_t storedScore_ = 0;

@@ -226,6 +226,33 @@ TEST(FileSafety, WhereTheProgramsFolderCantKeepTheFileThePlayerGetsACopy) {
     struct stat st {};
     ASSERT_EQ(::stat(s.data.c_str(), &st), 0);
     EXPECT_EQ(st.st_mode & 0777, 0700u);  // made for the player alone
+  }  // Whatever holds the temporary file's name (a folder, a pipe, a link to elsewhere, someone
+  // else's file) is a folder that takes no new file: the file beside the program is rewritten
+  // in place, or the player gets a copy; the obstacle stays as it was.
+  enum { kFolder, kPipe, kLink, kTheirs };
+  for (int obstacle : {kFolder, kPipe, kLink, kTheirs}) {
+    for (bool beside : {false, true}) {
+      Setting s;
+      const fs::path temp = s.program / "Quillon.ini.new", elsewhere = s.root.path / "elsewhere";
+      WriteFile(elsewhere, "theirs\n", 0666);
+      if (beside) WriteFile(s.Ini(), "[QUILLON]\nHighScore=5\n", 0666);
+      if (obstacle == kFolder) fs::create_directory(temp);
+      if (obstacle == kPipe) ASSERT_EQ(::mkfifo(temp.c_str(), 0666), 0);
+      if (obstacle == kLink) fs::create_symlink(elsewhere, temp);
+      if (obstacle == kTheirs) WriteFile(temp, "theirs\n", 0666);
+      if (obstacle == kTheirs && ::geteuid() != 0) continue;  // only root can leave one as someone else
+      AsPlayer([&](Checks& c) {
+        c.Expect(s.store.Write(250) == 250, "the best is kept");
+        c.Expect(ReadFile(beside ? s.Ini() : s.Own()) == "[QUILLON]\nHighScore=250\n",
+                 beside ? "in the file beside the program" : "in the player's own copy");
+        c.Expect(s.Best() == 250, "and read back");
+        c.Expect(ReadFile(elsewhere) == "theirs\n", "nothing else is written");
+      });
+      EXPECT_EQ(fs::symlink_status(temp).type(),
+                obstacle == kFolder ? fs::file_type::directory : obstacle == kPipe ? fs::file_type::fifo
+                : obstacle == kLink ? fs::file_type::symlink : fs::file_type::regular) << obstacle;
+      if (obstacle == kTheirs) EXPECT_EQ(ReadFile(temp), "theirs\n");
+    }
   }
 }
 
@@ -380,69 +407,157 @@ bool InParallel(int count, const std::function<bool(int)>& body) {
   return ok;
 }
 
+// Another process, as anyone who can read `path` may, holding a lock on it for `hold`.
+pid_t HoldLock(const fs::path& path, int operation, std::chrono::milliseconds hold) {
+  int ready[2];
+  if (::pipe(ready) != 0) return 0;
+  std::fflush(nullptr);
+  const pid_t pid = ::fork();
+  if (pid == 0) {
+    const int fd = ::open(path.c_str(), O_RDONLY);
+    const char locked = fd >= 0 && ::flock(fd, operation) == 0 ? 'y' : 'n';
+    (void)!::write(ready[1], &locked, 1);
+    std::this_thread::sleep_for(hold);
+    ::_exit(0);
+  }
+  ::close(ready[1]);
+  char locked = 'n';
+  (void)!::read(ready[0], &locked, 1);
+  ::close(ready[0]);
+  EXPECT_EQ(locked, 'y') << path;
+  return pid;
+}
+
+// Stores as the game does: briefly at each round's end, and what never got its turn once more,
+// with more patience, as the program ends. True when every best was kept, and no other copy
+// took back what this one kept.
+bool StoreAsTheGameDoes(HighScoreStore& store, const std::vector<std::int32_t>& bests) {
+  std::optional<std::int32_t> waiting;
+  for (std::int32_t best : bests) {
+    const auto kept = store.Write(best);
+    if (!kept) {
+      if (!store.Busy()) return false;
+      waiting = best;
+      continue;
+    }
+    std::int32_t now = INT32_MIN;  // stays so where every place was busy
+    store.Read(now);
+    if (*kept < best || (now != INT32_MIN && now < best)) return false;
+  }
+  if (!waiting) return true;
+  const auto kept = store.Write(*waiting, Patience::Long);
+  return kept && *kept >= *waiting;
+}
+
 TEST(FileSafety, CopiesStoringAtOnceKeepTheLargestAndNeverTearTheFile) {
   // In a writable folder (replaced through a temporary file) and in a locked folder with a
-  // writable file (rewritten in place).
-  for (bool locked : {false, true}) {
+  // writable file (rewritten in place): many contested stores; then a slow disk, every copy
+  // storing at once under CPU load, while someone else holds the folder's lock, or a shared
+  // lock on the file for longer than a round's end waits.
+  struct Case { bool locked; int writers, stores; std::chrono::milliseconds flush; int hogs; };
+  for (const Case& k : {Case{false, 4, 400, {}, 0}, Case{true, 4, 400, {}, 0},
+                        Case{false, 8, 1, std::chrono::milliseconds(150), 3},
+                        Case{true, 8, 1, std::chrono::milliseconds(150), 3}}) {
     Setting s;
     const std::string head = "; notes\r\n[QUILLON]\r\nHighScore=", tail = "\r\n[Other]\r\nx=1\r\n";
     WriteFile(s.Ini(), head + "0" + tail, 0666);
     GiveToPlayer(s.Ini());
-    if (locked) LockFolder(s.program);
+    if (k.locked) LockFolder(s.program);
+    // Someone else: holding the folder's lock to the end, or the file's shared lock for a while.
+    const pid_t hostile = k.flush.count() == 0 ? 0
+                          : k.locked        ? HoldLock(s.Ini(), LOCK_SH, std::chrono::milliseconds(600))
+                                            : HoldLock(s.program, LOCK_EX, std::chrono::seconds(30));
     AsPlayer([&](Checks& c) {
-      constexpr int kWriters = 4, kStores = 400;
-      // Every store a new best, the writers' interleaved, so that each one is contested.
-      const auto best = [](int writer, int i) { return (i * kWriters + writer) * 10 + 1; };
-      std::int32_t largest = 0;
-      for (int w = 0; w < kWriters; ++w)
-        for (int i = 0; i < kStores; ++i) largest = std::max(largest, best(w, i));
-      const bool ok = InParallel(kWriters + 1, [&](int who) {
+      // Every store a new best, interleaved so that each one is contested; among copies that
+      // store once, the first to start has the largest.
+      const auto best = [&](int writer, int i) { return ((i + 1) * k.writers - writer) * 10 + 1; };
+      const std::int32_t largest = best(0, k.stores - 1);
+      const bool ok = InParallel(k.writers + 1 + k.hogs, [&](int who) {
         PosixFileSystem files(s.data.string() + "/");
-        if (who == kWriters) {  // the reader
+        if (who > k.writers) {  // the load
+          const auto end = std::chrono::steady_clock::now() + std::chrono::seconds(1);
+          while (std::chrono::steady_clock::now() < end) {
+          }
+          return true;
+        }
+        if (who == k.writers) {  // the reader: a whole file or none, never a torn one
           for (int i = 0; i < 2000; ++i) {
             const FileText now = files.Read(s.Ini().string());
             const std::string& t = now.text;
+            if (now.kind == FileText::Kind::Busy) continue;
             if (now.kind != FileText::Kind::Text || t.rfind(head, 0) != 0 || t.size() < head.size() + tail.size() ||
                 t.compare(t.size() - tail.size(), tail.size(), tail) != 0)
               return false;
           }
           return true;
         }
+        files.onFlush = [&](const std::string&) { std::this_thread::sleep_for(k.flush); };
         HighScoreStore store(files);
         store.SetFolder(s.program.string() + "/");
-        for (int i = 0; i < kStores; ++i) {
-          const auto kept = store.Write(best(who, i));
-          if (!kept || *kept < best(who, i)) return false;
-          // What one copy has stored, no other takes back.
-          std::int32_t now = 0;
-          store.Read(now);
-          if (now < best(who, i)) return false;
-        }
-        return true;
+        std::vector<std::int32_t> bests;
+        for (int i = 0; i < k.stores; ++i) bests.push_back(best(who, i));
+        return StoreAsTheGameDoes(store, bests);
       });
-      c.Expect(ok, "every store kept at least its own best and every read saw a whole file");
+      c.Expect(ok, "every store kept its best and every read saw a whole file");
       c.Expect(ReadFile(s.Ini()) == head + std::to_string(largest) + tail, "the largest best stays");
       c.Expect(!fs::exists(s.data), "no copy of the player's was needed");
       c.Expect(Entries(s.program) == std::vector<std::string>{"Quillon.ini"}, "nothing is left beside it");
     });
+    if (hostile > 0) {
+      ::kill(hostile, SIGKILL);
+      ::waitpid(hostile, nullptr, 0);
+    }
   }
 }
 
-TEST(FileSafety, ATemporaryFileAnotherCopyIsWritingIsWaitedFor) {
-  // A copy that gave up on the folder's lock is still writing its temporary file.
-  Setting s;
-  WriteFile(s.Ini(), "[QUILLON]\nHighScore=1\n");
-  const fs::path temp = s.program / "Quillon.ini.new";
-  WriteFile(temp, "", 0600);
-  const int other = ::open(temp.c_str(), O_RDWR | O_CLOEXEC);
-  ASSERT_EQ(::flock(other, LOCK_EX), 0);
-  std::thread done([other] {
-    std::this_thread::sleep_for(std::chrono::milliseconds(300));
-    ::close(other);
-  });
-  EXPECT_EQ(s.store.Write(5), 5);
-  done.join();
-  EXPECT_EQ(ReadFile(s.Ini()), "[QUILLON]\nHighScore=5\n");
+TEST(FileSafety, ALockHeldByAnotherDelaysAStoreButNeverLetsOneGoAheadWithoutIt) {
+  using std::chrono::milliseconds;
+  // Another copy writing its temporary file, another copy rewriting the file in place (in a
+  // locked folder), anyone reading the file there, anyone locking the folder.
+  enum Holder { kTemp, kInPlace, kReader, kFolder };
+  for (Holder holder : {kTemp, kInPlace, kReader, kFolder}) {
+    for (bool released : {true, false}) {  // while the store waits, or past every wait
+      Setting s;
+      WriteFile(s.Ini(), "[QUILLON]\nHighScore=100\n", 0644);
+      GiveToPlayer(s.Ini());
+      if (holder == kInPlace || holder == kReader) LockFolder(s.program);
+      AsPlayer([&](Checks& c) {
+        const fs::path temp = s.program / "Quillon.ini.new";
+        const fs::path held = holder == kTemp ? temp : holder == kFolder ? s.program : s.Ini();
+        const int fd = ::open(held.c_str(), holder == kTemp ? O_RDWR | O_CREAT : holder == kInPlace ? O_RDWR : O_RDONLY, 0600);
+        c.Expect(::flock(fd, holder == kReader ? LOCK_SH : LOCK_EX) == 0, "the lock is taken");
+        s.files.waits = released ? PosixFileSystem::Waits{milliseconds(5000), milliseconds(5000), milliseconds(5000)}
+                                 : PosixFileSystem::Waits{milliseconds(50), milliseconds(50), milliseconds(150)};
+        const std::string more = "[QUILLON]\nHighScore=1001\n";
+        std::thread other;
+        if (released) {
+          other = std::thread([&] {
+            std::this_thread::sleep_for(milliseconds(100));
+            // The other copy stores more while this one waits for its turn.
+            if (holder == kTemp || holder == kInPlace) (void)!::pwrite(fd, more.data(), more.size(), 0);
+            if (holder == kTemp) ::rename(temp.c_str(), s.Ini().c_str());
+            ::close(fd);
+          });
+        }
+        const auto kept = s.store.Write(1000);
+        if (released || holder == kFolder) {
+          if (other.joinable()) other.join();
+          const bool raced = released && (holder == kTemp || holder == kInPlace);
+          c.Expect(kept == (raced ? 1001 : 1000), "the turn comes, and what is stored then decides");
+          c.Expect(ReadFile(s.Ini()) == (raced ? more : "[QUILLON]\nHighScore=1000\n"), "the larger is in the file");
+          if (!released) ::close(fd);
+          return;
+        }
+        c.Expect(!kept && s.store.Busy(), "a store that got no turn says so");
+        c.Expect(ReadFile(s.Ini()) == "[QUILLON]\nHighScore=100\n", "and wrote nothing");
+        c.Expect(s.store.Write(1000, Patience::Long) == 1000, "as the program ends, the best is kept");
+        c.Expect(ReadFile(s.Own()) == "[QUILLON]\nHighScore=1000\n", "in the player's own copy");
+        ::close(fd);
+        c.Expect(s.Best() == 1000, "and shows from then on");
+        c.Expect(Entries(s.program) == std::vector<std::string>{"Quillon.ini"}, "nothing is left beside it");
+      });
+    }
+  }
 }
 
 TEST(FileSafety, APlantedLinkNeverRewritesTheVictimsFile) {
@@ -496,6 +611,10 @@ TEST(FileSafety, WhatCannotBeReadOrFollowedIsNeverReplaced) {
       c.Expect(s.store.Write(60).has_value(), "the best is kept");
       c.Expect(ReadFile(s.Own()) == "[QUILLON]\nHighScore=60\n", "in the player's own copy");
       c.Expect(s.Best() == 60, "which is read from then on");
+      // Unreadable only for a moment: its larger best shows again, and stays the best.
+      if (kind == kUnreadable) ::chmod(s.Ini().c_str(), 0644);
+      c.Expect(s.Best() == (kind == kUnreadable ? 5000 : 60), "a place once unreadable is read again");
+      c.Expect(s.store.Write(70) == (kind == kUnreadable ? 5000 : 70), "and counts when the next best is stored");
     });
     if (loop) EXPECT_TRUE(fs::is_symlink(s.Ini()));
     if (kind == kLoop) EXPECT_TRUE(fs::is_symlink(s.program / "b.ini"));

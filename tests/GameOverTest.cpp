@@ -1,6 +1,11 @@
 #include <gtest/gtest.h>
 
 #include <filesystem>
+#ifndef _WIN32
+#include <fcntl.h>
+#include <sys/file.h>
+#include <unistd.h>
+#endif
 
 #include "GameHarness.h"
 #include "TempDir.h"
@@ -194,6 +199,48 @@ TEST(GameOver, ABestThatCanBeKeptNowhereIsToldOnceARun) {
   EXPECT_NE(h.fake.reported[0].find("no data folder"), std::string::npos) << h.fake.reported[0];
   EXPECT_GT(h.game.HighScore, 500);  // the run itself still holds it
 }
+
+#ifndef _WIN32
+TEST(GameOver, ABestThatWaitsForItsTurnIsTriedAgainAndToldOnlyIfItNeverComes) {
+  using std::chrono::milliseconds;
+  // Another copy holds the file's turn through the round's end: then gives it up before the
+  // next round ends, or holds it to the program's end, with or without a folder of the
+  // player's own to go to.
+  enum { kReleased, kHeldNoFolder, kHeldOwnFolder };
+  for (int held : {kReleased, kHeldNoFolder, kHeldOwnFolder}) {
+    TempDir dir, data;
+    dir.Write("[QUILLON]\nHighScore=100\n");
+    Harness h;
+    h.keepPixels = false;
+    h.fake.files = testing::TestFileSystem(held == kHeldOwnFolder ? data.Folder() : std::string());
+    h.fake.files.waits = {milliseconds(50), milliseconds(50), milliseconds(100)};
+    h.game.Store.SetFolder(dir.Folder());
+    h.game.HighScore = 100;
+    int fd = ::open((dir.Ini() + ".new").c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0600);
+    ASSERT_EQ(::flock(fd, LOCK_EX), 0);
+    WreckAtOnce(h, [](frmMain& g) { g.Score = 500; });
+    EXPECT_EQ(h.game.Phase, PhaseTitle);
+    EXPECT_EQ(h.game.HighScore, 500) << "the run holds it";
+    EXPECT_EQ(dir.Read(), "[QUILLON]\nHighScore=100\n");
+    EXPECT_TRUE(h.fake.reported.empty()) << "a store that waits is no failure yet";
+    if (held == kReleased) {
+      ::close(fd);
+      fd = -1;
+      WreckAtOnce(h, [](frmMain& g) { g.Score = 10; });
+      EXPECT_EQ(dir.Read(), "[QUILLON]\nHighScore=500\n") << "kept at the next round's end";
+    }
+    try {
+      h.game.Form_Unload();
+    } catch (const testing::ProgramEnded&) {
+    }
+    if (fd >= 0) ::close(fd);
+    EXPECT_EQ(h.fake.reported.size(), held == kHeldNoFolder ? 1u : 0u) << held;
+    if (held == kHeldNoFolder) EXPECT_NE(h.fake.reported[0].find("500"), std::string::npos) << h.fake.reported[0];
+    if (held == kHeldOwnFolder) EXPECT_EQ(data.Read(), "[QUILLON]\nHighScore=500\n");
+    if (held != kReleased) EXPECT_EQ(dir.Read(), "[QUILLON]\nHighScore=100\n");
+  }
+}
+#endif
 
 TEST(GameOver, WhereAPageCanCloseUnannouncedTheBannersBestIsStoredAtOnce) {
   TempDir dir;

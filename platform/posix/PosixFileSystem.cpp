@@ -83,15 +83,30 @@ void Pause(long ms) {
   ::nanosleep(&t, nullptr);
 }
 
-// Another copy of the game holds a lock for a few milliseconds; one that holds it longer is
-// stuck, and is not worth holding the game up for: after about a second, go on without.
-bool LockFor(int fd, int operation) {
-  for (int attempt = 0; attempt < 100; ++attempt) {
-    if (::flock(fd, operation | LOCK_NB) == 0) return true;
-    if (errno != EWOULDBLOCK && errno != EINTR) return false;
-    Pause(10);
+enum class Lock { Taken, Busy, Failed };
+
+// flock has no timeout of its own: poll until the deadline.
+Lock LockUntil(int fd, int operation, std::chrono::steady_clock::time_point deadline) {
+  for (;;) {
+    if (::flock(fd, operation | LOCK_NB) == 0) return Lock::Taken;
+    if (errno != EWOULDBLOCK && errno != EINTR) return Lock::Failed;
+    if (std::chrono::steady_clock::now() >= deadline) return Lock::Busy;
+    Pause(5);
   }
-  return false;
+}
+
+// The rest of an open file, from where it stands; nothing past the size a settings file has.
+std::optional<std::string> ReadRest(int fd) {
+  std::string text;
+  char chunk[8192];
+  for (;;) {
+    const ssize_t n = ::read(fd, chunk, sizeof chunk);
+    if (n < 0 && errno == EINTR) continue;
+    if (n < 0) return std::nullopt;
+    if (n == 0) return text;
+    text.append(chunk, static_cast<std::size_t>(n));
+    if (text.size() > static_cast<std::size_t>(kMaxFileSize)) return std::nullopt;
+  }
 }
 
 bool WriteAll(int fd, std::string_view data, off_t offset) {
@@ -111,8 +126,11 @@ unsigned CurrentUmask() {
   return mask;
 }
 
+// Also what stands in the temporary file's way: a folder (EISDIR), a link (ELOOP), a pipe
+// nobody reads (ENXIO), someone else's file (EEXIST, ours).
 bool CannotLiveHere(int error) {
-  return error == EACCES || error == EPERM || error == EROFS || error == ENOENT || error == ENOTDIR;
+  return error == EACCES || error == EPERM || error == EROFS || error == ENOENT || error == ENOTDIR ||
+         error == EISDIR || error == ELOOP || error == ENXIO || error == EEXIST;
 }
 
 // The leftover temporary file beside a file, open, if it is a regular file of this user's
@@ -136,6 +154,10 @@ std::optional<int> OpenLeftover(const std::string& path) {
 }  // namespace
 
 FileText PosixFileSystem::Read(const std::string& path) {
+  return ReadUntil(path, std::chrono::steady_clock::now() + waits.read);
+}
+
+FileText PosixFileSystem::ReadUntil(const std::string& path, Deadline deadline) {
   FileText file;
   const auto target = FollowLinks(path);
   if (!target) {
@@ -165,23 +187,15 @@ FileText PosixFileSystem::Read(const std::string& path) {
   }
   file.kind = FileText::Kind::Unreadable;
   if (st.st_size > kMaxFileSize) return file;
-  // A copy rewriting the file in place holds it locked until the whole text is there.
-  LockFor(fd.get(), LOCK_SH);
-  char chunk[8192];
-  for (;;) {
-    const ssize_t n = ::read(fd.get(), chunk, sizeof chunk);
-    if (n < 0 && errno == EINTR) continue;
-    if (n < 0) {
-      file.text.clear();
-      return file;
-    }
-    if (n == 0) break;
-    file.text.append(chunk, static_cast<std::size_t>(n));
-    if (file.text.size() > static_cast<std::size_t>(kMaxFileSize)) {
-      file.text.clear();
-      return file;
-    }
+  // A copy rewriting the file in place holds it locked until the whole text is there; where
+  // files take no locks, no copy rewrites in place.
+  if (LockUntil(fd.get(), LOCK_SH, deadline) == Lock::Busy) {
+    file.kind = FileText::Kind::Busy;
+    return file;
   }
+  auto text = ReadRest(fd.get());
+  if (!text) return file;
+  file.text = std::move(*text);
   file.kind = FileText::Kind::Text;
   return file;
 }
@@ -191,38 +205,33 @@ WriteOutcome PosixFileSystem::Fail(WriteOutcome outcome, int error) {
   return outcome;
 }
 
-WriteOutcome PosixFileSystem::Update(const std::string& path, const Change& change) {
+WriteOutcome PosixFileSystem::Busy() {
+  lastError_ = "another program held it locked too long";
+  return WriteOutcome::Busy;
+}
+
+WriteOutcome PosixFileSystem::Update(const std::string& path, const Change& change, Patience patience) {
   lastError_.clear();
   const auto target = FollowLinks(path);
   if (!target) {
     lastError_ = "a link that is not to be followed, or a loop of links";
     return WriteOutcome::NotHere;
   }
-  // Copies of the game that store into one folder take turns, from the read to the rename.
-  Fd folder(::open(FolderOf(*target).c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
-  if (folder.ok()) LockFor(folder.get(), LOCK_EX);
-  const FileText now = Read(*target);
-  if (now.kind == FileText::Kind::Other || now.kind == FileText::Kind::Unreadable) {
-    lastError_ = now.kind == FileText::Kind::Other ? "not a regular file" : "the file cannot be read";
-    return WriteOutcome::NotHere;
-  }
-  const std::optional<std::string> contents = change(now);
-  if (!contents) return WriteOutcome::Kept;
-  return Replace(*target, *contents);
+  const Deadline deadline = std::chrono::steady_clock::now() + (patience == Patience::Long ? waits.long_ : waits.brief);
+  int error = 0;
+  const WriteOutcome outcome = ReplaceThroughTemp(*target, change, deadline, error);
+  if (outcome != WriteOutcome::Failed) return outcome;
+  if (!CannotLiveHere(error)) return Fail(outcome, error);
+  // No new file may go into the folder, or its temporary name is taken: the file itself may
+  // still be changed.
+  return RewriteInPlace(*target, change, deadline, error);
 }
 
 std::optional<std::string> PosixFileSystem::Leftover(const std::string& path) {
   const auto fd = OpenLeftover(path);
   if (!fd) return std::nullopt;
   Fd held(*fd);
-  std::string text;
-  char chunk[8192];
-  for (ssize_t n; (n = ::read(held.get(), chunk, sizeof chunk)) != 0;) {
-    if (n < 0 && errno == EINTR) continue;
-    if (n < 0 || text.size() > static_cast<std::size_t>(kMaxFileSize)) return std::nullopt;
-    text.append(chunk, static_cast<std::size_t>(n));
-  }
-  return text;
+  return ReadRest(held.get());
 }
 
 void PosixFileSystem::DropLeftover(const std::string& path) {
@@ -237,57 +246,68 @@ bool PosixFileSystem::Flush(int fd, const std::string& path) {
   return ::fsync(fd) == 0;
 }
 
-WriteOutcome PosixFileSystem::Replace(const std::string& target, std::string_view contents) {
-  struct stat st {};
-  const bool exists = ::stat(target.c_str(), &st) == 0;
-  if (exists && !S_ISREG(st.st_mode)) return Fail(WriteOutcome::NotHere, 0);
-  const bool writable = exists && ::access(target.c_str(), W_OK) == 0 && (st.st_mode & 0222) != 0;
-  if (exists && !writable) {
-    // A read-only file in a folder the player may change was made so on purpose.
-    return ::access(FolderOf(target).c_str(), W_OK) == 0 ? WriteOutcome::Refused
-                                                         : Fail(WriteOutcome::NotHere, EACCES);
-  }
-  const unsigned mode = exists ? (st.st_mode & 07777) : (0666 & ~CurrentUmask());
-  int error = 0;
-  const WriteOutcome outcome = ReplaceThroughTemp(target, contents, mode, error);
-  if (outcome != WriteOutcome::Failed) return outcome;
-  if (!CannotLiveHere(error)) return Fail(outcome, error);
-  // No new file may go into the folder; the file itself may still be changed.
-  if (exists) return RewriteInPlace(target, contents);
-  return Fail(WriteOutcome::NotHere, error);
-}
-
-WriteOutcome PosixFileSystem::ReplaceThroughTemp(const std::string& target, std::string_view contents,
-                                                 unsigned mode, int& error) {
+WriteOutcome PosixFileSystem::ReplaceThroughTemp(const std::string& target, const Change& change,
+                                                 Deadline deadline, int& error) {
   const std::string temp = target + kTempSuffix;
-  // Another game may be writing the same file: the lock says so, and the inode check
-  // catches a temp file that it has just renamed into place.
-  for (int attempt = 0;; ++attempt) {
+  // The temporary file's lock is the turn: its holder reads, decides and renames. The inode
+  // check catches a temporary file that the last holder has just renamed into place.
+  for (;;) {
     Fd fd(::open(temp.c_str(), O_WRONLY | O_CREAT | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC, 0600));
     if (!fd.ok()) {
       error = errno;
       return WriteOutcome::Failed;
     }
     struct stat held {};
-    if (::fstat(fd.get(), &held) != 0 || !S_ISREG(held.st_mode)) return WriteOutcome::Failed;
-    if (::flock(fd.get(), LOCK_EX | LOCK_NB) != 0) {
-      if (attempt >= 200) return WriteOutcome::Failed;
-      Pause(10);
-      continue;
+    if (::fstat(fd.get(), &held) != 0) {
+      error = errno;
+      return WriteOutcome::Failed;
+    }
+    // A pipe, a device or someone else's file under that name is not ours to write into.
+    if (!S_ISREG(held.st_mode) || held.st_uid != ::geteuid()) {
+      error = EEXIST;
+      return WriteOutcome::Failed;
+    }
+    switch (LockUntil(fd.get(), LOCK_EX, deadline)) {
+      case Lock::Busy:
+        return Busy();
+      case Lock::Failed:
+        error = errno;
+        return WriteOutcome::Failed;
+      case Lock::Taken:
+        break;
     }
     struct stat named {};
     if (::lstat(temp.c_str(), &named) != 0 || named.st_ino != held.st_ino || named.st_dev != held.st_dev) {
-      if (attempt >= 200) return WriteOutcome::Failed;
+      if (std::chrono::steady_clock::now() >= deadline) return Busy();
       continue;
     }
+    const auto drop = [&](WriteOutcome outcome) {
+      ::unlink(temp.c_str());
+      return outcome;
+    };
+    // The turn is ours: what is stored now decides.
+    const FileText now = ReadUntil(target, deadline);
+    if (now.kind == FileText::Kind::Busy) return drop(Busy());
+    if (now.kind == FileText::Kind::Other || now.kind == FileText::Kind::Unreadable) {
+      lastError_ = now.kind == FileText::Kind::Other ? "not a regular file" : "the file cannot be read";
+      return drop(WriteOutcome::NotHere);
+    }
+    const std::optional<std::string> contents = change(now);
+    if (!contents) return drop(WriteOutcome::Kept);
+    struct stat st {};
+    const bool exists = ::stat(target.c_str(), &st) == 0;
+    // A file the player made read-only is left so.
+    if (exists && (::access(target.c_str(), W_OK) != 0 || (st.st_mode & 0222) == 0)) {
+      return drop(WriteOutcome::Refused);
+    }
     // The mode is worth keeping, but never at the cost of the score.
-    (void)::fchmod(fd.get(), static_cast<mode_t>(mode));
+    (void)::fchmod(fd.get(), static_cast<mode_t>(exists ? (st.st_mode & 07777) : (0666 & ~CurrentUmask())));
     // Only a leftover has anything to cut (and Emscripten's ftruncate fails on a fresh file).
-    bool ok = (named.st_size == 0 || ::ftruncate(fd.get(), 0) == 0) && WriteAll(fd.get(), contents, 0) &&
-              Flush(fd.get(), temp) && ::rename(temp.c_str(), target.c_str()) == 0;
+    const bool ok = (named.st_size == 0 || ::ftruncate(fd.get(), 0) == 0) && WriteAll(fd.get(), *contents, 0) &&
+                    Flush(fd.get(), temp) && ::rename(temp.c_str(), target.c_str()) == 0;
     if (!ok) {
       error = errno;
-      ::unlink(temp.c_str());
+      drop(WriteOutcome::Failed);
       return WriteOutcome::Failed;
     }
     fd.Close();
@@ -299,17 +319,39 @@ WriteOutcome PosixFileSystem::ReplaceThroughTemp(const std::string& target, std:
   }
 }
 
-WriteOutcome PosixFileSystem::RewriteInPlace(const std::string& target, std::string_view contents) {
-  Fd fd(::open(target.c_str(), O_WRONLY | O_NONBLOCK | O_NOFOLLOW | O_CLOEXEC));
+WriteOutcome PosixFileSystem::RewriteInPlace(const std::string& target, const Change& change, Deadline deadline,
+                                             int tempError) {
+  Fd fd(::open(target.c_str(), O_RDWR | O_NONBLOCK | O_NOCTTY | O_NOFOLLOW | O_CLOEXEC));
+  if (!fd.ok()) {
+    const int error = errno == ENOENT ? tempError : errno;
+    // Not to be changed here; what it holds may already say as much.
+    const FileText now = ReadUntil(target, deadline);
+    if (now.kind == FileText::Kind::Text && !change(now)) return WriteOutcome::Kept;
+    return Fail(CannotLiveHere(error) ? WriteOutcome::NotHere : WriteOutcome::Failed, error);
+  }
   struct stat st {};
-  if (!fd.ok()) return Fail(CannotLiveHere(errno) ? WriteOutcome::NotHere : WriteOutcome::Failed, errno);
-  if (::fstat(fd.get(), &st) != 0 || !S_ISREG(st.st_mode)) return Fail(WriteOutcome::Failed, errno);
+  if (::fstat(fd.get(), &st) != 0) return Fail(WriteOutcome::Failed, errno);
+  if (!S_ISREG(st.st_mode) || st.st_size > kMaxFileSize) {
+    lastError_ = S_ISREG(st.st_mode) ? "the file cannot be read" : "not a regular file";
+    return WriteOutcome::NotHere;
+  }
   // Readers wait while the text is only partly there.
-  LockFor(fd.get(), LOCK_EX);
+  switch (LockUntil(fd.get(), LOCK_EX, deadline)) {
+    case Lock::Busy:
+      return Busy();
+    case Lock::Failed:
+      return Fail(WriteOutcome::Failed, errno);
+    case Lock::Taken:
+      break;
+  }
+  // The turn is ours: what is stored now decides.
+  const auto text = ReadRest(fd.get());
+  if (!text) return Fail(WriteOutcome::NotHere, errno);
+  const std::optional<std::string> contents = change(FileText{FileText::Kind::Text, *text});
+  if (!contents) return WriteOutcome::Kept;
   // The whole text in one write, then the tail cut and all of it flushed.
-  const bool ok = WriteAll(fd.get(), contents, 0) &&
-                  ::ftruncate(fd.get(), static_cast<off_t>(contents.size())) == 0 &&
-                  Flush(fd.get(), target);
+  const bool ok = WriteAll(fd.get(), *contents, 0) &&
+                  ::ftruncate(fd.get(), static_cast<off_t>(contents->size())) == 0 && Flush(fd.get(), target);
   const int error = ok ? 0 : errno;
   return fd.Close() && ok ? WriteOutcome::Written : Fail(WriteOutcome::Failed, error != 0 ? error : EIO);
 }

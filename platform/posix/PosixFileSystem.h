@@ -1,5 +1,6 @@
 #pragma once
 
+#include <chrono>
 #include <functional>
 #include <optional>
 #include <string>
@@ -16,7 +17,7 @@ class PosixFileSystem final : public FileSystem {
       : dataFolder_(std::move(dataFolder)), dataFolderOnly_(dataFolderOnly) {}
 
   FileText Read(const std::string& path) override;
-  WriteOutcome Update(const std::string& path, const Change& change) override;
+  WriteOutcome Update(const std::string& path, const Change& change, Patience patience) override;
   std::string LastError() const override { return lastError_; }
   std::optional<std::string> Leftover(const std::string& path) override;
   void DropLeftover(const std::string& path) override;
@@ -24,15 +25,22 @@ class PosixFileSystem final : public FileSystem {
   bool MakeFolder(const std::string& folder) override;
   bool DataFolderOnly() const override { return dataFolderOnly_; }
 
-  // Told the path of everything flushed to disk; lets tests see the order of flushes.
+  // How long a lock is waited for: by a read, and by a write of each patience.
+  struct Waits {
+    std::chrono::milliseconds read{1000}, brief{250}, long_{5000};
+  } waits;
+  // Told the path of everything flushed to disk; lets tests see the order of flushes (and
+  // play a slow disk).
   std::function<void(const std::string&)> onFlush;
 
  private:
+  using Deadline = std::chrono::steady_clock::time_point;
+
+  FileText ReadUntil(const std::string& path, Deadline deadline);
   bool Flush(int fd, const std::string& path);
-  WriteOutcome Replace(const std::string& target, std::string_view contents);
-  WriteOutcome ReplaceThroughTemp(const std::string& target, std::string_view contents, unsigned mode,
-                                  int& error);
-  WriteOutcome RewriteInPlace(const std::string& target, std::string_view contents);
+  WriteOutcome ReplaceThroughTemp(const std::string& target, const Change& change, Deadline deadline, int& error);
+  WriteOutcome RewriteInPlace(const std::string& target, const Change& change, Deadline deadline, int tempError);
+  WriteOutcome Busy();
   WriteOutcome Fail(WriteOutcome outcome, int error);
 
   std::optional<std::string> dataFolder_;

@@ -72,11 +72,11 @@ EMSCRIPTEN_KEEPALIVE void quillon_transaction_done(Transaction* t, int outcome) 
 }
 }
 
-WriteOutcome WebFileSystem::Update(const std::string& path, const Change& change) {
+WriteOutcome WebFileSystem::Update(const std::string& path, const Change& change, Patience patience) {
   lastError_.clear();
   // Where the browser refused its storage, or never answered, the game's folder lives in
   // memory for this visit, and nothing is ever written over what could not be read.
-  if (!EM_ASM_INT({ return Module.quillonStorage === 'browser' ? 1 : 0; })) return files_.Update(path, change);
+  if (!EM_ASM_INT({ return Module.quillonStorage === 'browser' ? 1 : 0; })) return files_.Update(path, change, patience);
   // Should the page go away before the transaction ends, this is what it meant to store.
   if (const auto pending = change(files_.Read(path))) {
     EM_ASM({ Module.quillonPending = HEAPU8.slice($0, $0 + $1); }, pending->data(), pending->size());

@@ -17,7 +17,9 @@ namespace quillon {
 class WebFileSystem final : public FileSystem {
  public:
   FileText Read(const std::string& path) override { return files_.Read(path); }
-  WriteOutcome Update(const std::string& path, const Change& change) override;
+  // The browser's transaction is the turn: the read, the decision and the write in one, however
+  // long it takes, so the patience has nothing to wait for.
+  WriteOutcome Update(const std::string& path, const Change& change, Patience patience) override;
   std::string LastError() const override { return lastError_; }
   // What a page that went away in the middle of a write left (kept in localStorage).
   std::optional<std::string> Leftover(const std::string& path) override { return files_.Leftover(path); }

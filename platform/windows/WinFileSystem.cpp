@@ -49,14 +49,18 @@ bool CannotLiveHere(DWORD error) {
 
 bool Held(DWORD error) { return error == ERROR_SHARING_VIOLATION || error == ERROR_LOCK_VIOLATION; }
 
+// How long a read waits, and a write of each patience.
+constexpr ULONGLONG kReadWaitMs = 1000, kBriefWaitMs = 250, kLongWaitMs = 5000;
+
 // Opens a file, waiting out another copy of the game or another program (a virus scanner, a
-// backup) that holds it, for about a second at most.
+// backup) that holds it, for waitMs at most.
 HANDLE OpenWaiting(const std::wstring& path, DWORD access, DWORD share, DWORD disposition, DWORD flags,
-                   DWORD& error) {
-  for (int attempt = 0;; ++attempt) {
+                   DWORD& error, ULONGLONG waitMs = kReadWaitMs) {
+  const ULONGLONG deadline = GetTickCount64() + waitMs;
+  for (;;) {
     const HANDLE h = CreateFileW(path.c_str(), access, share, nullptr, disposition, flags, nullptr);
     error = h == INVALID_HANDLE_VALUE ? GetLastError() : 0;
-    if (h != INVALID_HANDLE_VALUE || !Held(error) || attempt >= 100) return h;
+    if (h != INVALID_HANDLE_VALUE || !Held(error) || GetTickCount64() >= deadline) return h;
     Sleep(10);
   }
 }
@@ -144,7 +148,7 @@ WriteOutcome WinFileSystem::Fail(WriteOutcome outcome, unsigned long error) {
   return outcome;
 }
 
-WriteOutcome WinFileSystem::Update(const std::string& path, const Change& change) {
+WriteOutcome WinFileSystem::Update(const std::string& path, const Change& change, Patience patience) {
   lastError_.clear();
   const std::wstring target = Widen(path);
   const DWORD attributes = GetFileAttributesW(target.c_str());
@@ -156,14 +160,17 @@ WriteOutcome WinFileSystem::Update(const std::string& path, const Change& change
   // of the game wait from its read to the rename, so that neither loses what the other stored.
   const std::wstring temp = target + kTempSuffix;
   DWORD error = 0;
+  const ULONGLONG wait = patience == Patience::Long ? kLongWaitMs : kBriefWaitMs;
   Handle file(OpenWaiting(temp, GENERIC_WRITE | DELETE, FILE_SHARE_DELETE, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL,
-                          error));
+                          error, wait));
   if (!file.ok()) {
+    // Another copy's turn went on for longer than this one may wait: nothing is written.
+    if (Held(error)) return Fail(WriteOutcome::Busy, error);
     if (!CannotLiveHere(error)) return Fail(WriteOutcome::Failed, error);
     if (!exists) return Fail(WriteOutcome::NotHere, error);
     // No new file may go into the folder; the file itself may still be changed, in place,
     // held unshared so that nobody reads it half written.
-    Handle in(OpenWaiting(target, GENERIC_READ | GENERIC_WRITE, 0, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, error));
+    Handle in(OpenWaiting(target, GENERIC_READ | GENERIC_WRITE, 0, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, error, wait));
     if (!in.ok()) return Fail(CannotLiveHere(error) || Held(error) ? WriteOutcome::NotHere : WriteOutcome::Failed, error);
     const auto text = ReadAll(in.get());
     if (!text) return Fail(WriteOutcome::NotHere, GetLastError());

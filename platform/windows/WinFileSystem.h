@@ -16,7 +16,7 @@ class WinFileSystem final : public FileSystem {
       : dataFolder_(std::move(dataFolder)) {}
 
   FileText Read(const std::string& path) override;
-  WriteOutcome Update(const std::string& path, const Change& change) override;
+  WriteOutcome Update(const std::string& path, const Change& change, Patience patience) override;
   std::string LastError() const override { return lastError_; }
   std::optional<std::string> Leftover(const std::string& path) override;
   void DropLeftover(const std::string& path) override;
