@@ -234,7 +234,7 @@ TEST(GameOver, ABestThatWaitsForItsTurnIsTriedAgainAndToldOnlyIfItNeverComes) {
     } catch (const testing::ProgramEnded&) {
     }
     if (fd >= 0) ::close(fd);
-    EXPECT_EQ(h.fake.reported.size(), held == kHeldNoFolder ? 1u : 0u) << held;
+    ASSERT_EQ(h.fake.reported.size(), held == kHeldNoFolder ? 1u : 0u) << held;
     if (held == kHeldNoFolder) EXPECT_NE(h.fake.reported[0].find("500"), std::string::npos) << h.fake.reported[0];
     if (held == kHeldOwnFolder) EXPECT_EQ(data.Read(), "[QUILLON]\nHighScore=500\n");
     if (held != kReleased) EXPECT_EQ(dir.Read(), "[QUILLON]\nHighScore=100\n");
