@@ -96,6 +96,12 @@ def main():
                            capture_output=True, text=True, check=True).stdout
     print(bench.strip())
 
+    print()
+    print("== Storing a best (on the build tree's disk; each store as a round's end waits for it) ==")
+    store = subprocess.run([os.path.join(BUILD, "bench", "quillon_store_bench"), os.path.join(BUILD, "store-bench")],
+                           capture_output=True, text=True, check=True).stdout
+    print(store.strip())
+
     display, xvfb = start_xvfb()
     try:
         probe = os.path.join(BUILD, "bench", "quillon_pacing_probe")

@@ -124,13 +124,28 @@ TEST(WinFileSystem, AFileAnotherProgramHoldsIsWaitedForThenLeftAlone) {
   EXPECT_EQ(store.Write(400), 400);
   later.join();
   EXPECT_EQ(dir.Read(), "[QUILLON]\r\nHighScore=400\r\n");
-  // Held for good: neither read as 0 nor replaced; the best goes to the player's own copy.
+  // Another copy's turn (its temporary file, held unshared) past a round's end wait: nothing
+  // is written, and the store says it only waited.
+  held = CreateFileW((ini + L".new").c_str(), GENERIC_WRITE | DELETE, FILE_SHARE_DELETE, nullptr, CREATE_ALWAYS, 0,
+                     nullptr);
+  ASSERT_NE(held, INVALID_HANDLE_VALUE);
+  EXPECT_EQ(store.Write(450), std::nullopt);
+  EXPECT_TRUE(store.Busy()) << store.Problem();
+  CloseHandle(held);
+  DeleteFileW((ini + L".new").c_str());
+  EXPECT_EQ(dir.Read(), "[QUILLON]\r\nHighScore=400\r\n");
+  // Held for good: neither read as 0 nor replaced; the best goes to the player's own copy...
+  dir.Write("[QUILLON]\r\nHighScore=100000\r\n");
   held = CreateFileW(ini.c_str(), GENERIC_READ, 0, nullptr, OPEN_EXISTING, 0, nullptr);
   ASSERT_NE(held, INVALID_HANDLE_VALUE);
-  EXPECT_EQ(store.Write(500), 500);
+  EXPECT_EQ(store.Write(658), 658);
   CloseHandle(held);
-  EXPECT_EQ(dir.Read(), "[QUILLON]\r\nHighScore=400\r\n");
-  EXPECT_EQ(ReadFile(data.path / "Quillon.ini"), "[QUILLON]\nHighScore=500\n");
+  EXPECT_EQ(dir.Read(), "[QUILLON]\r\nHighScore=100000\r\n");
+  EXPECT_EQ(ReadFile(data.path / "Quillon.ini"), "[QUILLON]\nHighScore=658\n");
+  // ...and once released, its larger best shows again at the next start.
+  best = 0;
+  store.Read(best);
+  EXPECT_EQ(best, 100000);
 }
 
 TEST(WinFileSystem, AStaleCopyNeverReplacesALargerBestAndALeftoverIsRolledForward) {
