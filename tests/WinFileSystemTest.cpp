@@ -59,7 +59,14 @@ TEST(WinFileSystem, WhereTheProgramsFolderCantKeepTheFileThePlayersOwnCopyDoes) 
   EXPECT_EQ(ReadFile(root.path / "Local" / "Quillon" / "Quillon.ini"), "[QUILLON]\nHighScore=77\n");
   std::int32_t best = 0;
   store.Read(best);
-  EXPECT_EQ(best, 77);
+  EXPECT_EQ(best, 77);  // A folder named like its temporary file: no file can be made there either.
+  fs::create_directories(root.path / "game" / "Quillon.ini.new");
+  WinFileSystem other{(root.path / "Other" / "").string()};
+  HighScoreStore blocked(other);
+  blocked.SetFolder((root.path / "game" / "").string());
+  EXPECT_EQ(blocked.Write(88), 88);
+  EXPECT_EQ(ReadFile(root.path / "Other" / "Quillon.ini"), "[QUILLON]\nHighScore=88\n");
+  EXPECT_TRUE(fs::is_directory(root.path / "game" / "Quillon.ini.new"));
 }
 
 TEST(WinFileSystem, FolderNamesInAnyScriptWork) {
