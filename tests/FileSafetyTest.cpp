@@ -205,6 +205,10 @@ TEST(FileSafety, WhereTheProgramsFolderCantKeepTheFileThePlayerGetsACopy) {
       c.Expect(ReadFile(s.Own()) == "[QUILLON]\nHighScore=250\n", "into the player's own copy");
       c.Expect(s.Best() == 250, "which is read back");
       c.Expect(Entries(s.program).empty(), "the program's folder stays empty");
+      // Once there, the copy takes the next best even where the program's folder could.
+      ::chmod(s.program.c_str(), 0755);
+      c.Expect(s.store.Write(260) == 260 && ReadFile(s.Own()) == "[QUILLON]\nHighScore=260\n", "the copy");
+      c.Expect(Entries(s.program).empty(), "and the program's folder still nothing");
     });
   }
   // Someone else's file there: the copy starts from it, and from then on it counts.
@@ -338,10 +342,10 @@ TEST(FileSafety, ANewFileFollowsTheUmaskAndAnOldOneKeepsItsMode) {
     struct stat st {};
     ASSERT_EQ(::stat(s.Ini().c_str(), &st), 0);
     EXPECT_EQ(st.st_mode & 0777, 0666 & ~mask) << std::oct << mask;
-    ::chmod(s.Ini().c_str(), 0604);
+    ::chmod(s.Ini().c_str(), 0641);  // every kind of bit, however odd on a settings file
     EXPECT_TRUE(s.store.Write(2));
     ASSERT_EQ(::stat(s.Ini().c_str(), &st), 0);
-    EXPECT_EQ(st.st_mode & 0777, 0604u);
+    EXPECT_EQ(st.st_mode & 0777, 0641u);
   }
   if (::geteuid() != 0) GTEST_SKIP() << "needs root to leave someone else's temporary file behind";
   // A leftover the player may write but not chmod: the mode can't be copied, the score still goes in.
@@ -620,7 +624,12 @@ TEST(FileSafety, WhatCannotBeReadOrFollowedIsNeverReplaced) {
     if (kind == kLoop) EXPECT_TRUE(fs::is_symlink(s.program / "b.ini"));
     if (kind == kLongChain) EXPECT_EQ(ReadFile(s.program / "b.ini"), "[QUILLON]\nHighScore=5000\n");
     if (kind == kUnreadable) EXPECT_EQ(ReadFile(s.Ini()), "[QUILLON]\nHighScore=5000\n");
-    if (kind == kHuge) EXPECT_EQ(fs::file_size(s.Ini()), (64u << 20) + 1);
+    if (kind == kHuge) {
+      EXPECT_EQ(fs::file_size(s.Ini()), (64u << 20) + 1);
+      // A byte less is still a settings file, and read.
+      fs::resize_file(s.Ini(), 64u << 20);
+      EXPECT_EQ(s.Best(), 5000);
+    }
   }
 }
 

@@ -183,8 +183,10 @@ TEST(GameOver, ABestThatCanBeKeptNowhereIsToldOnceARun) {
   Harness h;  // a program folder that does not exist, and no data folder of the player's
   h.fake.folder = "/nonexistent-quillon-folder/";
   h.keepPixels = false;
+  std::size_t toldBySecondRound = 0;
   h.fake.onPresent = [&](const Surface&) {
     if (h.game.Phase == PhasePlay && h.game.Score == 1 && h.game.Brake == 0) {
+      if (h.game.HighScore > 0) toldBySecondRound = h.fake.reported.size();  // at once, not as it closes
       h.game.HitCount = 3;
       h.game.M.TamaPos[0] = {h.game.M.CarX, h.game.M.CarY};
       h.game.Score = 500 * (h.game.HighScore + 1);
@@ -193,6 +195,7 @@ TEST(GameOver, ABestThatCanBeKeptNowhereIsToldOnceARun) {
   for (int i = 0; i < 2; ++i) h.fake.Key(5 + i * 120, 13);
   h.fake.Close(300);
   testing::RunUntilClosed(h.game);
+  EXPECT_EQ(toldBySecondRound, 1u);
   ASSERT_EQ(h.fake.reported.size(), 1u);
   EXPECT_NE(h.fake.reported[0].find("/nonexistent-quillon-folder/Quillon.ini"), std::string::npos)
       << h.fake.reported[0];
