@@ -50,7 +50,8 @@ void HighScoreStore::RecoverLeftover(const std::string& path) {
   if (best && (now.kind == FileText::Kind::Text || now.kind == FileText::Kind::Absent) &&
       WithBest(now, *best) == *left) {
     std::int32_t kept = *best;
-    Merge(path, kept, Patience::Brief);
+    // Kept for another try when the file's turn did not come.
+    if (Merge(path, kept, Patience::Brief) == WriteOutcome::Busy) return;
   }
   files_.DropLeftover(path);
 }

@@ -14,6 +14,9 @@ class WindowEvents {
   virtual ~WindowEvents() = default;
   virtual void Form_KeyDown(std::int16_t& KeyCode, std::int16_t Shift) = 0;
   virtual void Form_Unload() = 0;
+  // The stored best can be read now, where it could not at start-up (a browser's storage that
+  // answered late).
+  virtual void Store_Ready() {}
 };
 
 // Everything the game needs of the machine it runs on.

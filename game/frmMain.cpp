@@ -3,6 +3,7 @@
 #include <charconv>
 #include <cmath>
 #include <cstring>
+#include <optional>
 
 #include "game/FrameClock.h"
 
@@ -115,13 +116,18 @@ void frmMain::EndFrame(std::int32_t period) {
 void frmMain::OpeningR() {
   int promptFrame = 0;
   bool promptForward = true;
-  BitBlt(picWork, 0, 0, M.ScreenW, M.ScreenH, pictures_.picTitle, 0, 0, RasterOp::SRCCOPY);
-  picWork.ForeColor = kTitleText;
-  picWork.CurrentX = 3;
-  picWork.CurrentY = 3;
-  PrintNumber("High Score:", HighScore);
+  std::optional<std::int32_t> shownBest;
   for (;;) {
     M.FrameStart = platform_.Clock();
+    // Drawn again should the stored best arrive while the title shows.
+    if (shownBest != HighScore) {
+      BitBlt(picWork, 0, 0, M.ScreenW, M.ScreenH, pictures_.picTitle, 0, 0, RasterOp::SRCCOPY);
+      picWork.ForeColor = kTitleText;
+      picWork.CurrentX = 3;
+      picWork.CurrentY = 3;
+      PrintNumber("High Score:", HighScore);
+      shownBest = HighScore;
+    }
     const Surface& prompt = pictures_.picPek[promptFrame];
     BitBlt(picWork, kPromptX, kPromptY, ToPixels(prompt.ScaleWidth()), ToPixels(prompt.ScaleHeight()),
            prompt, 0, 0, RasterOp::SRCCOPY);
@@ -306,6 +312,15 @@ void frmMain::Form_KeyDown(std::int16_t& KeyCode, std::int16_t /*Shift*/) {
     default:
       break;
   }
+}
+
+void frmMain::Store_Ready() {
+  // The larger of the stored best and this run's own counts; one this run could not store
+  // yet is stored now.
+  std::int32_t stored = HighScore;
+  Store.Read(stored);
+  if (stored > HighScore) HighScore = stored;
+  if (unkept_) HighScore = StoreBest(HighScore, Patience::Brief);
 }
 
 void frmMain::Form_Unload() {

@@ -60,6 +60,7 @@ class frmMain : public WindowEvents {
   void RoundEnd();
   void Form_KeyDown(std::int16_t& KeyCode, std::int16_t Shift) override;
   void Form_Unload() override;
+  void Store_Ready() override;
 
   Module1 M;
   std::int16_t Phase = PhaseTitle;

@@ -33,6 +33,11 @@ WebPlatform* g_page = nullptr;  // for the page's own inputs
 
 }  // namespace
 
+// The browser's storage answered after the game had started.
+extern "C" EMSCRIPTEN_KEEPALIVE void quillon_storage_ready() {
+  if (g_page != nullptr) g_page->StorageReady();
+}
+
 // A press from the page itself: a tap, a button, a gamepad (13 or 32, as the keys give them).
 extern "C" EMSCRIPTEN_KEEPALIVE void quillon_press(int code) {
   if (g_page != nullptr && (code == kKeyEnter || code == kKeySpace)) g_page->KeyDown(static_cast<std::int16_t>(code));
@@ -76,7 +81,16 @@ WriteOutcome WebFileSystem::Update(const std::string& path, const Change& change
   lastError_.clear();
   // Where the browser refused its storage, or never answered, the game's folder lives in
   // memory for this visit, and nothing is ever written over what could not be read.
-  if (!EM_ASM_INT({ return Module.quillonStorage === 'browser' ? 1 : 0; })) return files_.Update(path, change, patience);
+  const int state = EM_ASM_INT({
+    var state = Module.quillonStorage;
+    return state === 'browser' ? 1 : state === 'memory' ? 0 : 2;
+  });
+  // Nothing is stored before the stored best has been read: the game tries again when it has.
+  if (state == 2) {
+    lastError_ = "the browser's storage has not answered yet";
+    return WriteOutcome::Busy;
+  }
+  if (state == 0) return files_.Update(path, change, patience);
   // Should the page go away before the transaction ends, this is what it meant to store.
   if (const auto pending = change(files_.Read(path))) {
     EM_ASM({ Module.quillonPending = HEAPU8.slice($0, $0 + $1); }, pending->data(), pending->size());
@@ -90,6 +104,11 @@ WriteOutcome WebFileSystem::Update(const std::string& path, const Change& change
     return WriteOutcome::Failed;
   }
   return t.outcome > 0 ? WriteOutcome::Written : WriteOutcome::Kept;
+}
+
+std::optional<std::string> WebFileSystem::Leftover(const std::string& path) {
+  if (EM_ASM_INT({ return Module.quillonStorage === 'late' ? 1 : 0; })) return std::nullopt;
+  return files_.Leftover(path);
 }
 
 void WebFileSystem::DropLeftover(const std::string& path) {
@@ -161,6 +180,10 @@ bool WebPlatform::KeyDown(std::int16_t code) {
 }
 
 void WebPlatform::PumpEvents(WindowEvents& events) {
+  if (storageReady_) {
+    storageReady_ = false;
+    events.Store_Ready();
+  }
   while (keyCount_ > 0) {
     std::int16_t code = keys_[keyHead_];
     keyHead_ = (keyHead_ + 1) % keys_.size();

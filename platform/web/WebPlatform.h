@@ -21,8 +21,9 @@ class WebFileSystem final : public FileSystem {
   // long it takes, so the patience has nothing to wait for.
   WriteOutcome Update(const std::string& path, const Change& change, Patience patience) override;
   std::string LastError() const override { return lastError_; }
-  // What a page that went away in the middle of a write left (kept in localStorage).
-  std::optional<std::string> Leftover(const std::string& path) override { return files_.Leftover(path); }
+  // What a page that went away in the middle of a write left (kept in localStorage); looked at
+  // only once the stored file it was meant for is there.
+  std::optional<std::string> Leftover(const std::string& path) override;
   void DropLeftover(const std::string& path) override;
   std::string DataFolder() override { return {}; }
   bool MakeFolder(const std::string& folder) override { return files_.MakeFolder(folder); }
@@ -57,6 +58,8 @@ class WebPlatform final : public Platform {
 
   // Called by the page's key handler; true when the key is the game's.
   bool KeyDown(std::int16_t code);
+  // Called when the browser's storage answers after the game started; told at the next pump.
+  void StorageReady() { storageReady_ = true; }
 
  private:
   void SetIcon(const Surface& icon);
@@ -67,6 +70,7 @@ class WebPlatform final : public Platform {
   std::vector<std::uint8_t> rgba_;
   std::vector<Colour> shown_;  // what the canvas shows now
   WebFileSystem files_;
+  bool storageReady_ = false;
 };
 
 }  // namespace quillon

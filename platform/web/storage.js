@@ -1,9 +1,10 @@
 // The game's folder, /quillon/, lives in memory and is kept in the browser's IndexedDB, in the
 // layout Emscripten's IDBFS gives it (so a best stored by an earlier build is still read).
-// The stored file is brought in while the WebAssembly loads, and the game does not start before
-// it is there, however long the browser takes. A browser that refuses storage, or never
-// answers, leaves the folder in memory: the best score then holds for this visit, the page
-// says so, and nothing is ever written over what could not be read.
+// The stored file is brought in while the WebAssembly loads. Where the browser takes longer than
+// about three seconds, the game starts all the same ('late'): nothing is stored until the stored
+// best has been read, and when it comes the game is told and keeps the larger. A browser that
+// refuses storage, or never answers, leaves the folder in memory: the best score then holds for
+// this visit, the page says so, and nothing is ever written over what could not be read.
 var QUILLON_DB = '/quillon', QUILLON_STORE = 'FILE_DATA', QUILLON_FILE = '/quillon/Quillon.ini';
 // A file's record, as IDBFS keeps it.
 var QUILLON_FILE_MODE = 33206;
@@ -23,16 +24,26 @@ Module['preRun'].push(function () {
   Module.quillonStorage = 'pending';
   addRunDependency('quillon-storage');
   var slow = setTimeout(function () { Module.quillonStatus('Waiting for the browser\u2019s storage\u2026'); }, 1000);
+  // The player is not held up for longer: play starts, the best follows when it comes.
+  var late = setTimeout(function () {
+    Module.quillonStorage = 'late';
+    Module.quillonNotice('The best score is still loading\u2026');
+    removeRunDependency('quillon-storage');
+  }, 3000);
   // Long enough for any browser that will answer at all.
   var never = setTimeout(function () { done(null, 'memory'); }, 30000);
   function done(db, state) {
-    if (Module.quillonStorage !== 'pending') return;
+    var was = Module.quillonStorage;
+    if (was !== 'pending' && was !== 'late') return;
     clearTimeout(slow);
+    clearTimeout(late);
     clearTimeout(never);
     Module.quillonDb = db;
     Module.quillonStorage = state;
-    if (state !== 'browser') Module.quillonNotice('This browser keeps no data for this page: the best score lasts only for this visit.');
-    removeRunDependency('quillon-storage');
+    Module.quillonNotice(state === 'browser' ? ''
+      : 'This browser keeps no data for this page: the best score lasts only for this visit.');
+    if (was === 'pending') removeRunDependency('quillon-storage');
+    else Module._quillon_storage_ready();
   }
   try {
     var request = indexedDB.open(QUILLON_DB, 21);
@@ -48,7 +59,7 @@ Module['preRun'].push(function () {
       try {
         var get = db.transaction([QUILLON_STORE], 'readonly').objectStore(QUILLON_STORE).get(QUILLON_FILE);
         get.onsuccess = function () {
-          if (Module.quillonStorage !== 'pending') return;
+          if (Module.quillonStorage !== 'pending' && Module.quillonStorage !== 'late') return;
           if (get.result && get.result.contents) FS.writeFile(QUILLON_FILE, get.result.contents);
           done(db, 'browser');
         };
