@@ -47,9 +47,23 @@ async function share(pids, s) {
   return (cpuSeconds(pids) - c0) / ((performance.now() - t0) / 1000);
 }
 
+// The yardstick: a bare page that changes a block of a 425 x 300 canvas, as large as the title's
+// prompt, 50 times a second, and does nothing else.
+const BARE = `<!doctype html><canvas id=c width=425 height=300></canvas><script>
+  const context = document.getElementById('c').getContext('2d', { alpha: false });
+  const block = context.createImageData(167, 35);
+  let n = 0;
+  setInterval(() => { block.data.fill(++n % 256); context.putImageData(block, 140, 235); }, 20);
+</script>`;
+
 const { server, url } = await serve(site);
 const browser = await launch();
 try {
+  const bare = await browser.newPage();
+  await bare.setContent(BARE);
+  await new Promise((r) => setTimeout(r, 1000));
+  const bareTitle = await share(renderers(browser.process().pid), seconds);
+  await bare.close();
   const page = await browser.newPage();
   await page.goto(url, { waitUntil: 'load' });
   await page.waitForFunction(() => (window.Module?.quillonPresented || 0) > 10);
@@ -60,7 +74,7 @@ try {
   await page.keyboard.press('Enter');
   await new Promise((r) => setTimeout(r, 500));
   const play = await share(pids, seconds);
-  console.log(JSON.stringify({ firstFrameMs, title, play, renderers: pids.length }));
+  console.log(JSON.stringify({ firstFrameMs, title, play, bare: bareTitle, renderers: pids.length }));
 } finally {
   await browser.close();
   server.close();

@@ -115,7 +115,8 @@ std::vector<std::uint8_t> Zlib(const std::vector<std::uint8_t>& raw, std::size_t
   return z;
 }
 
-std::vector<std::uint8_t> PngBytes(const quillon::Surface& art, int scale);
+// The art enlarged `scale` times, centred on black `size` pixels across (0: no border).
+std::vector<std::uint8_t> PngBytes(const quillon::Surface& art, int scale, int size = 0);
 
 bool WriteFile(const std::string& path, const std::vector<std::uint8_t>& bytes) {
   FILE* f = std::fopen(path.c_str(), "wb");
@@ -182,17 +183,20 @@ bool WriteIco(const std::string& path, const quillon::Pictures& pictures) {
   return WriteFile(path, ico);
 }
 
-bool WritePng(const std::string& path, const quillon::Surface& art, int scale) {
-  return WriteFile(path, PngBytes(art, scale));
+bool WritePng(const std::string& path, const quillon::Surface& art, int scale, int size = 0) {
+  return WriteFile(path, PngBytes(art, scale, size));
 }
 
-std::vector<std::uint8_t> PngBytes(const quillon::Surface& art, int scale) {
-  const int size = art.Width() * scale;
+std::vector<std::uint8_t> PngBytes(const quillon::Surface& art, int scale, int size) {
+  const int drawn = art.Width() * scale;
+  if (size < drawn) size = drawn;
+  const int border = (size - drawn) / 2;
   std::vector<std::uint8_t> raw;
   for (int y = 0; y < size; ++y) {
     raw.push_back(0);  // no filter
     for (int x = 0; x < size; ++x) {
-      const quillon::Colour c = art.Pixel(x / scale, y / scale);
+      const bool inside = x >= border && x < border + drawn && y >= border && y < border + drawn;
+      const quillon::Colour c = inside ? art.Pixel((x - border) / scale, (y - border) / scale) : quillon::kBlack;
       raw.push_back(static_cast<std::uint8_t>(c >> 16));
       raw.push_back(static_cast<std::uint8_t>(c >> 8));
       raw.push_back(static_cast<std::uint8_t>(c));
@@ -227,7 +231,21 @@ int main(int argc, char** argv) {
   // The sizes the desktop's icon theme asks for, unless others are named (the web page's).
   std::vector<int> wanted = {16, 32, 48, 64, 128, 256};
   if (argc > 2) wanted.clear();
-  for (int i = 2; i < argc; ++i) wanted.push_back(std::atoi(argv[i]));
+  for (int i = 2; i < argc; ++i) {
+    // "m512": a maskable icon, the art inside the circle a launcher may cut any shape from
+    // (four fifths of the width across), black around it.
+    if (argv[i][0] == 'm') {
+      const int size = std::atoi(argv[i] + 1);
+      const int scale = static_cast<int>(0.8 * size / (pictures.icon32.Width() * 1.4143));
+      const std::string path = std::string(argv[1]) + "/quillon-maskable-" + std::to_string(size) + ".png";
+      if (scale < 1 || !WritePng(path, pictures.icon32, scale, size)) {
+        std::fprintf(stderr, "write_icons: cannot write %s\n", path.c_str());
+        return 1;
+      }
+      continue;
+    }
+    wanted.push_back(std::atoi(argv[i]));
+  }
   for (int size : wanted) {
     // The 16 pixel art where it enlarges by whole pixels and 32 would not, the 32 for the rest.
     const quillon::Surface* art = size % 32 == 0 ? &pictures.icon32 : &pictures.icon16;

@@ -8,7 +8,9 @@ import puppeteer from 'puppeteer-core';
 const TYPES = { '.html': 'text/html', '.js': 'text/javascript', '.wasm': 'application/wasm' };
 
 // Serves SITE under /game/, so that a request that leaves the page's folder shows in `requests`.
-export function serve(site) {
+// Options: lastModified, to send Last-Modified and answer If-Modified-Since as most plain static
+// hosts do (and nothing else about caching); drop(name), true to cut that request's connection.
+export function serve(site, { lastModified = false, drop = () => false } = {}) {
   // Absolute and without "..": the check below compares against it.
   const root = path.resolve(site);
   const requests = [];
@@ -23,7 +25,22 @@ export function serve(site) {
         res.end();
         return;
       }
-      res.writeHead(200, { 'Content-Type': TYPES[path.extname(file)] || 'application/octet-stream' });
+      if (drop(name)) {
+        res.socket.destroy();
+        return;
+      }
+      const headers = { 'Content-Type': TYPES[path.extname(file)] || 'application/octet-stream' };
+      if (lastModified) {
+        const modified = new Date(Math.floor(fs.statSync(file).mtimeMs / 1000) * 1000);
+        headers['Last-Modified'] = modified.toUTCString();
+        const since = Date.parse(req.headers['if-modified-since'] || '');
+        if (since >= modified.getTime()) {
+          res.writeHead(304, headers);
+          res.end();
+          return;
+        }
+      }
+      res.writeHead(200, headers);
       res.end(fs.readFileSync(file));
     });
     server.listen(0, '127.0.0.1', () =>
