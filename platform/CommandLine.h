@@ -8,10 +8,10 @@
 namespace quillon {
 
 struct CommandLine {
-  std::optional<std::string> scale;  // --scale N, or --scale=N
+  std::optional<std::string> scale;  // --scale N, or --scale=N; empty when no number followed
   bool help = false;
   bool version = false;
-  std::string wrong;  // the first argument it does not know, or a --scale with no number
+  std::string wrong;  // the first argument it does not know
 
   static CommandLine Parse(const std::vector<std::string>& args) {
     CommandLine line;
@@ -21,8 +21,8 @@ struct CommandLine {
         line.help = true;
       } else if (arg == "--version") {
         line.version = true;
-      } else if (arg == "--scale" && i + 1 < args.size()) {
-        line.scale = args[++i];
+      } else if (arg == "--scale") {
+        line.scale = i + 1 < args.size() ? args[++i] : std::string();
       } else if (arg.rfind("--scale=", 0) == 0) {
         line.scale = arg.substr(8);
       } else if (line.wrong.empty()) {
@@ -30,6 +30,17 @@ struct CommandLine {
       }
     }
     return line;
+  }
+
+  // What is wrong with --scale before any screen is asked (whether it fits one is known only
+  // with a display); nothing when it is a whole number from 1 up, or not given.
+  std::optional<std::string> ScaleProblem() const {
+    if (!scale) return std::nullopt;
+    if (scale->empty()) return "--scale needs a whole number";
+    bool digits = true;
+    for (char c : *scale) digits = digits && c >= '0' && c <= '9';
+    if (digits && scale->find_first_not_of('0') != std::string::npos) return std::nullopt;
+    return "--scale takes a whole number from 1 up, not \"" + *scale + "\"";
   }
 };
 

@@ -106,8 +106,18 @@ TEST(CommandLine, OptionsAsBothPlatformsTakeThem) {
   EXPECT_TRUE(CommandLine::Parse({"-h"}).help);
   EXPECT_TRUE(CommandLine::Parse({"--version"}).version);
   EXPECT_EQ(CommandLine::Parse({"--fast", "--slow"}).wrong, "--fast");
-  EXPECT_EQ(CommandLine::Parse({"--scale"}).wrong, "--scale");  // no number after it
+  EXPECT_EQ(CommandLine::Parse({"--scale"}).scale, "");  // no number after it: not an unknown option
+  EXPECT_EQ(CommandLine::Parse({"--scale"}).wrong, "");
   EXPECT_EQ(CommandLine::Parse({}).wrong, "");
+  // What --scale says before any screen is asked; whether it fits one comes later.
+  const auto problem = [](std::vector<std::string> args) { return CommandLine::Parse(args).ScaleProblem(); };
+  EXPECT_EQ(problem({}), std::nullopt);
+  for (const char* fine : {"1", "4", "07", "99"}) EXPECT_EQ(problem({"--scale", fine}), std::nullopt) << fine;
+  EXPECT_EQ(problem({"--scale"}), "--scale needs a whole number");
+  EXPECT_EQ(problem({"--scale="}), "--scale needs a whole number");
+  for (const char* bad : {"0", "00", "two", "-1", "2x", " 2", "1.5"}) {
+    EXPECT_EQ(problem({"--scale", bad}), "--scale takes a whole number from 1 up, not \"" + std::string(bad) + "\"");
+  }
   const std::string usage = Usage("quillon", "in one place");
   EXPECT_EQ(usage.rfind("Usage: quillon [--scale N]\n", 0), 0u);
   EXPECT_NE(usage.find("The best score is kept in one place.\n"), std::string::npos);

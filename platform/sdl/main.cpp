@@ -1,4 +1,6 @@
+#include <cerrno>
 #include <cstdio>
+#include <cstring>
 #include <string>
 #include <vector>
 
@@ -21,13 +23,18 @@ int main(int argc, char** argv) {
                  quillon::Usage("quillon", best).c_str());
     return 2;
   }
-  if (line.help) {
-    std::fputs(quillon::Usage("quillon", best).c_str(), stdout);
+  if (line.help || line.version) {
+    const std::string text = line.help ? quillon::Usage("quillon", best) : "Quillon " QUILLON_VERSION "\n";
+    // A full disk or a closed pipe is an error, not a silent success.
+    if (std::fputs(text.c_str(), stdout) < 0 || std::fflush(stdout) != 0) {
+      std::fprintf(stderr, "quillon: cannot write to standard output (%s)\n", std::strerror(errno));
+      return 1;
+    }
     return 0;
   }
-  if (line.version) {
-    std::puts("Quillon " QUILLON_VERSION);
-    return 0;
+  if (const auto problem = line.ScaleProblem()) {
+    std::fprintf(stderr, "quillon: %s\n", problem->c_str());
+    return 2;
   }
   static const quillon::Pictures pictures = quillon::LoadPictures();
   static quillon::SdlPlatform platform;

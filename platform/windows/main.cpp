@@ -34,6 +34,10 @@ int WINAPI wWinMain(HINSTANCE instance, HINSTANCE, PWSTR, int) {
   }
   if (line.help) return Say(quillon::Usage("quillon.exe", best), MB_ICONINFORMATION);
   if (line.version) return Say("Quillon " QUILLON_VERSION, MB_ICONINFORMATION);
+  if (const auto problem = line.ScaleProblem()) {
+    MessageBoxW(nullptr, quillon::Widen("Quillon: " + *problem).c_str(), L"Quillon", MB_ICONWARNING);
+    return 2;
+  }
   static const quillon::Pictures pictures = quillon::LoadPictures();
   static quillon::WinPlatform platform;
   std::string error;

@@ -483,11 +483,18 @@ class Screens(Games):
         g.find_window()
         self.assertEqual(self.wait_scaled(g, 3)[:2], (1275, 900))
         self.assertEqual(g.close(), 0)
-        for bad in ("0", "5", "two", "-1", ""):
-            run = subprocess.run([ARGS.game, "--scale", bad], env=env(), capture_output=True, text=True, timeout=30)
-            self.assertEqual(run.returncode, 2, bad)
-            self.assertEqual(len(run.stderr.splitlines()), 1, run.stderr)
-            self.assertIn("from 1 to 4", run.stderr)
+        # Too large for this screen; not a whole number at all, said with or without a display.
+        no_display = {k: v for k, v in env().items() if k not in ("DISPLAY", "WAYLAND_DISPLAY")}
+        for bad, words, environments in (("5", "from 1 to 4", (env(),)), ("0", "from 1 up", (env(), no_display)),
+                                         ("two", "from 1 up", (env(), no_display)),
+                                         ("-1", "from 1 up", (env(), no_display)),
+                                         (None, "needs a whole number", (env(), no_display))):
+            for e in environments:
+                args = [ARGS.game, "--scale"] + ([bad] if bad is not None else [])
+                run = subprocess.run(args, env=e, capture_output=True, text=True, timeout=30)
+                self.assertEqual(run.returncode, 2, bad)
+                self.assertEqual(len(run.stderr.splitlines()), 1, run.stderr)
+                self.assertIn(words, run.stderr)
 
     def test_a_size_forced_from_outside_shows_the_picture_centred(self):
         g = self.game()
@@ -1131,10 +1138,37 @@ class NoDisplay(unittest.TestCase):
             self.assertIn(words, run.stdout)
         run = subprocess.run([ARGS.game, "--version"], env=e, capture_output=True, text=True, timeout=30)
         self.assertEqual((run.returncode, run.stdout.strip()), (0, "Quillon 1.0"))
+        # Output that can't be written is an error, said in one line.
+        for option in ("--help", "--version"):
+            with open("/dev/full", "w") as full:
+                run = subprocess.run([ARGS.game, option], env=e, stdout=full, stderr=subprocess.PIPE, text=True,
+                                     timeout=30)
+            self.assertEqual(run.returncode, 1, option)
+            self.assertEqual(len(run.stderr.splitlines()), 1, run.stderr)
+            self.assertIn("cannot write", run.stderr)
         run = subprocess.run([ARGS.game, "--fast"], env=e, capture_output=True, text=True, timeout=30)
         self.assertEqual((run.returncode, run.stdout), (2, ""))
         self.assertIn('unknown option "--fast"', run.stderr)
         self.assertIn("Usage: quillon", run.stderr)
+
+    def test_the_manual_names_every_option_and_key_that_help_does(self):
+        e = {k: v for k, v in os.environ.items() if k not in ("DISPLAY", "WAYLAND_DISPLAY")}
+        usage = subprocess.run([ARGS.game, "--help"], env=e, capture_output=True, text=True, timeout=30).stdout
+        with open(os.path.join(ARGS.source, "packaging", "quillon.6")) as f:
+            manual = f.read()
+        sections = dict(re.findall(r"^\.SH ([^\n]+)\n(.*?)(?=^\.SH |\Z)", manual, re.S | re.M))
+        options = set(re.findall(r"\\-\\-([a-z]+)", sections["OPTIONS"]))
+        self.assertEqual(options, set(re.findall(r"--([a-z]+)", usage)))
+        keys = set(re.findall(r"^\.B (\S+)$", sections["KEYS"], re.M))
+        self.assertEqual(keys, {"Enter", "Space", "F11", "Escape", "Gamepads"})
+        for key in keys - {"Gamepads"}:
+            self.assertIn(key, usage)
+        self.assertIn("gamepad", usage)
+        for name in ("XDG_DATA_HOME", "GDK_SCALE", "DISPLAY", "WAYLAND_DISPLAY"):
+            self.assertTrue(re.search(r"^\.B " + name + "$", sections["ENVIRONMENT"], re.M), name)
+        self.assertIn("Xft.dpi", sections["ENVIRONMENT"])
+        for status in ("0", "1", "2"):
+            self.assertTrue(re.search(r"(^|; )" + status + " ", sections["EXIT STATUS"], re.M), status)
 
 
 class WineNarrow(WineScreens):
