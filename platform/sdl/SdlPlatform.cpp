@@ -338,8 +338,53 @@ void SdlPlatform::SetClientSize(int width, int height) {
   SDL_SetWindowPosition(window_, SDL_WINDOWPOS_CENTERED_DISPLAY(display), SDL_WINDOWPOS_CENTERED_DISPLAY(display));
 }
 
+// Whether a window manager runs that can give a window the whole screen (EWMH's check window);
+// true where that can't be asked (Wayland: the compositor always can).
+bool SdlPlatform::HasWindowManager() {
+#if defined(SDL_VIDEO_DRIVER_X11)
+  SDL_SysWMinfo info;
+  SDL_VERSION(&info.version);
+  if (SDL_GetWindowWMInfo(window_, &info) && info.subsystem == SDL_SYSWM_X11) {
+    Display* display = info.info.x11.display;
+    const Atom check = XInternAtom(display, "_NET_SUPPORTING_WM_CHECK", True);
+    if (check == None) return false;
+    Atom type = None;
+    int format = 0;
+    unsigned long count = 0, after = 0;
+    unsigned char* data = nullptr;
+    const bool found = XGetWindowProperty(display, DefaultRootWindow(display), check, 0, 1, False, XA_WINDOW, &type,
+                                          &format, &count, &after, &data) == Success &&
+                       count == 1;
+    if (data != nullptr) XFree(data);
+    return found;
+  }
+#endif
+  return true;
+}
+
 void SdlPlatform::ToggleFullScreen(bool on) {
-  if (SDL_SetWindowFullscreen(window_, on ? SDL_WINDOW_FULLSCREEN_DESKTOP : 0) == 0) fullScreen_ = on;
+  if (HasWindowManager() || bareFull_) {
+    if (bareFull_ && !on) {
+      // Back from the full screen a bare X server was given: where and how large it was.
+      SDL_SetWindowSize(window_, windowed_.w, windowed_.h);
+      SDL_SetWindowPosition(window_, windowed_.x, windowed_.y);
+      bareFull_ = false;
+      fullScreen_ = false;
+    } else if (SDL_SetWindowFullscreen(window_, on ? SDL_WINDOW_FULLSCREEN_DESKTOP : 0) == 0) {
+      fullScreen_ = on;
+    }
+  } else if (on) {
+    // Nobody to honour a request for the full screen: the window takes the screen itself.
+    SDL_Rect screen{};
+    if (SDL_GetDisplayBounds(std::max(0, SDL_GetWindowDisplayIndex(window_)), &screen) == 0) {
+      SDL_GetWindowPosition(window_, &windowed_.x, &windowed_.y);
+      SDL_GetWindowSize(window_, &windowed_.w, &windowed_.h);
+      SDL_SetWindowPosition(window_, screen.x, screen.y);
+      SDL_SetWindowSize(window_, screen.w, screen.h);
+      bareFull_ = true;
+      fullScreen_ = true;
+    }
+  }
   redrawAll_ = true;
 }
 

@@ -40,6 +40,7 @@ class SdlPlatform final : public Platform {
   int DesktopScaleNow();
   int LargestScale();
   void ToggleFullScreen(bool on);
+  bool HasWindowManager();
   // Shows rows [top, bottom] of the last frame; the whole of it, on black, when `all`.
   void Show(int top, int bottom, bool all);
   [[noreturn]] void Fail(const std::string& what);
@@ -50,6 +51,8 @@ class SdlPlatform final : public Platform {
   std::vector<SDL_GameController*> pads_;  // every gamepad plugged in
   int scale_ = 1;
   bool fullScreen_ = false;
+  bool bareFull_ = false;   // full screen made by the window itself, with no window manager
+  SDL_Rect windowed_{};     // where the window was before that
   bool redrawAll_ = true;              // the window's surface is new, or was lost
   SDL_Surface* shownOn_ = nullptr;     // the surface the last frame went to
   std::vector<Colour> last_;           // the last frame, as the game drew it

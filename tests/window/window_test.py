@@ -506,6 +506,22 @@ class Screens(Games):
         self.wait_scaled(g, 3, 62, 49)
         self.assertEqual(g.close(), 0)
 
+    def test_full_screen_on_a_bare_x_server_leaves_the_picture_whole(self):
+        # No window manager: the game's own requests are all there is.
+        # No window manager: the window takes the screen itself, and gives it back whole.
+        g = self.game()
+        g.find_window()
+        self.wait_scaled(g, 2)
+        for leave in ("F11", "Escape"):
+            g.key("F11")
+            self.assertEqual(self.wait_scaled(g, 4, 430, 120)[:2], (2560, 1440))
+            g.key(leave)
+            self.assertEqual(self.wait_scaled(g, 2)[:2], (850, 600))
+        g.key("Escape")  # in a window, nothing to leave
+        time.sleep(0.5)
+        self.assertEqual(self.wait_scaled(g, 2)[:2], (850, 600))
+        self.assertEqual(g.close(), 0)
+
     def test_f11_fills_the_screen_and_f11_or_escape_leaves_it(self):
         # Full screen is the window manager's to give.
         wm = subprocess.Popen(["openbox"], env=env(), stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
