@@ -135,13 +135,19 @@ int WinPlatform::Open(void* instance, const Pictures& pictures, const char* scal
   return 0;
 }
 
-int WinPlatform::LargestScale() {
-  const HWND window = AsWindow(window_);
-  const RECT area = MonitorOf(window).rcWork;
+int WinPlatform::LargestScale() { return LargestScaleAt(WindowDpi(AsWindow(window_))); }
+
+int WinPlatform::LargestScaleAt(unsigned dpi) {
+  const RECT area = MonitorOf(AsWindow(window_)).rcWork;
   // The frame is the same width around a window of any size.
-  const SIZE outer = OuterSize(kScreenW, kScreenH, WindowDpi(window));
+  const SIZE outer = OuterSize(kScreenW, kScreenH, dpi);
   return LargestWindowScaleIn(area.left, area.top, area.right, area.bottom, outer.cx - kScreenW, outer.cy - kScreenH,
                               kScreenW, kScreenH);
+}
+
+int WinPlatform::ScaleAt(unsigned dpi) {
+  // The player's own --scale holds on every screen; else that screen's, as far as it fits.
+  return scaleChosen_ ? scale_ : std::min(DesktopScale(dpi), LargestScaleAt(dpi));
 }
 
 void WinPlatform::ToggleFullScreen(bool on) {
@@ -196,13 +202,34 @@ std::intptr_t WinPlatform::Handle(unsigned message, std::uintptr_t wParam, std::
     case WM_SIZE:
       InvalidateRect(AsWindow(window_), nullptr, FALSE);
       return 0;
+    case WM_GETDPISCALEDSIZE: {
+      // Windows asks what size the window takes at another DPI: that DPI's whole scale, so
+      // that it proposes no size of its own between two.
+      if (fullScreen_) return FALSE;
+      const auto dpi = static_cast<UINT>(wParam);
+      const int scale = ScaleAt(dpi);
+      *reinterpret_cast<SIZE*>(lParam) = OuterSize(kScreenW * scale, kScreenH * scale, dpi);
+      return TRUE;
+    }
     case WM_DPICHANGED: {
-      // Dragged to a screen of another scale: the place Windows suggests, and that screen's scale.
+      // Dragged to a screen of another scale, or the scale changed: that screen's whole scale,
+      // the window where Windows suggests, exactly as large as the picture at it.
       const auto* suggested = reinterpret_cast<const RECT*>(lParam);
       if (!fullScreen_) {
-        if (!scaleChosen_) scale_ = std::max(1, DesktopScale(HIWORD(wParam)));
-        SetWindowPos(AsWindow(window_), nullptr, suggested->left, suggested->top, suggested->right - suggested->left,
-                     suggested->bottom - suggested->top, SWP_NOZORDER | SWP_NOACTIVATE);
+        const UINT dpi = HIWORD(wParam);
+        scale_ = ScaleAt(dpi);
+        const SIZE outer = OuterSize(kScreenW * scale_, kScreenH * scale_, dpi);
+        SetWindowPos(AsWindow(window_), nullptr, suggested->left, suggested->top, outer.cx, outer.cy,
+                     SWP_NOZORDER | SWP_NOACTIVATE);
+        // Where the frame came out otherwise than that DPI's metrics say (a system that frames
+        // every window at one DPI), the client area is put right by the difference.
+        RECT client{};
+        GetClientRect(AsWindow(window_), &client);
+        const int dx = kScreenW * scale_ - client.right, dy = kScreenH * scale_ - client.bottom;
+        if (dx != 0 || dy != 0) {
+          SetWindowPos(AsWindow(window_), nullptr, 0, 0, outer.cx + dx, outer.cy + dy,
+                       SWP_NOMOVE | SWP_NOZORDER | SWP_NOACTIVATE);
+        }
       }
       InvalidateRect(AsWindow(window_), nullptr, FALSE);
       return 0;

@@ -39,8 +39,11 @@ class WinPlatform final : public Platform {
 
  private:
   void Paint(void* dc);
-  // The largest scale at which the window fits the usable area of its screen.
+  // The largest scale at which the window fits the usable area of its screen (at a DPI).
   int LargestScale();
+  int LargestScaleAt(unsigned dpi);
+  // The scale the window takes at a DPI.
+  int ScaleAt(unsigned dpi);
   void ToggleFullScreen(bool on);
 
   void* window_ = nullptr;
