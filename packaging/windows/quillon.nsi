@@ -4,6 +4,8 @@
 ; A 64-bit installer, as the game is one.
 Target amd64-unicode
 SetCompressor /SOLID lzma
+; No file dates stored: two builds of one commit are the same bytes.
+SetDateSave off
 RequestExecutionLevel user
 Name "Quillon"
 OutFile "${OUTFILE}"

@@ -972,6 +972,26 @@ class WinePackages(Wine):
                            ("FileVersion", "1.0"), ("ProductVersion", "1.0")):
             self.assertRegex(version, key + r"\x00+" + re.escape(value) + r"\x00", key)
 
+    def test_two_clones_in_two_folders_build_the_same_windows_files(self):
+        built = []
+        for n in (1, 2):
+            clone = tempfile.mkdtemp(prefix=f"quillon-winclone{n}-")
+            try:
+                subprocess.run(["git", "clone", "-q", ARGS.source, clone], check=True)
+                subprocess.run([os.path.join(clone, "tools", "windows")], check=True, stdout=subprocess.DEVNULL,
+                               env={k: v for k, v in os.environ.items() if k != "SOURCE_DATE_EPOCH"})
+                files = {}
+                for name in ("build/windows/platform/windows/quillon.exe", "build/dist/quillon-windows.zip",
+                             "build/dist/quillon-setup-1.0.exe"):
+                    with open(os.path.join(clone, name), "rb") as f:
+                        files[name] = f.read()
+                built.append(files)
+            finally:
+                shutil.rmtree(clone, ignore_errors=True)
+            time.sleep(2)  # another second on the clock for the second build
+        for name in built[0]:
+            self.assertEqual(built[0][name], built[1][name], name)
+
     def test_the_zip_has_its_folder_and_a_readme_that_says_extract_first(self):
         import zipfile
         with zipfile.ZipFile(os.path.join(ARGS.source, "build", "dist", "quillon-windows.zip")) as z:
