@@ -1119,6 +1119,9 @@ class WineScreens(Wine):
         levels = [el.get("level") for el in root.iter() if el.tag.endswith("requestedExecutionLevel")]
         self.assertEqual(levels, ["asInvoker"])
         self.assertEqual(len([el for el in root.iter() if el.tag.endswith("supportedOS")]), 4)
+        controls = [el.get("name") + " " + el.get("version") for el in root.iter() if el.tag.endswith("assemblyIdentity")
+                    and el.get("name", "").startswith("Microsoft.Windows.Common-Controls")]
+        self.assertEqual(controls, ["Microsoft.Windows.Common-Controls 6.0.0.0"])
 
 
 class Installed(unittest.TestCase):
