@@ -1,6 +1,7 @@
 #pragma once
 
 // What the game takes on its command line, on Linux and Windows alike.
+#include <algorithm>
 #include <optional>
 #include <string>
 #include <vector>
@@ -44,19 +45,39 @@ struct CommandLine {
   }
 };
 
-// The usage, as --help shows it; `bestScore` says where the best score lives.
+// What --help lists: the keys and options, and what each does.
+struct UsageLine {
+  const char* what;
+  const char* does;
+};
+inline constexpr UsageLine kUsageLines[] = {
+    {"Enter, gamepad A", "start a game; jump high"},
+    {"Space, gamepad B or X", "jump low"},
+    {"F11", "full screen (F11 or Escape leaves it)"},
+    {"--scale N", "show each game pixel as N x N screen pixels"},
+    {"--help", "show this and exit"},
+    {"--version", "show the version and exit"},
+};
+
+// The usage, as --help shows it in a terminal, in columns; `bestScore` says where the best
+// score lives.
 inline std::string Usage(const std::string& program, const std::string& bestScore) {
-  return "Usage: " + program + " [--scale N]\n"
-         "Quillon: jump a broken car over bullets and catch coins.\n"
-         "\n"
-         "  Enter, gamepad A       start a game; jump high\n"
-         "  Space, gamepad B or X  jump low\n"
-         "  F11                    full screen (F11 or Escape leaves it)\n"
-         "  --scale N              show each game pixel as N x N screen pixels\n"
-         "  --help                 show this and exit\n"
-         "  --version              show the version and exit\n"
-         "\n"
-         "The best score is kept " + bestScore + ".\n";
+  std::string text = "Usage: " + program + " [--scale N]\n"
+                     "Quillon: jump a broken car over bullets and catch coins.\n\n";
+  for (const UsageLine& line : kUsageLines) {
+    std::string what = line.what;
+    what.resize(std::max<std::size_t>(what.size() + 2, 23), ' ');
+    text += "  " + what + line.does + "\n";
+  }
+  return text + "\nThe best score is kept " + bestScore + ".\n";
+}
+
+// The same for a message box, whose font lines nothing up in columns and which breaks its own
+// lines: one entry a line, and no breaks of ours inside a sentence.
+inline std::string UsageForBox(const std::string& program, const std::string& bestScore) {
+  std::string text = "Quillon: jump a broken car over bullets and catch coins.\n\n" + program + " [--scale N]\n\n";
+  for (const UsageLine& line : kUsageLines) text += std::string(line.what) + ": " + line.does + "\n";
+  return text + "\nThe best score is kept " + bestScore + ".";
 }
 
 }  // namespace quillon

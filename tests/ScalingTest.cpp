@@ -121,6 +121,16 @@ TEST(CommandLine, OptionsAsBothPlatformsTakeThem) {
   const std::string usage = Usage("quillon", "in one place");
   EXPECT_EQ(usage.rfind("Usage: quillon [--scale N]\n", 0), 0u);
   EXPECT_NE(usage.find("The best score is kept in one place.\n"), std::string::npos);
+  EXPECT_NE(usage.find("\n  --scale N              show each game pixel"), std::string::npos);  // columns
+  // In a message box: every entry on a line of its own as "what: does", nothing aligned with
+  // runs of spaces.
+  const std::string box = UsageForBox("quillon.exe", "in one place");
+  for (const UsageLine& line : kUsageLines) {
+    EXPECT_NE(box.find("\n" + std::string(line.what) + ": " + line.does + "\n"), std::string::npos) << line.what;
+    EXPECT_NE(usage.find(line.what), std::string::npos) << line.what;
+  }
+  EXPECT_EQ(box.find("  "), std::string::npos) << box;
+  EXPECT_NE(box.find("\nThe best score is kept in one place."), std::string::npos);
 }
 
 }  // namespace

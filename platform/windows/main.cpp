@@ -26,13 +26,13 @@ int WINAPI wWinMain(HINSTANCE instance, HINSTANCE, PWSTR, int) {
   }
   const auto line = quillon::CommandLine::Parse(args);
   // A window program has no console: what a console program prints goes into a message box.
-  const std::string best = "in Quillon.ini beside quillon.exe, or in %LOCALAPPDATA%\\Quillon\\ where that folder\n"
+  const std::string best = "in Quillon.ini beside quillon.exe, or in %LOCALAPPDATA%\\Quillon\\ where that folder "
                            "can't keep it";
   if (!line.wrong.empty()) {
-    Say("Unknown option \"" + line.wrong + "\".\n\n" + quillon::Usage("quillon.exe", best), MB_ICONWARNING);
+    Say("Unknown option \"" + line.wrong + "\".\n\n" + quillon::UsageForBox("quillon.exe", best), MB_ICONWARNING);
     return 2;
   }
-  if (line.help) return Say(quillon::Usage("quillon.exe", best), MB_ICONINFORMATION);
+  if (line.help) return Say(quillon::UsageForBox("quillon.exe", best), MB_ICONINFORMATION);
   if (line.version) return Say("Quillon " QUILLON_VERSION, MB_ICONINFORMATION);
   if (const auto problem = line.ScaleProblem()) {
     MessageBoxW(nullptr, quillon::Widen("Quillon: " + *problem).c_str(), L"Quillon", MB_ICONWARNING);
