@@ -59,24 +59,20 @@ TEST(Title, ShowsTheBestScoreAndPulsesThePromptEvery21Milliseconds) {
       EXPECT_EQ(h.shots[i].frameStart - h.shots[i - 1].frameStart, 21);
     }
   }
-  // The whole frame: the title, the line "High Score:0" in green, the prompt.
-  Surface expected = testing::TestPictures().picTitle;
-  expected.SetFont(testing::TestFont());
-  expected.ForeColor = Rgb(0, 255, 0);
-  expected.CurrentX = 3;
-  expected.CurrentY = 3;
-  expected.Print("High Score:0");
-  BitBlt(expected, 140, 235, 167, 35, testing::TestPictures().picPek[0], 0, 0, RasterOp::SRCCOPY);
-  EXPECT_EQ(h.shots[0].pixels, expected.Pixels());
-  EXPECT_EQ(h.shots[19].pixels, h.shots[3].pixels);  // not yet: the same prompt, the same best
-  Surface later = testing::TestPictures().picTitle;
-  later.SetFont(testing::TestFont());
-  later.ForeColor = Rgb(0, 255, 0);
-  later.CurrentX = 3;
-  later.CurrentY = 3;
-  later.Print("High Score:1250");
-  BitBlt(later, 140, 235, 167, 35, testing::TestPictures().picPek[pulse[20 % 16]], 0, 0, RasterOp::SRCCOPY);
-  EXPECT_EQ(h.shots[20].pixels, later.Pixels());
+  // The whole frame: the title, the line "High Score:..." in green, the prompt.
+  const auto title = [](std::string_view best, int prompt) {
+    Surface expected = testing::TestPictures().picTitle;
+    expected.SetFont(testing::TestFont());
+    expected.ForeColor = Rgb(0, 255, 0);
+    expected.CurrentX = 3;
+    expected.CurrentY = 3;
+    expected.Print(best);
+    BitBlt(expected, 140, 235, 167, 35, testing::TestPictures().picPek[prompt], 0, 0, RasterOp::SRCCOPY);
+    return expected.Pixels();
+  };
+  EXPECT_EQ(h.shots[0].pixels, title("High Score:0", 0));
+  EXPECT_EQ(h.shots[19].pixels, title("High Score:0", pulse[19 % 16]));  // not yet
+  EXPECT_EQ(h.shots[20].pixels, title("High Score:1250", pulse[20 % 16]));
   EXPECT_EQ(h.game.HighScore, 1250);
 }
 

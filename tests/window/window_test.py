@@ -256,6 +256,27 @@ def stored_best(path):
     return None
 
 
+def built_in_two_clones(tool, names):
+    """Runs tools/TOOL in two fresh clones of the source, a couple of seconds apart, with no
+    SOURCE_DATE_EPOCH given; the bytes of each named file, from each."""
+    built = []
+    for n in (1, 2):
+        clone = tempfile.mkdtemp(prefix=f"quillon-clone{n}-")
+        try:
+            subprocess.run(["git", "clone", "-q", ARGS.source, clone], check=True)
+            subprocess.run([os.path.join(clone, "tools", tool)], check=True, stdout=subprocess.DEVNULL,
+                           env={k: v for k, v in os.environ.items() if k != "SOURCE_DATE_EPOCH"})
+            files = {}
+            for name in names:
+                with open(os.path.join(clone, name), "rb") as f:
+                    files[name] = f.read()
+            built.append(files)
+        finally:
+            shutil.rmtree(clone, ignore_errors=True)
+        time.sleep(2)  # another second on the clock for the second build
+    return built
+
+
 class Games(unittest.TestCase):
     def setUp(self):
         self.games = []
@@ -680,19 +701,8 @@ class Packaged(Games):
         shutil.rmtree(cls.root, ignore_errors=True)
 
     def test_two_clones_in_two_folders_build_the_same_bytes(self):
-        built = []
-        for n in (1, 2):
-            clone = tempfile.mkdtemp(prefix=f"quillon-clone{n}-")
-            try:
-                subprocess.run(["git", "clone", "-q", ARGS.source, clone], check=True)
-                subprocess.run([os.path.join(clone, "tools", "package")], check=True, stdout=subprocess.DEVNULL,
-                               env={k: v for k, v in os.environ.items() if k != "SOURCE_DATE_EPOCH"})
-                with open(os.path.join(clone, "build", "dist", os.path.basename(self.deb)), "rb") as f:
-                    built.append(f.read())
-            finally:
-                shutil.rmtree(clone, ignore_errors=True)
-            time.sleep(2)  # another second on the clock for the second build
-        self.assertEqual(built[0], built[1])
+        first, second = built_in_two_clones("package", ["build/dist/" + os.path.basename(self.deb)])
+        self.assertEqual(first, second)
 
     def test_lintian_finds_no_errors(self):
         run = subprocess.run(["lintian", "--fail-on", "error", self.deb], capture_output=True, text=True)
@@ -973,24 +983,10 @@ class WinePackages(Wine):
             self.assertRegex(version, key + r"\x00+" + re.escape(value) + r"\x00", key)
 
     def test_two_clones_in_two_folders_build_the_same_windows_files(self):
-        built = []
-        for n in (1, 2):
-            clone = tempfile.mkdtemp(prefix=f"quillon-winclone{n}-")
-            try:
-                subprocess.run(["git", "clone", "-q", ARGS.source, clone], check=True)
-                subprocess.run([os.path.join(clone, "tools", "windows")], check=True, stdout=subprocess.DEVNULL,
-                               env={k: v for k, v in os.environ.items() if k != "SOURCE_DATE_EPOCH"})
-                files = {}
-                for name in ("build/windows/platform/windows/quillon.exe", "build/dist/quillon-windows.zip",
-                             "build/dist/quillon-setup-1.0.exe"):
-                    with open(os.path.join(clone, name), "rb") as f:
-                        files[name] = f.read()
-                built.append(files)
-            finally:
-                shutil.rmtree(clone, ignore_errors=True)
-            time.sleep(2)  # another second on the clock for the second build
-        for name in built[0]:
-            self.assertEqual(built[0][name], built[1][name], name)
+        first, second = built_in_two_clones("windows", ["build/windows/platform/windows/quillon.exe",
+                                                        "build/dist/quillon-windows.zip", "build/dist/quillon-setup-1.0.exe"])
+        for name in first:
+            self.assertEqual(first[name], second[name], name)
 
     def test_the_zip_has_its_folder_and_a_readme_that_says_extract_first(self):
         import zipfile
