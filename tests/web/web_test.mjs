@@ -651,9 +651,10 @@ test('what goes wrong while loading is said in a sentence, not a black picture',
   await page.waitForFunction(() => document.getElementById('problem')?.textContent.includes('quillon.wasm'));
   // A script that fails before the first frame, and a WebAssembly of another build (here an
   // empty one): said within three seconds, with nothing left saying "Loading".
-  for (const [ending, bytes, words] of [['.js', 'throw new Error("a broken script");', 'a broken script'],
-    ['.wasm', Buffer.from([0, 97, 115, 109, 1, 0, 0, 0]), 'could not start']]) {
-    const bad = await siteCopy((folder) => fs.writeFileSync(built(folder, ending), bytes));
+  for (const [ending, bytes, words] of [['.js', () => 'throw new Error("a broken script");', 'a broken script'],
+    ['.js', (js) => 'Promise.reject(new Error("a promise nobody caught"));\n' + js, 'a promise nobody caught'],
+    ['.wasm', () => Buffer.from([0, 97, 115, 109, 1, 0, 0, 0]), 'could not start']]) {
+    const bad = await siteCopy((folder) => fs.writeFileSync(built(folder, ending), bytes(fs.readFileSync(built(folder, ending)).toString())));
     await page.goto(bad.url, { waitUntil: 'load' });
     await page.waitForFunction((w) => document.getElementById('problem')?.textContent.includes(w), { timeout: 3000 }, words);
     assert.equal(await page.$eval('#status', (p) => p.textContent), '');
