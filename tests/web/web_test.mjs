@@ -390,7 +390,7 @@ test('the picture takes the largest whole number of device pixels a game pixel, 
   // Layout keeps 1/64 of a CSS pixel; painting snaps that to the device pixel.
   const whole = (v) => Math.abs(v - Math.round(v)) < 0.05;
   for (const [width, height, ratio, scale] of [[1366, 657, 1, 2], [1280, 609, 1, 2], [900, 700, 1.25, 2],
-    [900, 700, 1.5, 3], [900, 700, 2, 4], [640, 480, 3, 4], [425, 300, 1, 1]]) {
+    [900, 700, 1.5, 3], [900, 700, 2, 4], [640, 480, 3, 4], [425, 300, 1, 1], [700, 480, 1, 1]]) {
     await page.setViewport({ width, height, deviceScaleFactor: ratio });
     await page.evaluate(() => new Promise((r) => requestAnimationFrame(() => requestAnimationFrame(r))));
     await page.waitForFunction((s) => Number(document.getElementById('canvas').dataset.scale) === s, {}, scale);
