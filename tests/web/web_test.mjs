@@ -529,9 +529,14 @@ test('on a phone the picture fills the room, taps are jumps that never flip full
     if (height > width) assert.ok(box.top === 0 && low.y > box.top + box.height && high.y > box.top + box.height, at);
     else assert.ok(low.x < box.left && high.x > box.left + box.width, at);
     // The full-screen button: big enough for a thumb, on the screen, clear of the jump buttons.
-    const full = await page.$eval('#full', (b) => { const r = b.getBoundingClientRect(); return { ...r.toJSON() }; });
+    const rect = (selector) => page.$eval(selector, (b) => b.getBoundingClientRect().toJSON());
+    const full = await rect('#full');
     assert.ok(full.width >= 48 && full.height >= 48 && full.left >= 0 && full.right <= width && full.bottom <= height,
       `${at}: ${JSON.stringify(full)}`);
+    for (const pad of [await rect('#low'), await rect('#high')]) {
+      const apart = full.right <= pad.left || pad.right <= full.left || full.bottom <= pad.top || pad.bottom <= full.top;
+      assert.ok(apart, `${at}: the full-screen button ${JSON.stringify(full)} over a pad ${JSON.stringify(pad)}`);
+    }
     await page.touchscreen.tap(canvas.x, canvas.y);
     await waitFor(page, isPlay, 'play after a tap');
     await new Promise((r) => setTimeout(r, 300));
