@@ -24,7 +24,17 @@ TEST(WinPlatform, ADpiChangeGivesThatDpisWholeScaleWithNoBands) {
   ASSERT_EQ(platform.Open(GetModuleHandleW(nullptr), testing::TestPictures(), nullptr, &error), 0) << error;
   platform.SetClientSize(kScreenW, kScreenH);
   const HWND window = static_cast<HWND>(platform.Window());
-  for (const auto& [dpi, scale] : {std::pair<UINT, int>{144, 2}, {192, 2}, {96, 1}, {144, 2}}) {
+  MONITORINFO monitor{};
+  monitor.cbSize = sizeof monitor;
+  GetMonitorInfoW(MonitorFromWindow(window, MONITOR_DEFAULTTONEAREST), &monitor);
+  const RECT area = monitor.rcWork;
+  for (auto [dpi, scale] : {std::pair<UINT, int>{144, 2}, {192, 2}, {96, 1}, {144, 2}}) {
+    // Lowered until the framed window fits the screen's work area, as a small screen needs.
+    const auto fits = [&](int s) {
+      const SIZE f = Framed(kScreenW * s, kScreenH * s, dpi);
+      return f.cx <= area.right - area.left && f.cy <= area.bottom - area.top;
+    };
+    while (scale > 1 && !fits(scale)) --scale;
     // What Windows proposes for the new DPI, and then the message as it sends it, with the size
     // it would pick on its own (between two scales) as the suggestion.
     SIZE proposed{};
