@@ -46,11 +46,22 @@ def env(**extra):
     return e
 
 
+def xwd_data(window):
+    """A window's xwd dump with its header, taken again while the window is in the middle of a
+    change (Wine now and then shows one at another pixel size for a moment)."""
+    for attempt in range(20):
+        data = subprocess.run(["xwd", "-silent", "-id", str(window)], env=env(), check=True,
+                              capture_output=True).stdout
+        h = struct.unpack(">25I", data[:100])
+        if h[11] == 32:
+            break
+        time.sleep(0.1)
+    return data, h
+
+
 def xwd(window):
     """Client-area pixels of a window as rows of (r, g, b)."""
-    data = subprocess.run(["xwd", "-silent", "-id", str(window)], env=env(), check=True,
-                          capture_output=True).stdout
-    h = struct.unpack(">25I", data[:100])
+    data, h = xwd_data(window)
     header_size, width, height, byte_order = h[0], h[4], h[5], h[7]
     bpp, bytes_per_line, ncolors = h[11], h[12], h[19]
     masks = h[14:17]
@@ -68,9 +79,7 @@ def xwd(window):
 
 def xwd_raw(window):
     """A window's client area as (width, height, rows of raw bytes, a packer of (r, g, b))."""
-    data = subprocess.run(["xwd", "-silent", "-id", str(window)], env=env(), check=True,
-                          capture_output=True).stdout
-    h = struct.unpack(">25I", data[:100])
+    data, h = xwd_data(window)
     header_size, width, height, byte_order, bytes_per_line, ncolors = h[0], h[4], h[5], h[7], h[12], h[19]
     assert h[11] == 32, h[11]
     masks = h[14:17]
