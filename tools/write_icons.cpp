@@ -1,6 +1,6 @@
 // Writes the window icons as PNG files for the desktop's hicolor icon theme:
-// write_icons OUTDIR makes OUTDIR/quillon-SIZE.png for each size the theme asks for, each a
-// whole-number enlargement of the 16 or 32 pixel art, pixel for pixel.
+// write_icons OUTDIR makes OUTDIR/quillon-SIZE.png for each size the theme asks for, each the
+// art drawn for that size or a whole-number enlargement of the largest that divides it.
 #include <array>
 #include <cstdint>
 #include <cstdio>
@@ -11,6 +11,38 @@
 #include "display/Pictures.h"
 
 namespace {
+
+#include "IconArt.inc"
+
+// Every size the icon is drawn for, smallest first: the game's own two and the icons' own.
+struct Art {
+  int size;
+  quillon::Surface picture;
+};
+
+std::vector<Art> LoadArt(const quillon::Pictures& pictures) {
+  std::vector<Art> all = {{16, pictures.icon16}, {32, pictures.icon32}};
+  const std::pair<int, const unsigned char*> drawn[] = {
+      {20, kAsset_icon20_txt}, {24, kAsset_icon24_txt}, {40, kAsset_icon40_txt}, {48, kAsset_icon48_txt}};
+  for (const auto& [size, text] : drawn) {
+    Art art{size, {}};
+    if (!quillon::ParsePixelMap(reinterpret_cast<const char*>(text), art.picture, nullptr) ||
+        art.picture.Width() != size || art.picture.Height() != size) {
+      std::fprintf(stderr, "write_icons: the %d pixel art is not %d pixels square\n", size, size);
+      std::exit(1);
+    }
+    all.push_back(std::move(art));
+  }
+  return all;
+}
+
+// The art for `size`: the largest drawn art that enlarges to it by whole pixels, or none.
+const Art* ArtFor(const std::vector<Art>& all, int size) {
+  const Art* best = nullptr;
+  for (const Art& art : all)
+    if (size > 0 && size % art.size == 0 && (best == nullptr || art.size > best->size)) best = &art;
+  return best;
+}
 
 std::uint32_t Crc(const std::uint8_t* data, std::size_t size, std::uint32_t crc = 0) {
   crc = ~crc;
@@ -77,7 +109,7 @@ std::vector<std::uint8_t> Deflate(const std::vector<std::uint8_t>& raw, std::siz
   std::size_t i = 0;
   while (i < raw.size()) {
     std::size_t best = 0, from = 0;
-    for (std::size_t distance : {std::size_t{1}, std::size_t{3}, row}) {
+    for (std::size_t distance : {std::size_t{1}, std::size_t{3}, std::size_t{4}, row}) {
       if (distance > i || distance > 32768) continue;
       std::size_t n = 0;
       while (n < 258 && i + n < raw.size() && raw[i + n] == raw[i + n - distance]) ++n;
@@ -115,8 +147,9 @@ std::vector<std::uint8_t> Zlib(const std::vector<std::uint8_t>& raw, std::size_t
   return z;
 }
 
-// The art enlarged `scale` times, centred on black `size` pixels across (0: no border).
-std::vector<std::uint8_t> PngBytes(const quillon::Surface& art, int scale, int size = 0);
+// The art enlarged `scale` times, centred on black `size` pixels across (0: no border); with
+// `alpha`, as 32-bit colour with every pixel opaque (what an icon entry of 32 bits promises).
+std::vector<std::uint8_t> PngBytes(const quillon::Surface& art, int scale, int size = 0, bool alpha = false);
 
 bool WriteFile(const std::string& path, const std::vector<std::uint8_t>& bytes) {
   FILE* f = std::fopen(path.c_str(), "wb");
@@ -156,13 +189,16 @@ std::vector<std::uint8_t> IconBitmap(const quillon::Surface& art, int scale, int
   return out;
 }
 
-// The Windows program's icon group: 16, 24, 32, 48, 64 and 256 pixels, the largest a PNG.
-bool WriteIco(const std::string& path, const quillon::Pictures& pictures) {
+// The Windows program's icon group: each size Windows asks for at 100 to 250 % and in its
+// lists, the largest a PNG.
+bool WriteIco(const std::string& path, const std::vector<Art>& all) {
   struct Image { int size; std::vector<std::uint8_t> data; };
-  const std::vector<Image> images = {
-      {16, IconBitmap(pictures.icon16, 1, 16)}, {24, IconBitmap(pictures.icon16, 1, 24)},
-      {32, IconBitmap(pictures.icon32, 1, 32)}, {48, IconBitmap(pictures.icon16, 3, 48)},
-      {64, IconBitmap(pictures.icon32, 2, 64)}, {256, PngBytes(pictures.icon32, 8)}};
+  std::vector<Image> images;
+  for (int size : {16, 20, 24, 32, 40, 48, 64, 256}) {
+    const Art* art = ArtFor(all, size);
+    const int scale = size / art->size;
+    images.push_back({size, size == 256 ? PngBytes(art->picture, scale, 0, true) : IconBitmap(art->picture, scale, size)});
+  }
   std::vector<std::uint8_t> ico;
   PutLittle(ico, 0, 2);
   PutLittle(ico, 1, 2);  // icons
@@ -183,11 +219,39 @@ bool WriteIco(const std::string& path, const quillon::Pictures& pictures) {
   return WriteFile(path, ico);
 }
 
+// The installer's welcome and finish picture (164 x 314, as its pages show it): the 32 pixel
+// art enlarged four times on the sky, its road running on to both edges.
+bool WriteWizard(const std::string& path, const quillon::Surface& art) {
+  constexpr int kW = 164, kH = 314, kScale = 4, kTop = 40;
+  const int left = (kW - art.Width() * kScale) / 2;
+  int road = art.Height();
+  while (road > 0 && art.Pixel(0, road - 1) == quillon::kGround) --road;
+  std::vector<std::uint8_t> bmp = {'B', 'M'};
+  const std::uint32_t pixels = kW * 3 * kH;  // 492 bytes a row: no padding
+  PutLittle(bmp, 14 + 40 + pixels, 4);
+  PutLittle(bmp, 0, 4);
+  PutLittle(bmp, 14 + 40, 4);
+  PutLittle(bmp, 40, 4);
+  PutLittle(bmp, kW, 4);
+  PutLittle(bmp, kH, 4);
+  PutLittle(bmp, 1, 2);
+  PutLittle(bmp, 24, 2);
+  for (int i = 0; i < 6; ++i) PutLittle(bmp, 0, 4);
+  for (int y = kH - 1; y >= 0; --y)
+    for (int x = 0; x < kW; ++x) {
+      const int ax = (x - left) / kScale, ay = (y - kTop) / kScale;
+      const bool inside = x >= left && y >= kTop && ax < art.Width() && ay < art.Height();
+      const quillon::Colour c = inside ? art.Pixel(ax, ay) : y >= kTop + road * kScale ? quillon::kGround : quillon::kSky;
+      PutLittle(bmp, c & 0xFFFFFFu, 3);  // blue, green, red
+    }
+  return WriteFile(path, bmp);
+}
+
 bool WritePng(const std::string& path, const quillon::Surface& art, int scale, int size = 0) {
   return WriteFile(path, PngBytes(art, scale, size));
 }
 
-std::vector<std::uint8_t> PngBytes(const quillon::Surface& art, int scale, int size) {
+std::vector<std::uint8_t> PngBytes(const quillon::Surface& art, int scale, int size, bool alpha) {
   const int drawn = art.Width() * scale;
   if (size < drawn) size = drawn;
   const int border = (size - drawn) / 2;
@@ -200,15 +264,16 @@ std::vector<std::uint8_t> PngBytes(const quillon::Surface& art, int scale, int s
       raw.push_back(static_cast<std::uint8_t>(c >> 16));
       raw.push_back(static_cast<std::uint8_t>(c >> 8));
       raw.push_back(static_cast<std::uint8_t>(c));
+      if (alpha) raw.push_back(0xFF);
     }
   }
   std::vector<std::uint8_t> png = {0x89, 'P', 'N', 'G', '\r', '\n', 0x1A, '\n'};
   std::vector<std::uint8_t> header;
   PutBig(header, static_cast<std::uint32_t>(size));
   PutBig(header, static_cast<std::uint32_t>(size));
-  header.insert(header.end(), {8, 2, 0, 0, 0});  // 8-bit RGB
+  header.insert(header.end(), {8, static_cast<std::uint8_t>(alpha ? 6 : 2), 0, 0, 0});  // 8-bit RGB(A)
   Chunk(png, "IHDR", header);
-  Chunk(png, "IDAT", Zlib(raw, static_cast<std::size_t>(size) * 3 + 1));
+  Chunk(png, "IDAT", Zlib(raw, static_cast<std::size_t>(size) * (alpha ? 4 : 3) + 1));
   Chunk(png, "IEND", {});
   return png;
 }
@@ -217,12 +282,20 @@ std::vector<std::uint8_t> PngBytes(const quillon::Surface& art, int scale, int s
 
 int main(int argc, char** argv) {
   if (argc < 2) {
-    std::fprintf(stderr, "usage: write_icons OUTDIR [SIZE...] | write_icons --ico FILE\n");
+    std::fprintf(stderr, "usage: write_icons OUTDIR [SIZE...] | write_icons --ico FILE | write_icons --wizard FILE\n");
     return 2;
   }
   const quillon::Pictures pictures = quillon::LoadPictures();
+  const std::vector<Art> art = LoadArt(pictures);
+  if (std::string(argv[1]) == "--wizard") {
+    if (argc != 3 || !WriteWizard(argv[2], pictures.icon32)) {
+      std::fprintf(stderr, "usage: write_icons --wizard FILE (which must be writable)\n");
+      return 1;
+    }
+    return 0;
+  }
   if (std::string(argv[1]) == "--ico") {
-    if (argc != 3 || !WriteIco(argv[2], pictures)) {
+    if (argc != 3 || !WriteIco(argv[2], art)) {
       std::fprintf(stderr, "usage: write_icons --ico FILE (which must be writable)\n");
       return 1;
     }
@@ -247,14 +320,13 @@ int main(int argc, char** argv) {
     wanted.push_back(std::atoi(argv[i]));
   }
   for (int size : wanted) {
-    // The 16 pixel art where it enlarges by whole pixels and 32 would not, the 32 for the rest.
-    const quillon::Surface* art = size % 32 == 0 ? &pictures.icon32 : &pictures.icon16;
-    if (size <= 0 || size % art->Width() != 0) {
+    const Art* drawn = ArtFor(art, size);
+    if (drawn == nullptr) {
       std::fprintf(stderr, "write_icons: no whole enlargement gives %d pixels\n", size);
       return 2;
     }
     const std::string path = std::string(argv[1]) + "/quillon-" + std::to_string(size) + ".png";
-    if (!WritePng(path, *art, size / art->Width())) {
+    if (!WritePng(path, drawn->picture, size / drawn->size)) {
       std::fprintf(stderr, "write_icons: cannot write %s\n", path.c_str());
       return 1;
     }

@@ -47,6 +47,8 @@ int WINAPI wWinMain(HINSTANCE instance, HINSTANCE, PWSTR, int) {
                 status == 2 ? MB_ICONWARNING : MB_ICONERROR);
     return status;
   }
+  // Held while the game runs: the installer and uninstaller wait for it before touching a file.
+  CreateMutexW(nullptr, FALSE, L"Quillon.Running");
   static quillon::frmMain game(platform, pictures, &quillon::Font::BuiltIn());
   game.Run();
 }
