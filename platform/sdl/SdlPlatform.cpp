@@ -73,8 +73,9 @@ int SdlPlatform::Open(const Pictures& pictures, const char* scale, std::string* 
     return 1;
   }
   // Without a Wayland session, X11 is the only place a window can go; trying Wayland
-  // as well would only add its own complaint to ours.
-  if (!driverAsked && IsUnset("WAYLAND_DISPLAY")) SDL_SetHint(SDL_HINT_VIDEODRIVER, "x11");
+  // as well would only add its own complaint to ours. With one, a window of its own there
+  // (Xwayland would have the compositor enlarge, and smooth, the picture), X11 where that fails.
+  if (!driverAsked) SDL_SetHint(SDL_HINT_VIDEODRIVER, IsUnset("WAYLAND_DISPLAY") ? "x11" : "wayland,x11");
   if (SDL_Init(SDL_INIT_VIDEO) != 0) {
     // Named as the player's environment names it.
     std::string tried;
@@ -97,12 +98,27 @@ int SdlPlatform::Open(const Pictures& pictures, const char* scale, std::string* 
   // On X11 a plain window surface is the cheapest way to put a software frame on screen;
   // Wayland has none, and SDL makes one over a renderer there.
   if (driver != nullptr && std::strcmp(driver, "x11") == 0) SDL_SetHint(SDL_HINT_FRAMEBUFFER_ACCELERATION, "0");
+  // High DPI: on an output of scale N, Wayland gets a buffer N times the window's size, drawn
+  // by whole device pixels, and the buffer scale that says so.
   window_ = SDL_CreateWindow("Quillon", SDL_WINDOWPOS_UNDEFINED, SDL_WINDOWPOS_UNDEFINED,
-                             kScreenW, kScreenH, SDL_WINDOW_HIDDEN);
+                             kScreenW, kScreenH, SDL_WINDOW_HIDDEN | SDL_WINDOW_ALLOW_HIGHDPI);
   if (window_ == nullptr) {
     *error = std::string("cannot open the window (") + SDL_GetError() + ")";
     SDL_Quit();
     return 1;
+  }
+  int pixelsW = 0, pixelsH = 0;
+  SDL_GetWindowSizeInPixels(window_, &pixelsW, &pixelsH);
+  density_ = std::max(1, pixelsW / kScreenW);
+  // SDL's own window surface is as large as the window, not its buffer: there the frame goes
+  // through a renderer, into a texture as large as the buffer.
+  if (density_ > 1 || (driver != nullptr && std::strcmp(driver, "wayland") == 0)) {
+    renderer_ = SDL_CreateRenderer(window_, -1, 0);
+    if (renderer_ == nullptr) {
+      *error = std::string("the window has no surface to draw on (") + SDL_GetError() + ")";
+      SDL_Quit();
+      return 1;
+    }
   }
   const auto chosen = StartScale(scale, DesktopScaleNow(), LargestScale(), error);
   if (!chosen) return 2;
@@ -142,20 +158,17 @@ int SdlPlatform::DesktopScaleNow() {
     return scale;
   }
 #endif
-  // Elsewhere (Wayland) SDL reports the output's own.
-  float dpi = 0;
-  if (SDL_GetDisplayDPI(std::max(0, SDL_GetWindowDisplayIndex(window_)), &dpi, nullptr, nullptr) == 0) {
-    return DesktopScale(dpi);
-  }
-  return 1;
+  // Elsewhere (Wayland) the output's own scale, as its buffers show it; the DPI SDL reports
+  // there is the logical one, the same at every scale.
+  return density_;
 }
 
 int SdlPlatform::LargestScale() {
   SDL_Rect usable{0, 0, kScreenW, kScreenH};
   SDL_GetDisplayUsableBounds(std::max(0, SDL_GetWindowDisplayIndex(window_)), &usable);
-  // Room for a title bar above the picture.
+  // Room for a title bar above the picture; all in device pixels.
   constexpr int kTitleBar = 40;
-  return LargestWindowScale(usable.w, usable.h, 0, kTitleBar, kScreenW, kScreenH);
+  return LargestWindowScale(usable.w * density_, usable.h * density_, 0, kTitleBar * density_, kScreenW, kScreenH);
 }
 
 #if defined(SDL_VIDEO_DRIVER_X11)
@@ -207,14 +220,13 @@ void SdlPlatform::SetIcons(const Pictures& pictures) {
     SDL_FreeSurface(icon);
   }
 #if defined(SDL_VIDEO_DRIVER_X11)
-  // SDL sets one icon image; X11 can carry several sizes: 16 and 32 as drawn, 48 and 64 as whole
-  // enlargements of them.
+  // SDL sets one icon image; X11 can carry several sizes: 16 and 32 as drawn, 64 as a whole
+  // enlargement of the 32.
   SDL_SysWMinfo info;
   SDL_VERSION(&info.version);
   if (SDL_GetWindowWMInfo(window_, &info) && info.subsystem == SDL_SYSWM_X11) {
     std::vector<unsigned long> data;
-    const std::pair<const Surface*, int> sizes[] = {
-        {&pictures.icon16, 1}, {&pictures.icon32, 1}, {&pictures.icon16, 3}, {&pictures.icon32, 2}};
+    const std::pair<const Surface*, int> sizes[] = {{&pictures.icon16, 1}, {&pictures.icon32, 1}, {&pictures.icon32, 2}};
     for (const auto& [icon, times] : sizes) {
       const int size = icon->Width() * times;
       data.push_back(static_cast<unsigned long>(size));
@@ -332,7 +344,9 @@ void SdlPlatform::SetCaption(const std::string& caption) {
 }
 
 void SdlPlatform::SetClientSize(int width, int height) {
-  SDL_SetWindowSize(window_, width * scale_, height * scale_);
+  // The window's size is in the output's logical units: a device scale the density doesn't
+  // divide gets the next whole size up, and a thin black edge.
+  SDL_SetWindowSize(window_, (width * scale_ + density_ - 1) / density_, (height * scale_ + density_ - 1) / density_);
   // Still hidden: placed anew for its size, so that none of it starts off the screen.
   const int display = std::max(0, SDL_GetWindowDisplayIndex(window_));
   SDL_SetWindowPosition(window_, SDL_WINDOWPOS_CENTERED_DISPLAY(display), SDL_WINDOWPOS_CENTERED_DISPLAY(display));
@@ -399,8 +413,22 @@ void SdlPlatform::Fail(const std::string& what) {
   std::_Exit(1);
 }
 
+SDL_Surface* SdlPlatform::Target() {
+  if (renderer_ == nullptr) return SDL_GetWindowSurface(window_);
+  int w = 0, h = 0;
+  if (SDL_GetRendererOutputSize(renderer_, &w, &h) != 0 || w <= 0 || h <= 0) return nullptr;
+  if (buffer_ == nullptr || buffer_->w != w || buffer_->h != h) {
+    if (texture_ != nullptr) SDL_DestroyTexture(texture_);
+    SDL_FreeSurface(buffer_);
+    buffer_ = SDL_CreateRGBSurfaceWithFormat(0, w, h, 32, SDL_PIXELFORMAT_RGB888);
+    texture_ = SDL_CreateTexture(renderer_, SDL_PIXELFORMAT_RGB888, SDL_TEXTUREACCESS_STREAMING, w, h);
+    if (buffer_ == nullptr || texture_ == nullptr) return nullptr;
+  }
+  return buffer_;
+}
+
 void SdlPlatform::Show(int top, int bottom, bool all) {
-  SDL_Surface* screen = SDL_GetWindowSurface(window_);
+  SDL_Surface* screen = Target();
   if (screen == nullptr) Fail("the window has no surface to draw on");
   // A new or resized surface holds nothing of ours yet.
   all = all || redrawAll_ || screen != shownOn_;
@@ -421,6 +449,15 @@ void SdlPlatform::Show(int top, int bottom, bool all) {
   if (SDL_MUSTLOCK(screen)) SDL_UnlockSurface(screen);
   shownOn_ = screen;
   redrawAll_ = false;
+  if (renderer_ != nullptr) {
+    // One texel a device pixel: nothing for the renderer to smooth.
+    if (SDL_UpdateTexture(texture_, nullptr, screen->pixels, screen->pitch) != 0 ||
+        SDL_RenderCopy(renderer_, texture_, nullptr, nullptr) != 0) {
+      Fail("cannot draw on the window");
+    }
+    SDL_RenderPresent(renderer_);
+    return;
+  }
   if (all) {
     SDL_UpdateWindowSurface(window_);
     return;

@@ -43,11 +43,17 @@ class SdlPlatform final : public Platform {
   bool HasWindowManager();
   // Shows rows [top, bottom] of the last frame; the whole of it, on black, when `all`.
   void Show(int top, int bottom, bool all);
+  // What a frame is drawn into: the window's own surface, or the renderer's buffer.
+  SDL_Surface* Target();
   [[noreturn]] void Fail(const std::string& what);
   // Ends the game the way a close request does, from wherever the news arrives.
   void WatchForTheEnd();
 
   SDL_Window* window_ = nullptr;
+  int density_ = 1;                        // device pixels a window unit (an output's scale)
+  SDL_Renderer* renderer_ = nullptr;       // where the window surface can't take the buffer's size
+  SDL_Texture* texture_ = nullptr;
+  SDL_Surface* buffer_ = nullptr;          // the frame at the buffer's size, as the texture gets it
   std::vector<SDL_GameController*> pads_;  // every gamepad plugged in
   int scale_ = 1;
   bool fullScreen_ = false;
