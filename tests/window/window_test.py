@@ -680,6 +680,12 @@ class Wayland(Games):
             self.assertEqual(g.proc.wait(timeout=10), 0)
             self.doCleanups()
 
+    def test_the_scale_option_counts_device_pixels(self):
+        # On an output at scale 2, --scale 1 is a window half as wide in the output's units.
+        self.start_weston(2)
+        g = self.wayland_game(args=("--scale", "1"))
+        self.find_title(g, 1)
+
     def test_nothing_to_draw_with_is_one_line_and_a_failure(self):
         # No EGL for Wayland to draw through.
         self.start_weston()
