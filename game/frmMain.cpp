@@ -6,6 +6,7 @@
 #include <optional>
 
 #include "game/FrameClock.h"
+#include "game/Game.h"
 
 namespace quillon {
 
@@ -67,9 +68,14 @@ frmMain::frmMain(Platform& platform, const Pictures& pictures, const Font* font)
   picWork.SetPresenter(&platform);
 }
 
+void RunGame(Platform& platform, const Pictures& pictures, const Font* font) {
+  static frmMain game(platform, pictures, font);
+  game.Run();
+}
+
 void frmMain::Run() {
   Form_Load();
-  // What the window system does until the timer's first tick.
+  // What the window system does before the timer first fires.
   platform_.PumpEvents(*this);
   Timer1_Timer();
 }

@@ -6,6 +6,7 @@
 #include "display/Pictures.h"
 #include "display/Surface.h"
 #include "game/HighScoreStore.h"
+#include "game/Input.h"
 #include "game/Platform.h"
 #include "game/Random.h"
 
@@ -17,10 +18,6 @@ struct PosXY {
 };
 
 enum : std::int16_t { PhaseTitle = 0, PhasePlay = 1, PhaseOver = 2 };
-
-constexpr std::int16_t kKeyEnter = 13;
-constexpr std::int16_t kKeySpace = 32;
-constexpr std::int16_t kKeyProcess = 229;  // a key an input method took for itself
 
 // Program-wide state.
 struct Module1 {
@@ -37,9 +34,6 @@ struct Module1 {
 // The game window: its state, its stages and its event handlers.
 class frmMain : public WindowEvents {
  public:
-  static constexpr int kCoins = 6;
-  static constexpr int kBalls = 3;
-
   frmMain(Platform& platform, const Pictures& pictures, const Font* font);
 
   // Start-up, then the one-shot start of the endless cycle. Never returns.

@@ -244,9 +244,15 @@ TEST(GameOver, ABestThatWaitsForItsTurnIsTriedAgainAndToldOnlyIfItNeverComes) {
     }
     if (fd >= 0) ::close(fd);
     ASSERT_EQ(h.fake.reported.size(), held == kHeldNoFolder ? 1u : 0u) << held;
-    if (held == kHeldNoFolder) EXPECT_NE(h.fake.reported[0].find("500"), std::string::npos) << h.fake.reported[0];
-    if (held == kHeldOwnFolder) EXPECT_EQ(data.Read(), "[QUILLON]\nHighScore=500\n");
-    if (held == kHeldNoFolder || held == kHeldOwnFolder) EXPECT_EQ(dir.Read(), "[QUILLON]\nHighScore=100\n");
+    if (held == kHeldNoFolder) {
+      EXPECT_NE(h.fake.reported[0].find("500"), std::string::npos) << h.fake.reported[0];
+    }
+    if (held == kHeldOwnFolder) {
+      EXPECT_EQ(data.Read(), "[QUILLON]\nHighScore=500\n");
+    }
+    if (held == kHeldNoFolder || held == kHeldOwnFolder) {
+      EXPECT_EQ(dir.Read(), "[QUILLON]\nHighScore=100\n");
+    }
   }
 }
 #endif

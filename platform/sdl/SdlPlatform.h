@@ -2,6 +2,9 @@
 
 #include <SDL.h>
 
+struct SDL_SysWMmsg;
+
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -41,6 +44,12 @@ class SdlPlatform final : public Platform {
   int LargestScale();
   void ToggleFullScreen(bool on);
   bool HasWindowManager();
+  // X11's own (SdlX11.cpp): the Xft.dpi scale (nullopt off X11), the icon sizes, the error
+  // handlers and destroy notices, and whether a notice is of our window.
+  std::optional<int> X11DesktopScale();
+  void SetX11Icons(const Pictures& pictures);
+  void WatchX11();
+  bool IsOurWindowDestroyed(const SDL_SysWMmsg* msg);
   // Shows rows [top, bottom] of the last frame; the whole of it, on black, when `all`.
   void Show(int top, int bottom, bool all);
   // What a frame is drawn into: the window's own surface, or the renderer's buffer.

@@ -6,7 +6,7 @@
 
 #include "display/Font.h"
 #include "display/Pictures.h"
-#include "game/frmMain.h"
+#include "game/Game.h"
 #include "platform/CommandLine.h"
 #include "platform/sdl/SdlPlatform.h"
 
@@ -43,6 +43,5 @@ int main(int argc, char** argv) {
     std::fprintf(stderr, "quillon: %s\n", error.c_str());
     return status;
   }
-  static quillon::frmMain game(platform, pictures, &quillon::Font::BuiltIn());
-  game.Run();
+  quillon::RunGame(platform, pictures, &quillon::Font::BuiltIn());
 }

@@ -8,7 +8,7 @@
 #include <cstring>
 #include <optional>
 
-#include "game/frmMain.h"
+#include "game/Input.h"
 
 namespace quillon {
 
@@ -41,84 +41,6 @@ extern "C" EMSCRIPTEN_KEEPALIVE void quillon_storage_ready() {
 // A press from the page itself: a tap, a button, a gamepad (13 or 32, as the keys give them).
 extern "C" EMSCRIPTEN_KEEPALIVE void quillon_press(int code) {
   if (g_page != nullptr && (code == kKeyEnter || code == kKeySpace)) g_page->KeyDown(static_cast<std::int16_t>(code));
-}
-
-namespace {
-
-// One write into the browser's storage, while the game waits for it.
-struct Transaction {
-  const FileSystem::Change* change = nullptr;
-  std::string now;     // what storage holds, handed over by the page
-  std::string result;  // what goes back into it
-  bool done = false;
-  int outcome = 0;  // 1 written, 0 kept, -1 failed
-};
-
-}  // namespace
-
-// Called by the page from inside the transaction, while the game sleeps in Update.
-extern "C" {
-EMSCRIPTEN_KEEPALIVE char* quillon_transaction_buffer(Transaction* t, int length) {
-  t->now.assign(static_cast<std::size_t>(length), '\0');
-  return t->now.data();
-}
-// The new text's length, or -1 to leave storage as it is.
-EMSCRIPTEN_KEEPALIVE int quillon_transaction_change(Transaction* t, int present) {
-  const FileText now{present ? FileText::Kind::Text : FileText::Kind::Absent, present ? t->now : std::string()};
-  std::optional<std::string> text = (*t->change)(now);
-  if (!text) return -1;
-  t->result = std::move(*text);
-  return static_cast<int>(t->result.size());
-}
-EMSCRIPTEN_KEEPALIVE const char* quillon_transaction_result(Transaction* t) { return t->result.data(); }
-EMSCRIPTEN_KEEPALIVE void quillon_transaction_done(Transaction* t, int outcome) {
-  t->outcome = outcome;
-  t->done = true;
-}
-}
-
-WriteOutcome WebFileSystem::Update(const std::string& path, const Change& change, Patience patience) {
-  lastError_.clear();
-  // Where the browser refused its storage, or never answered, the game's folder lives in
-  // memory for this visit, and nothing is ever written over what could not be read.
-  const int state = EM_ASM_INT({
-    var state = Module.quillonStorage;
-    return state === 'browser' ? 1 : state === 'memory' ? 0 : 2;
-  });
-  // Nothing is stored before the stored best has been read: the game tries again when it has.
-  if (state == 2) {
-    lastError_ = "the browser's storage has not answered yet";
-    return WriteOutcome::Busy;
-  }
-  if (state == 0) return files_.Update(path, change, patience);
-  // Should the page go away before the transaction ends, this is what it meant to store.
-  if (const auto pending = change(files_.Read(path))) {
-    EM_ASM({ Module.quillonPending = HEAPU8.slice($0, $0 + $1); }, pending->data(), pending->size());
-  }
-  Transaction t;
-  t.change = &change;
-  EM_ASM({ Module.quillonTransact($0, UTF8ToString($1)); }, &t, path.c_str());
-  while (!t.done) emscripten_sleep(1);
-  if (t.outcome < 0) {
-    lastError_ = "the browser's storage refused the write";
-    return WriteOutcome::Failed;
-  }
-  return t.outcome > 0 ? WriteOutcome::Written : WriteOutcome::Kept;
-}
-
-std::optional<std::string> WebFileSystem::Leftover(const std::string& path) {
-  if (EM_ASM_INT({ return Module.quillonStorage === 'late' ? 1 : 0; })) return std::nullopt;
-  return files_.Leftover(path);
-}
-
-void WebFileSystem::DropLeftover(const std::string& path) {
-  files_.DropLeftover(path);
-  EM_ASM({
-    try {
-      localStorage.removeItem('quillon-pending');
-    } catch (e) {
-    }
-  });
 }
 
 void WebPlatform::ReportUnkeptBest(const std::string& message) {
@@ -180,6 +102,8 @@ bool WebPlatform::KeyDown(std::int16_t code) {
 }
 
 void WebPlatform::PumpEvents(WindowEvents& events) {
+  // Gamepads are read, not heard: each press joins the keys' queue.
+  EM_ASM({ if (typeof readPads === 'function') readPads(); });
   if (storageReady_) {
     storageReady_ = false;
     events.Store_Ready();
@@ -245,8 +169,6 @@ void WebPlatform::Present(const Surface& surface) {
     if (!Module.quillonPresented) Module.quillonFirstFrameMs = performance.now();
     // Not every browser tells the page when only its device pixels change.
     if (typeof fit === 'function' && fit.ratio !== devicePixelRatio) fit();
-    // Gamepads are read, not heard: once a frame.
-    if (typeof readPads === 'function') readPads();
     Module.quillonPresented++;
     if ($2 < 0) return;
     var rowBytes = $5 * 4;

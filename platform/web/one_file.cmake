@@ -1,6 +1,9 @@
 # Writes the page with its script inside it, and without what a file opened from disk can't
 # fetch (the manifest, the icons, the service worker).
 file(READ ${PAGE} page)
+include(${CMAKE_CURRENT_LIST_DIR}/inline.cmake)
+get_filename_component(page_dir ${PAGE} DIRECTORY)
+inline_page_scripts(page ${page_dir})
 file(READ ${SCRIPT} script)
 string(REGEX REPLACE "<link rel=\"(manifest|icon|apple-touch-icon)\"[^>]*>\n" "" page "${page}")
 string(REGEX REPLACE "<script src=\"quillon.js\"[^>]*></script>" "@SCRIPT@" page "${page}")

@@ -2,11 +2,10 @@
 
 #include <cstring>
 
-#include "game/frmMain.h"
+#include "game/Input.h"
 #include "platform/Scaling.h"
+#include "platform/windows/WinShared.h"
 
-// After the game's headers: these define macros named like the game's raster operations.
-#include <windows.h>
 #include <mmsystem.h>
 
 namespace quillon {
@@ -17,16 +16,6 @@ constexpr wchar_t kClassName[] = L"QuillonWindow";
 // A fixed single border with a minimise box: not resizable, not maximisable.
 constexpr DWORD kStyle = WS_OVERLAPPED | WS_CAPTION | WS_SYSMENU | WS_MINIMIZEBOX;
 
-BITMAPINFO FrameInfo(int width, int height) {
-  BITMAPINFO info{};
-  info.bmiHeader.biSize = sizeof info.bmiHeader;
-  info.bmiHeader.biWidth = width;
-  info.bmiHeader.biHeight = -height;  // top row first, as the surfaces keep them
-  info.bmiHeader.biPlanes = 1;
-  info.bmiHeader.biBitCount = 32;
-  info.bmiHeader.biCompression = BI_RGB;
-  return info;
-}
 
 // An icon from a picture: its colours and an all-opaque mask.
 HICON MakeIcon(const Surface& picture) {
@@ -58,7 +47,6 @@ LRESULT CALLBACK WindowProc(HWND window, UINT message, WPARAM wParam, LPARAM lPa
   return DefWindowProcW(window, message, wParam, lParam);
 }
 
-HWND AsWindow(void* w) { return static_cast<HWND>(w); }
 
 template <typename Function>
 Function FromUser32(const char* name) {
@@ -184,14 +172,10 @@ std::intptr_t WinPlatform::Handle(unsigned message, std::uintptr_t wParam, std::
         return 0;
       }
       if (events_ != nullptr) {
-        // The virtual-key code as it is: 13 for Enter, 32 for Space, 229 for a key an
-        // input method took.
+        // The virtual-key code as it is: the game's key codes are Windows' own. The modifier
+        // state is read by nobody.
         std::int16_t code = static_cast<std::int16_t>(wParam);
-        std::int16_t shift = 0;
-        if (GetKeyState(VK_SHIFT) < 0) shift |= 1;
-        if (GetKeyState(VK_CONTROL) < 0) shift |= 2;
-        if (GetKeyState(VK_MENU) < 0) shift |= 4;
-        events_->Form_KeyDown(code, shift);
+        events_->Form_KeyDown(code, 0);
       }
       return 0;
     case WM_CLOSE:
@@ -246,37 +230,17 @@ std::intptr_t WinPlatform::Handle(unsigned message, std::uintptr_t wParam, std::
   }
 }
 
-void WinPlatform::Paint(void* dc) {
-  // Black until the first frame, then the last frame again: at the largest whole scale the
-  // client area holds, centred, each game pixel a block of one colour, black around it.
-  const HDC target = static_cast<HDC>(dc);
-  RECT client{};
-  GetClientRect(AsWindow(window_), &client);
-  const Placement p = PlaceIn(client.right, client.bottom, kScreenW, kScreenH);
-  const int w = kScreenW * p.scale, h = kScreenH * p.scale;
-  const auto black = static_cast<HBRUSH>(GetStockObject(BLACK_BRUSH));
-  for (const RECT& bar : {RECT{0, 0, client.right, p.y}, RECT{0, p.y + h, client.right, client.bottom},
-                          RECT{0, p.y, p.x, p.y + h}, RECT{p.x + w, p.y, client.right, p.y + h}}) {
-    if (bar.right > bar.left && bar.bottom > bar.top) FillRect(target, &bar, black);
-  }
-  const BITMAPINFO info = FrameInfo(kScreenW, kScreenH);
-  if (p.scale == 1) {
-    SetDIBitsToDevice(target, p.x, p.y, kScreenW, kScreenH, 0, 0, 0, kScreenH, frame_.data(), &info, DIB_RGB_COLORS);
-    return;
-  }
-  SetStretchBltMode(target, COLORONCOLOR);
-  StretchDIBits(target, p.x, p.y, w, h, 0, 0, kScreenW, kScreenH, frame_.data(), &info, DIB_RGB_COLORS, SRCCOPY);
-}
 
 std::int32_t WinPlatform::Clock() { return static_cast<std::int32_t>(timeGetTime()); }
 
 void WinPlatform::PumpEvents(WindowEvents& events) {
   events_ = &events;
-  // Gamepads count only for the window in front, as keys do.
-  if (!padKeys_.empty() && GetForegroundWindow() == AsWindow(window_)) {
+  // Gamepads are read where keys are, and count only for the window in front, as keys do.
+  padKeys_.clear();
+  pads_.Poll(Clock(), padKeys_);
+  if (GetForegroundWindow() == AsWindow(window_)) {
     for (std::int16_t code : padKeys_) events.Form_KeyDown(code, 0);
   }
-  padKeys_.clear();
   MSG message;
   while (PeekMessageW(&message, nullptr, 0, 0, PM_REMOVE)) {
     if (message.message == WM_QUIT) {
@@ -326,21 +290,11 @@ void WinPlatform::SetClientSize(int width, int height) {
 }
 
 void WinPlatform::ShowWindow() {
-  shown_ = true;
   ::ShowWindow(AsWindow(window_), SW_SHOWNORMAL);
   UpdateWindow(AsWindow(window_));
   SetForegroundWindow(AsWindow(window_));
 }
 
-void WinPlatform::Present(const Surface& surface) {
-  pads_.Poll(padKeys_);
-  const std::size_t count = std::min(surface.Pixels().size(), frame_.size());
-  std::memcpy(frame_.data(), surface.Pixels().data(), count * sizeof(Colour));
-  if (HDC dc = GetDC(AsWindow(window_))) {
-    Paint(dc);
-    ReleaseDC(AsWindow(window_), dc);
-  }
-}
 
 void WinPlatform::EndProgram() {
   if (!unkept_.empty()) {

@@ -50,7 +50,6 @@ class WinPlatform final : public Platform {
   void* icons_[2] = {nullptr, nullptr};
   WindowEvents* events_ = nullptr;  // whom the pump delivers to
   std::vector<Colour> frame_;       // the last frame shown, for repaints
-  bool shown_ = false;
   int scale_ = 1;
   bool scaleChosen_ = false;  // the player's --scale holds on every screen
   bool fullScreen_ = false;
@@ -58,7 +57,7 @@ class WinPlatform final : public Platform {
   std::string unkept_;  // told when the program ends: a window program has no console
   WinFileSystem files_;
   XInputPads pads_{XInputPads::System()};
-  std::vector<std::int16_t> padKeys_;  // read with the last frame, delivered by the next pump
+  std::vector<std::int16_t> padKeys_;  // the pads' presses, delivered as they are read
 };
 
 }  // namespace quillon

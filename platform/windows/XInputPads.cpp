@@ -2,13 +2,17 @@
 
 #include <windows.h>
 
+#include "game/Input.h"
+
 namespace quillon {
 
 namespace {
 
-constexpr std::uint16_t kButtonA = 0x1000, kButtonB = 0x2000, kButtonX = 0x4000;
-// Frames between two looks at an empty slot: about a second.
-constexpr int kIdleFrames = 48;
+// XINPUT_GAMEPAD's face buttons.
+constexpr std::pair<std::uint16_t, PadButton> kButtons[] = {
+    {0x1000, PadButton::South}, {0x2000, PadButton::East}, {0x4000, PadButton::West}, {0x8000, PadButton::North}};
+// Between two looks at an empty slot.
+constexpr std::int32_t kIdleMs = 1000;
 
 // XINPUT_STATE, as xinput.h lays it out.
 struct PadState {
@@ -37,22 +41,26 @@ XInputPads::Reader XInputPads::System() {
   };
 }
 
-void XInputPads::Poll(std::vector<std::int16_t>& codes) {
+void XInputPads::Poll(std::int32_t now, std::vector<std::int16_t>& codes) {
   for (int slot = 0; slot < kSlots; ++slot) {
-    if (idle_[slot] > 0) {
-      --idle_[slot];
-      continue;
-    }
+    if (idle_[slot] && now - nextAsk_[slot] < 0) continue;
     std::uint16_t buttons = 0;
-    if (!reader_(slot, buttons)) {
+    idle_[slot] = !reader_(slot, buttons);
+    if (idle_[slot]) {
       last_[slot] = 0;
-      idle_[slot] = kIdleFrames;
+      nextAsk_[slot] = now + kIdleMs;
       continue;
     }
     const std::uint16_t pressed = buttons & ~last_[slot];
     last_[slot] = buttons;
-    if (pressed & kButtonA) codes.push_back(13);
-    if (pressed & (kButtonB | kButtonX)) codes.push_back(32);
+    // Two buttons of one key pressed at once are one press of it.
+    std::int16_t given[2] = {0, 0};
+    for (const auto& [bit, button] : kButtons) {
+      const std::int16_t key = KeyForPadButton(button);
+      if ((pressed & bit) == 0 || key == 0 || key == given[0] || key == given[1]) continue;
+      given[given[0] == 0 ? 0 : 1] = key;
+      codes.push_back(key);
+    }
   }
 }
 

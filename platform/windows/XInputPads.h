@@ -6,8 +6,8 @@
 
 namespace quillon {
 
-// Up to four XInput gamepads, read once a frame. The bottom face button (A) is Enter: start and
-// the high jump; the right and left ones (B, X) are Space: the low jump.
+// Up to four XInput gamepads, read as events are pumped; each button means what the game's
+// one table of pad buttons (game/Input.h) says.
 class XInputPads {
  public:
   static constexpr int kSlots = 4;
@@ -19,14 +19,15 @@ class XInputPads {
   // that finds no pad where Windows has neither.
   static Reader System();
 
-  // Adds the key codes of the buttons pressed since the last poll.
-  void Poll(std::vector<std::int16_t>& codes);
+  // Adds the key codes of the buttons pressed since the last poll; `now` in milliseconds.
+  void Poll(std::int32_t now, std::vector<std::int16_t>& codes);
 
  private:
   Reader reader_;
   std::uint16_t last_[kSlots] = {};
-  // An empty slot is slow to ask about: it is asked again only now and then.
-  int idle_[kSlots] = {};
+  // An empty slot is slow to ask about: it is asked again only after a while.
+  std::int32_t nextAsk_[kSlots] = {};
+  bool idle_[kSlots] = {};
 };
 
 }  // namespace quillon

@@ -1,6 +1,6 @@
 #include "display/Font.h"
 #include "display/Pictures.h"
-#include "game/frmMain.h"
+#include "game/Game.h"
 #include "platform/CommandLine.h"
 #include "platform/windows/WinPlatform.h"
 
@@ -49,6 +49,5 @@ int WINAPI wWinMain(HINSTANCE instance, HINSTANCE, PWSTR, int) {
   }
   // Held while the game runs: the installer and uninstaller wait for it before touching a file.
   CreateMutexW(nullptr, FALSE, L"Quillon.Running");
-  static quillon::frmMain game(platform, pictures, &quillon::Font::BuiltIn());
-  game.Run();
+  quillon::RunGame(platform, pictures, &quillon::Font::BuiltIn());
 }

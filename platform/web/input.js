@@ -1,0 +1,58 @@
+// A press from the page: the game takes it as the key it stands for.
+function press(code) {
+  if (Module._quillon_press) Module._quillon_press(code);
+}
+// Pointer events answer at once; the default would wait for a double tap or select text.
+function padFor(element, code) {
+  element.addEventListener('pointerdown', function (event) {
+    event.preventDefault();
+    element.classList.add('down');
+    press(code);
+  });
+  for (var name of ['pointerup', 'pointercancel', 'pointerleave']) {
+    element.addEventListener(name, function () { element.classList.remove('down'); });
+  }
+  element.addEventListener('contextmenu', function (event) { event.preventDefault(); });
+}
+padFor(pads.low, 32);
+padFor(pads.high, 13);
+// A double-click asks for full screen; taps are jumps, however fast they come.
+var lastPointer = 'mouse';
+canvas.addEventListener('pointerdown', function (event) {
+  lastPointer = event.pointerType;
+  if (event.button === 0) press(13);
+});
+document.addEventListener('contextmenu', function (event) { event.preventDefault(); });
+// Gamepads with the standard mapping, any number of them, plugged in or out at any time. The
+// face buttons as game/Input.h's KeyForPadButton maps them: bottom (0) starts and jumps high,
+// right (1) and left (2) jump low, top (3) does nothing.
+var padKeys = [13, 32, 32, 0];
+var padButtons = {};
+function readPads() {
+  var all = navigator.getGamepads ? navigator.getGamepads() : [];
+  for (var i = 0; i < all.length; i++) {
+    var pad = all[i];
+    if (!pad || !pad.connected) continue;
+    var was = padButtons[pad.index] || [];
+    var now = pad.buttons.map(function (b) { return b.pressed; });
+    if (now[0] && !was[0]) press(13);
+    if ((now[1] && !was[1]) || (now[2] && !was[2])) press(32);
+    padButtons[pad.index] = now;
+  }
+}
+// F11 and a double-click give the page the whole screen; Escape leaves it, as always.
+// Keys that would scroll the page never do: the game's page stays where it is.
+var scrolling = ['ArrowUp', 'ArrowDown', 'ArrowLeft', 'ArrowRight', 'PageUp', 'PageDown', 'Home', 'End', ' '];
+window.addEventListener('keydown', function (event) {
+  if (event.key === 'F11') {
+    event.preventDefault();
+    fullScreen();
+  } else if (scrolling.indexOf(event.key) >= 0) {
+    event.preventDefault();
+  }
+});
+canvas.addEventListener('dblclick', function () {
+  if (lastPointer === 'mouse') fullScreen();
+});
+canvas.addEventListener('click', function () { canvas.focus(); });
+canvas.focus();
