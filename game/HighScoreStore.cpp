@@ -2,6 +2,10 @@
 
 #include <charconv>
 
+#include "game/IniText.h"
+#include "game/ScoreText.h"
+#include "game/TextEncoding.h"
+
 namespace quillon {
 
 namespace {

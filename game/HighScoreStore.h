@@ -5,7 +5,6 @@
 #include <string>
 
 #include "game/FileSystem.h"
-#include "game/IniText.h"
 
 namespace quillon {
 

@@ -1,10 +1,9 @@
 #pragma once
 
-#include <cstdint>
-#include <optional>
 #include <string>
 #include <string_view>
 
+// The INI text rules: finding and setting one key, the way Windows' profile calls do.
 namespace quillon {
 
 // The same lookup Windows' profile calls make: section and key names match without regard
@@ -18,23 +17,7 @@ std::string FindIniValue(std::string_view text, std::string_view section, std::s
 std::string SetIniValue(std::string_view text, std::string_view section, std::string_view key,
                         std::string_view value);
 
-// A stored best score: a decimal number with optional blanks, sign, fraction and exponent,
-// read with a decimal point whatever the locale and rounded toward minus infinity.
-// Empty when the text is not a number or the result does not fit 32 bits.
-std::optional<std::int32_t> ParseScore(std::string_view text);
-
-// A settings file's bytes as the INI rules read them, and how to give them back.
-enum class TextEncoding { Bytes, Utf8Mark, Utf16Le, Utf16Be };
-
-struct IniText {
-  TextEncoding encoding = TextEncoding::Bytes;
-  // The text without its byte-order mark. UTF-16 comes as one to three bytes a code unit
-  // (UTF-8's shapes, lone surrogates included), so that any file goes back unchanged.
-  std::string body;
-  std::string oddByte;  // a UTF-16 file's last byte when it has no partner
-};
-
-IniText DecodeIni(std::string_view raw);
-std::string EncodeIni(const IniText& text);
+// Without the blanks the INI rules drop around names and values.
+std::string_view Trim(std::string_view s);
 
 }  // namespace quillon

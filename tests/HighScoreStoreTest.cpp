@@ -3,10 +3,10 @@
 #include <sys/stat.h>
 #endif
 
-#include <clocale>
 #include <filesystem>
 
 #include "game/HighScoreStore.h"
+#include "game/IniText.h"
 #include "FakePlatform.h"
 #include "TempDir.h"
 
@@ -22,45 +22,6 @@ std::int32_t ReadBest(const TempDir& dir, std::int32_t start = 0) {
   store.SetFolder(dir.Folder());
   store.Read(start);
   return start;
-}
-
-TEST(ParseScore, AcceptsDecimalNumbersAndRoundsDown) {
-  EXPECT_EQ(ParseScore("1250"), 1250);
-  EXPECT_EQ(ParseScore("12.7"), 12);
-  EXPECT_EQ(ParseScore("-2.5"), -3);
-  EXPECT_EQ(ParseScore("-40"), -40);
-  EXPECT_EQ(ParseScore("  +7 \t"), 7);
-  EXPECT_EQ(ParseScore("1.5e3"), 1500);
-  EXPECT_EQ(ParseScore(".9"), 0);
-  EXPECT_EQ(ParseScore("2147483647"), INT32_MAX);
-  EXPECT_EQ(ParseScore("-2147483648"), INT32_MIN);
-  EXPECT_EQ(ParseScore("-2147483647.5"), INT32_MIN);
-  // Exact, not through a double: no rounding on the way to the floor.
-  EXPECT_EQ(ParseScore("2147483647.99999999999999999"), INT32_MAX);
-  EXPECT_EQ(ParseScore("-12.000"), -12);
-  EXPECT_EQ(ParseScore("-12.0001e0"), -13);
-  EXPECT_EQ(ParseScore("1200e-2"), 12);
-  EXPECT_EQ(ParseScore("0.00012E+4"), 1);
-  EXPECT_EQ(ParseScore("-1e-400"), -1);
-  EXPECT_EQ(ParseScore("5."), 5);
-  EXPECT_EQ(ParseScore("-0.0"), 0);
-  EXPECT_EQ(ParseScore("000000000000002"), 2);
-  for (const char* bad : {"", "  ", "abc", "12abc", "1,5", "2147483648", "-2147483649", "1e400",
-                          "inf", "-inf", "nan", "--1", "+-1", "0x10", ".", "-", "1e", "1e+", "e5", "2e-1x", "1.2.3", "1 2"}) {
-    EXPECT_EQ(ParseScore(bad), std::nullopt) << bad;
-  }
-}
-
-TEST(ParseScore, IgnoresTheLocale) {
-  const char* old = std::setlocale(LC_NUMERIC, nullptr);
-  const std::string saved = old ? old : "C";
-  bool switched = false;
-  for (const char* name : {"de_DE.UTF-8", "fr_FR.UTF-8", "de_DE", "C.UTF-8"})
-    if (std::setlocale(LC_NUMERIC, name)) { switched = true; break; }
-  EXPECT_EQ(ParseScore("12.7"), 12);
-  EXPECT_EQ(ParseScore("12,7"), std::nullopt);
-  std::setlocale(LC_NUMERIC, saved.c_str());
-  if (!switched) GTEST_SKIP() << "no other locale installed";
 }
 
 TEST(HighScoreStore, ReadsWhatTheFileHoldsAndKeepsTheOldValueOtherwise) {

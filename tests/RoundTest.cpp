@@ -13,6 +13,64 @@ std::vector<int> CarPath(const Harness& h) {
   return path;
 }
 
+TEST(Prepare, PlacesEveryObjectBeyondTheRightEdgeWithEighteenDraws) {
+  int rows[2] = {0, 0};
+  int ballLow = 1000, ballHigh = 0, xLow = 5000, xHigh = 0;
+  for (std::uint32_t seed = 1; seed <= 400; ++seed) {
+    Harness h;
+    h.game.Rnd.Seed(seed);
+    h.game.InAir = true;
+    h.game.JumpSpeed = 7;
+    h.game.Score = 99;
+    h.game.HitCount = 4;
+    h.game.Brake = 8;
+    Random replay = h.game.Rnd;
+    h.game.Prepare();
+    // Each coin takes its x then its row, then each ball its x then its height, in order.
+    int draws = 0;
+    const auto draw = [&](double range) {
+      ++draws;
+      return static_cast<int>(std::floor(range * replay.Next()));
+    };
+    for (const PosXY& c : h.game.M.CoinPos) {
+      ASSERT_EQ(c.X, 440 + draw(1000));
+      ASSERT_EQ(c.Y, 20 + 130 * draw(2));
+    }
+    for (const PosXY& b : h.game.M.TamaPos) {
+      ASSERT_EQ(b.X, 440 + draw(1000));
+      ASSERT_EQ(b.Y, 50 + draw(180));
+    }
+    ASSERT_EQ(draws, 18);  // six coins, three balls
+    ASSERT_EQ(replay.Next(), h.game.Rnd.Next());
+    for (const PosXY& c : h.game.M.CoinPos) {
+      ASSERT_TRUE(c.Y == 20 || c.Y == 150);
+      rows[c.Y == 150]++;
+      xLow = std::min<int>(xLow, c.X);
+      xHigh = std::max<int>(xHigh, c.X);
+    }
+    for (const PosXY& b : h.game.M.TamaPos) {
+      ballLow = std::min<int>(ballLow, b.Y);
+      ballHigh = std::max<int>(ballHigh, b.Y);
+      xLow = std::min<int>(xLow, b.X);
+      xHigh = std::max<int>(xHigh, b.X);
+    }
+    EXPECT_EQ(h.game.Score, 0);
+    EXPECT_EQ(h.game.HitCount, 0);
+    EXPECT_EQ(h.game.Brake, 0);
+    EXPECT_EQ(h.game.picWork.ForeColor, Rgb(230, 230, 230));
+    EXPECT_TRUE(h.game.InAir);  // a jump under way is left alone
+    EXPECT_EQ(h.game.JumpSpeed, 7);
+  }
+  EXPECT_GT(rows[0], 900);
+  EXPECT_GT(rows[1], 900);
+  EXPECT_EQ(ballLow, 50);
+  EXPECT_EQ(ballHigh, 229);
+  EXPECT_GE(xLow, 440);
+  EXPECT_LE(xHigh, 1439);
+  EXPECT_LT(xLow, 450);
+  EXPECT_GT(xHigh, 1429);
+}
+
 TEST(Round, FirstFrameShowsOnlyTheCarAndTheScoreOne) {
   Harness h;
   h.fake.Close(1);

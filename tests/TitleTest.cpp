@@ -4,7 +4,6 @@
 
 #include "GameHarness.h"
 #include "TempDir.h"
-#include "game/FrameClock.h"
 
 namespace quillon {
 namespace {
@@ -155,110 +154,6 @@ TEST(Title, EnterInThePumpJustBeforeItShowsOnlyOneTitleFrame) {
   EXPECT_EQ(titles[1] + 3, static_cast<int>(h.shots.size()));
 }
 
-TEST(Prepare, PlacesEveryObjectBeyondTheRightEdgeWithEighteenDraws) {
-  int rows[2] = {0, 0};
-  int ballLow = 1000, ballHigh = 0, xLow = 5000, xHigh = 0;
-  for (std::uint32_t seed = 1; seed <= 400; ++seed) {
-    Harness h;
-    h.game.Rnd.Seed(seed);
-    h.game.InAir = true;
-    h.game.JumpSpeed = 7;
-    h.game.Score = 99;
-    h.game.HitCount = 4;
-    h.game.Brake = 8;
-    Random replay = h.game.Rnd;
-    h.game.Prepare();
-    // Each coin takes its x then its row, then each ball its x then its height, in order.
-    int draws = 0;
-    const auto draw = [&](double range) {
-      ++draws;
-      return static_cast<int>(std::floor(range * replay.Next()));
-    };
-    for (const PosXY& c : h.game.M.CoinPos) {
-      ASSERT_EQ(c.X, 440 + draw(1000));
-      ASSERT_EQ(c.Y, 20 + 130 * draw(2));
-    }
-    for (const PosXY& b : h.game.M.TamaPos) {
-      ASSERT_EQ(b.X, 440 + draw(1000));
-      ASSERT_EQ(b.Y, 50 + draw(180));
-    }
-    ASSERT_EQ(draws, 18);  // six coins, three balls
-    ASSERT_EQ(replay.Next(), h.game.Rnd.Next());
-    for (const PosXY& c : h.game.M.CoinPos) {
-      ASSERT_TRUE(c.Y == 20 || c.Y == 150);
-      rows[c.Y == 150]++;
-      xLow = std::min<int>(xLow, c.X);
-      xHigh = std::max<int>(xHigh, c.X);
-    }
-    for (const PosXY& b : h.game.M.TamaPos) {
-      ballLow = std::min<int>(ballLow, b.Y);
-      ballHigh = std::max<int>(ballHigh, b.Y);
-      xLow = std::min<int>(xLow, b.X);
-      xHigh = std::max<int>(xHigh, b.X);
-    }
-    EXPECT_EQ(h.game.Score, 0);
-    EXPECT_EQ(h.game.HitCount, 0);
-    EXPECT_EQ(h.game.Brake, 0);
-    EXPECT_EQ(h.game.picWork.ForeColor, Rgb(230, 230, 230));
-    EXPECT_TRUE(h.game.InAir);  // a jump under way is left alone
-    EXPECT_EQ(h.game.JumpSpeed, 7);
-  }
-  EXPECT_GT(rows[0], 900);
-  EXPECT_GT(rows[1], 900);
-  EXPECT_EQ(ballLow, 50);
-  EXPECT_EQ(ballHigh, 229);
-  EXPECT_GE(xLow, 440);
-  EXPECT_LE(xHigh, 1439);
-  EXPECT_LT(xLow, 450);
-  EXPECT_GT(xHigh, 1429);
-}
-
 // A platform that only counts, for the wait on its own.
-struct ClockOnly : testing::FakePlatform {};
-struct NoEvents : WindowEvents {
-  void Form_KeyDown(std::int16_t&, std::int16_t) override {}
-  void Form_Unload() override {}
-};
-
-TEST(FrameClock, WaitEndsOnTheFirstReadingPastTheDeadline) {
-  NoEvents none;
-  ClockOnly p;
-  p.now = 500;
-  WaitUntil(p, none, 499);  // already passed: no pump at all
-  EXPECT_EQ(p.pumps, 0);
-  WaitUntil(p, none, 500);  // equal keeps waiting
-  EXPECT_EQ(p.now, 501u);
-  EXPECT_EQ(p.pumps, 1);
-  p.now = 0xFFFFFFF0u;  // just below the wrap, a small negative reading
-  WaitUntil(p, none, static_cast<std::int32_t>(p.now) + 20);
-  EXPECT_EQ(p.now, 5u);
-}
-
-TEST(FrameClock, PeriodsHoldAcrossTheChangeOfSignAndTheWrap) {
-  // Clocks that start just before 2^31 and 2^32: every title frame 21 ms after the one
-  // before, every play frame 51 ms, straight through the edge.
-  for (std::uint32_t edge : {0x80000000u, 0u}) {
-    Harness h;
-    h.fake.now = edge - 100;
-    h.fake.Key(12, kKeyEnter);
-    h.fake.Close(30);
-    testing::RunUntilClosed(h.game);
-    ASSERT_EQ(h.shots.size(), 30u);
-    bool crossed = false;
-    for (std::size_t i = 1; i < h.shots.size(); ++i) {
-      const auto step = static_cast<std::uint32_t>(h.shots[i].frameStart) -
-                        static_cast<std::uint32_t>(h.shots[i - 1].frameStart);
-      const bool title = PromptShown(h.shots[i - 1].pixels) >= 0;
-      // The title's last frame is followed at once by the round's first.
-      if (title && PromptShown(h.shots[i].pixels) < 0) continue;
-      EXPECT_EQ(step, title ? 21u : 51u) << "frame " << i << " from " << std::hex << edge - 100;
-      crossed = crossed || static_cast<std::uint32_t>(h.shots[i].frameStart) - edge < 1000;
-    }
-    EXPECT_TRUE(crossed);
-  }
-  EXPECT_TRUE(IsPast(INT32_MIN, INT32_MAX - 5));
-  EXPECT_FALSE(IsPast(INT32_MAX - 5, INT32_MAX - 5));
-}
-
 }  // namespace
 }  // namespace quillon

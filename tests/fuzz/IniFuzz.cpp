@@ -5,6 +5,8 @@
 #include <string_view>
 
 #include "game/IniText.h"
+#include "game/ScoreText.h"
+#include "game/TextEncoding.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
   using namespace quillon;

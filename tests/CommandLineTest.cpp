@@ -1,0 +1,44 @@
+#include <gtest/gtest.h>
+
+#include "platform/CommandLine.h"
+
+namespace quillon {
+namespace {
+
+TEST(CommandLine, OptionsAsBothPlatformsTakeThem) {
+  EXPECT_EQ(CommandLine::Parse({"--scale", "3"}).scale, "3");
+  EXPECT_EQ(CommandLine::Parse({"--scale=2"}).scale, "2");
+  EXPECT_EQ(CommandLine::Parse({"--scale="}).scale, "");
+  EXPECT_TRUE(CommandLine::Parse({"--help"}).help);
+  EXPECT_TRUE(CommandLine::Parse({"-h"}).help);
+  EXPECT_TRUE(CommandLine::Parse({"--version"}).version);
+  EXPECT_EQ(CommandLine::Parse({"--fast", "--slow"}).wrong, "--fast");
+  EXPECT_EQ(CommandLine::Parse({"--scale"}).scale, "");  // no number after it: not an unknown option
+  EXPECT_EQ(CommandLine::Parse({"--scale"}).wrong, "");
+  EXPECT_EQ(CommandLine::Parse({}).wrong, "");
+  // What --scale says before any screen is asked; whether it fits one comes later.
+  const auto problem = [](std::vector<std::string> args) { return CommandLine::Parse(args).ScaleProblem(); };
+  EXPECT_EQ(problem({}), std::nullopt);
+  for (const char* fine : {"1", "4", "07", "99"}) EXPECT_EQ(problem({"--scale", fine}), std::nullopt) << fine;
+  EXPECT_EQ(problem({"--scale"}), "--scale needs a whole number");
+  EXPECT_EQ(problem({"--scale="}), "--scale needs a whole number");
+  for (const char* bad : {"0", "00", "two", "-1", "2x", " 2", "1.5"}) {
+    EXPECT_EQ(problem({"--scale", bad}), "--scale takes a whole number from 1 up, not \"" + std::string(bad) + "\"");
+  }
+  const std::string usage = Usage("quillon", "in one place");
+  EXPECT_EQ(usage.rfind("Usage: quillon [--scale N]\n", 0), 0u);
+  EXPECT_NE(usage.find("The best score is kept in one place.\n"), std::string::npos);
+  EXPECT_NE(usage.find("\n  --scale N              show each game pixel"), std::string::npos);  // columns
+  // In a message box: every entry on a line of its own as "what: does", nothing aligned with
+  // runs of spaces.
+  const std::string box = UsageForBox("quillon.exe", "in one place");
+  for (const UsageLine& line : kUsageLines) {
+    EXPECT_NE(box.find("\n" + std::string(line.what) + ": " + line.does + "\n"), std::string::npos) << line.what;
+    EXPECT_NE(usage.find(line.what), std::string::npos) << line.what;
+  }
+  EXPECT_EQ(box.find("  "), std::string::npos) << box;
+  EXPECT_NE(box.find("\nThe best score is kept in one place."), std::string::npos);
+}
+
+}  // namespace
+}  // namespace quillon
