@@ -268,31 +268,6 @@ bool frmMain::OverStep() {
   return OverTimer > 100;
 }
 
-std::int32_t frmMain::StoreBest(std::int32_t best, Patience patience) {
-  // Another copy may have stored more meanwhile: the larger comes back.
-  if (const auto kept = Store.Write(best, patience)) {
-    unkept_ = false;
-    return *kept;
-  }
-  unkept_ = true;
-  // A store that only waited for its turn is tried again; the player hears of it only if it
-  // never comes before the program ends.
-  if (!toldUnkept_ && (!Store.Busy() || patience == Patience::Long)) {
-    toldUnkept_ = true;
-    platform_.ReportUnkeptBest("cannot keep the best score " + std::to_string(best) + " in " + Store.Problem());
-  }
-  return best;
-}
-
-void frmMain::KeepNewBest() {
-  if (Score > HighScore) {
-    HighScore = storedEarly_ && storedScore_ == Score ? storedBest_ : StoreBest(Score, Patience::Brief);
-  } else if (unkept_) {
-    HighScore = StoreBest(HighScore, Patience::Brief);
-  }
-  storedEarly_ = false;
-}
-
 void frmMain::RoundEnd() {
   KeepNewBest();
   Phase = PhaseTitle;
@@ -318,15 +293,6 @@ void frmMain::Form_KeyDown(std::int16_t& KeyCode, std::int16_t /*Shift*/) {
     default:
       break;
   }
-}
-
-void frmMain::Store_Ready() {
-  // The larger of the stored best and this run's own counts; one this run could not store
-  // yet is stored now.
-  std::int32_t stored = HighScore;
-  Store.Read(stored);
-  if (stored > HighScore) HighScore = stored;
-  if (unkept_) HighScore = StoreBest(HighScore, Patience::Brief);
 }
 
 void frmMain::Form_Unload() {

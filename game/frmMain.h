@@ -10,6 +10,23 @@
 #include "game/Platform.h"
 #include "game/Random.h"
 
+// The game's own names come from the program it reproduces; they are kept as they were:
+//   frmMain       the game's window: its state, stages and event handlers (a "form")
+//   Module1       the program-wide state (a "module"): the folder, the frame's start, the objects
+//   MainR         the endless cycle of the three stages: OpeningR, then Prepare and GameR
+//   OpeningR      the title screen ("opening"); picPek the blinking prompt's eight frames
+//   Prepare       a round's start: every object placed anew beyond the right edge
+//   GameR         the round: PlayFrame for each frame, OverStep through the slow-down after
+//   Hantei        the collision check ("judgement"): coins caught, bullets that hit
+//   Tama          a bullet ("ball"): TamaPos, picTama; CoinPos, picCoin the coins
+//   Hscr          the "You Got High Score!" banner: picHscr
+//   picCar        the car's five pictures: whole, then more damaged with each hit
+//   Form_KeyDown, Form_Unload, Timer1_Timer
+//                 the window's handlers: a key, a close request, the one-shot timer
+// The calls, from the start: main (platform/*/main.cpp) opens the platform and calls RunGame,
+// which makes the frmMain and calls Run: Form_Load, then Timer1_Timer, which enters MainR for
+// good. Each frame is drawn into picWork; Refresh hands it to the platform's Present (its
+// presenter: SdlPresent.cpp, WinPresent.cpp, WebPlatform.cpp), which shows it scaled.
 namespace quillon {
 
 struct PosXY {

@@ -1,7 +1,8 @@
 #pragma once
 
-// How every platform shows the game's 425 x 300 picture on a screen of any size: at a whole
-// scale, each game pixel a block of one colour, centred with black around it.
+// How the desktop platforms (SDL, Windows) show the game's 425 x 300 picture on a screen of any
+// size: at a whole scale, each game pixel a block of one colour, centred with black around it.
+// The page has a rule of its own (layout.js), with fractional scales on dense phone screens.
 #include <algorithm>
 #include <cmath>
 #include <cstdint>

@@ -1,5 +1,7 @@
 #include "platform/posix/PosixFileSystem.h"
 
+#include "platform/posix/PosixFiles.h"
+
 #include <fcntl.h>
 #include <pwd.h>
 #include <sys/file.h>
@@ -13,145 +15,7 @@
 
 namespace quillon {
 
-namespace {
-
-// Larger files are not settings files; they are neither read nor replaced.
-constexpr off_t kMaxFileSize = 64 << 20;
-// Links followed before giving up, as the kernel does.
-constexpr int kMaxLinks = 40;
-// The one temporary name beside a file: a crash leaves at most this one behind, and the
-// next write takes it over.
-constexpr const char* kTempSuffix = ".new";
-
-class Fd {
- public:
-  explicit Fd(int fd) : fd_(fd) {}
-  ~Fd() {
-    if (fd_ >= 0) ::close(fd_);
-  }
-  Fd(const Fd&) = delete;
-  Fd& operator=(const Fd&) = delete;
-  int get() const { return fd_; }
-  bool ok() const { return fd_ >= 0; }
-  // Closes now; false when the close reported an error.
-  bool Close() {
-    const int fd = fd_;
-    fd_ = -1;
-    return ::close(fd) == 0;
-  }
-
- private:
-  int fd_;
-};
-
-std::string FolderOf(const std::string& path) {
-  const auto slash = path.rfind('/');
-  if (slash == std::string::npos) return ".";
-  if (slash == 0) return "/";
-  return path.substr(0, slash);
-}
-
-// Whether the kernel's protected_symlinks rule lets this user follow the link: not in a
-// world-writable sticky folder, or the link is the user's own, or the folder's owner's. The
-// rule holds here whether or not the kernel enforces it, so that nobody can point a player's
-// best score at another file of theirs.
-bool MayFollow(const std::string& link, const struct stat& linkStat) {
-  struct stat folder {};
-  if (::stat(FolderOf(link).c_str(), &folder) != 0) return false;
-  const bool shared = (folder.st_mode & S_ISVTX) != 0 && (folder.st_mode & S_IWOTH) != 0;
-  return !shared || linkStat.st_uid == ::geteuid() || linkStat.st_uid == folder.st_uid;
-}
-
-// The path a chain of symbolic links ends at, whether or not anything is there; nothing for
-// a loop or a link this user may not follow.
-std::optional<std::string> FollowLinks(std::string path) {
-  for (int hop = 0; hop <= kMaxLinks; ++hop) {  // the last look finds no link
-    struct stat st {};
-    if (::lstat(path.c_str(), &st) != 0 || !S_ISLNK(st.st_mode)) return path;
-    if (!MayFollow(path, st)) return std::nullopt;
-    std::string target(static_cast<std::size_t>(st.st_size > 0 ? st.st_size : 4096) + 1, '\0');
-    const ssize_t n = ::readlink(path.c_str(), target.data(), target.size());
-    if (n <= 0) return std::nullopt;
-    target.resize(static_cast<std::size_t>(n));
-    path = target.front() == '/' ? target : FolderOf(path) + "/" + target;
-  }
-  return std::nullopt;
-}
-
-void Pause(long ms) {
-  timespec t{0, ms * 1000000L};
-  ::nanosleep(&t, nullptr);
-}
-
-enum class Lock { Taken, Busy, Failed };
-
-// flock has no timeout of its own: poll until the deadline.
-Lock LockUntil(int fd, int operation, std::chrono::steady_clock::time_point deadline) {
-  for (;;) {
-    if (::flock(fd, operation | LOCK_NB) == 0) return Lock::Taken;
-    if (errno != EWOULDBLOCK && errno != EINTR) return Lock::Failed;
-    if (std::chrono::steady_clock::now() >= deadline) return Lock::Busy;
-    Pause(5);
-  }
-}
-
-// The rest of an open file, from where it stands; nothing past the size a settings file has.
-std::optional<std::string> ReadRest(int fd) {
-  std::string text;
-  char chunk[8192];
-  for (;;) {
-    const ssize_t n = ::read(fd, chunk, sizeof chunk);
-    if (n < 0 && errno == EINTR) continue;
-    if (n < 0) return std::nullopt;
-    if (n == 0) return text;
-    text.append(chunk, static_cast<std::size_t>(n));
-    if (text.size() > static_cast<std::size_t>(kMaxFileSize)) return std::nullopt;
-  }
-}
-
-bool WriteAll(int fd, std::string_view data, off_t offset) {
-  while (!data.empty()) {
-    const ssize_t n = ::pwrite(fd, data.data(), data.size(), offset);
-    if (n < 0 && errno == EINTR) continue;
-    if (n <= 0) return false;
-    data.remove_prefix(static_cast<std::size_t>(n));
-    offset += n;
-  }
-  return true;
-}
-
-unsigned CurrentUmask() {
-  const mode_t mask = ::umask(0);
-  ::umask(mask);
-  return mask;
-}
-
-// Also what stands in the temporary file's way: a folder (EISDIR), a link (ELOOP), a pipe
-// nobody reads (ENXIO), someone else's file (EEXIST, ours).
-bool CannotLiveHere(int error) {
-  return error == EACCES || error == EPERM || error == EROFS || error == ENOENT || error == ENOTDIR ||
-         error == EISDIR || error == ELOOP || error == ENXIO || error == EEXIST;
-}
-
-// The leftover temporary file beside a file, open, if it is a regular file of this user's
-// that no running copy is writing.
-std::optional<int> OpenLeftover(const std::string& path) {
-  const auto target = FollowLinks(path);
-  if (!target) return std::nullopt;
-  const std::string temp = *target + kTempSuffix;
-  const int fd = ::open(temp.c_str(), O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_NOCTTY | O_CLOEXEC);
-  if (fd < 0) return std::nullopt;
-  struct stat held {}, named {};
-  if (::fstat(fd, &held) != 0 || !S_ISREG(held.st_mode) || held.st_uid != ::geteuid() ||
-      ::flock(fd, LOCK_EX | LOCK_NB) != 0 || ::lstat(temp.c_str(), &named) != 0 ||
-      named.st_ino != held.st_ino || named.st_dev != held.st_dev) {
-    ::close(fd);
-    return std::nullopt;
-  }
-  return fd;
-}
-
-}  // namespace
+using namespace posix;
 
 FileText PosixFileSystem::Read(const std::string& path) {
   return ReadUntil(path, std::chrono::steady_clock::now() + waits.read);

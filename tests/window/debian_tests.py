@@ -1,0 +1,117 @@
+"""The Debian package, built, checked and played unpacked."""
+import os
+import re
+import shutil
+import signal
+import struct
+import subprocess
+import tempfile
+import time
+import unittest
+
+import harness
+from harness import *  # noqa: F401,F403
+
+
+class Packaged(Games):
+    """The Debian package, as tools/package builds it, checked and played unpacked."""
+
+    @classmethod
+    def setUpClass(cls):
+        subprocess.run([os.path.join(ARGS.source, "tools", "package")], check=True, stdout=subprocess.DEVNULL)
+        debs = [f for f in os.listdir(os.path.join(ARGS.source, "build", "dist")) if f.endswith(".deb")]
+        assert len(debs) == 1, debs
+        cls.deb = os.path.join(ARGS.source, "build", "dist", debs[0])
+        cls.root = tempfile.mkdtemp(prefix="quillon-deb-")
+        os.chmod(cls.root, 0o755)
+        subprocess.run(["dpkg-deb", "-x", cls.deb, cls.root], check=True)
+
+    @classmethod
+    def tearDownClass(cls):
+        shutil.rmtree(cls.root, ignore_errors=True)
+
+    def test_two_clones_in_two_folders_build_the_same_bytes(self):
+        first, second = built_in_two_clones("package", ["build/dist/" + os.path.basename(self.deb)])
+        self.assertEqual(first, second)
+
+    def test_lintian_finds_no_errors(self):
+        run = subprocess.run(["lintian", "--fail-on", "error", self.deb], capture_output=True, text=True)
+        self.assertEqual(run.returncode, 0, run.stdout + run.stderr)
+        self.assertNotIn("E: ", run.stdout)
+
+    def test_the_desktop_entry_and_the_metadata_validate(self):
+        share = os.path.join(self.root, "usr", "share")
+        run = subprocess.run(["desktop-file-validate", os.path.join(share, "applications", "org.quillon.Quillon.desktop")],
+                             capture_output=True, text=True)
+        self.assertEqual(run.returncode, 0, run.stdout + run.stderr)
+        run = subprocess.run(["appstreamcli", "validate", "--no-net",
+                              os.path.join(share, "metainfo", "org.quillon.Quillon.metainfo.xml")],
+                             capture_output=True, text=True)
+        self.assertEqual(run.returncode, 0, run.stdout + run.stderr)
+
+    def test_contents(self):
+        def has(path):
+            return os.path.exists(os.path.join(self.root, path))
+        for path in ("usr/games/quillon", "usr/share/man/man6/quillon.6.gz", "usr/share/doc/quillon/copyright",
+                     "usr/share/doc/quillon/changelog.gz"):
+            self.assertTrue(has(path), path)
+        for n in (16, 32, 48, 64, 128, 256):
+            self.assertEqual(png_size(os.path.join(self.root, f"usr/share/icons/hicolor/{n}x{n}/apps/quillon.png")), (n, n))
+        depends = subprocess.run(["dpkg-deb", "-f", self.deb, "Depends"], capture_output=True, text=True).stdout
+        self.assertIn("libsdl2", depends)
+        self.assertNotIn("fontconfig", depends)
+        self.assertNotIn("freetype", depends)
+
+    def test_root_playing_the_package_keeps_nothing_beside_the_program(self):
+        if os.geteuid() != 0:
+            self.skipTest("needs root")
+        home = tempfile.mkdtemp(prefix="quillon-root-")
+        games = os.path.join(self.root, "usr", "games")
+        planted = os.path.join(games, "Quillon.ini")
+        with open(planted, "w") as f:
+            f.write("[QUILLON]\nHighScore=5000\n")
+        try:
+            g = Game(exe=os.path.join(games, "quillon"), HOME=home, XDG_DATA_HOME="")
+            self.games.append(g)
+            g.dir = home
+            g.find_window()
+            none = expected_titles(home)
+            g.wait_for(lambda r: r in none)  # a best of 0: the file beside it is nobody's
+            g.play_to_banner()
+            g.wait_for(lambda r: not is_play(r), timeout=20)
+            self.assertEqual(g.close(), 0)
+            self.assertGreater(stored_best(os.path.join(home, ".local", "share", "quillon", "Quillon.ini")), 0)
+            with open(planted) as f:
+                self.assertEqual(f.read(), "[QUILLON]\nHighScore=5000\n")
+            self.assertEqual(sorted(os.listdir(games)), ["Quillon.ini", "quillon"])
+        finally:
+            os.unlink(planted)
+            shutil.rmtree(home, ignore_errors=True)
+
+    def test_a_player_keeps_a_new_best_across_two_runs(self):
+        home = tempfile.mkdtemp(prefix="quillon-home-")
+        os.chmod(home, 0o755)
+        if os.geteuid() == 0:
+            os.chown(home, PLAYER, PLAYER)
+        try:
+            exe = os.path.join(self.root, "usr", "games", "quillon")
+            g = Game(exe=exe, player=become_player, HOME=home, XDG_DATA_HOME="")
+            self.games.append(g)
+            g.dir = home  # what cleanup may remove
+            g.find_window()
+            g.play_to_banner()
+            g.wait_for(lambda r: not is_play(r), timeout=20)  # the round ended and the title is back
+            self.assertEqual(g.close(), 0)
+            own = os.path.join(home, ".local", "share", "quillon")
+            best = stored_best(os.path.join(own, "Quillon.ini"))
+            self.assertGreater(best, 0)
+            self.assertEqual(os.listdir(os.path.dirname(exe)), ["quillon"])
+            again = Game(exe=exe, player=become_player, HOME=home, XDG_DATA_HOME="")
+            self.games.append(again)
+            again.dir = home
+            again.find_window()
+            titles = expected_titles(own)
+            again.wait_for(lambda r: r in titles)
+            self.assertEqual(again.close(), 0)
+        finally:
+            shutil.rmtree(home, ignore_errors=True)

@@ -1,0 +1,128 @@
+"""The Linux game as a Wayland client of its own, in a weston nested in the Xvfb."""
+import os
+import re
+import shutil
+import signal
+import struct
+import subprocess
+import tempfile
+import time
+import unittest
+
+import harness
+from harness import *  # noqa: F401,F403
+
+
+class Wayland(Games):
+    """The game as a Wayland client of its own, in a weston nested in the Xvfb."""
+
+    def start_weston(self, scale=1):
+        """A weston 520 x 400 across in its own units, its output at `scale` device pixels each."""
+        self.runtime = tempfile.mkdtemp(prefix="quillon-xdg-")
+        os.chmod(self.runtime, 0o700)
+        log = os.path.join(self.runtime, "weston.log")
+        with open(log, "w") as f:
+            self.weston = subprocess.Popen(["weston", "--backend=x11-backend.so", "--width=520", "--height=400",
+                                            f"--scale={scale}", "--socket=quillon-test", "--idle-time=0"],
+                                           env=env(XDG_RUNTIME_DIR=self.runtime), stdout=f, stderr=f)
+        self.addCleanup(self.stop_weston, self.weston, self.runtime)
+        # Its log names the X window its output shows in.
+        end = time.time() + 30
+        self.screen = None
+        while self.screen is None and time.time() < end:
+            with open(log) as f:
+                found = [line.split("window id ")[1].split()[0] for line in f if "window id " in line]
+            if found and os.path.exists(os.path.join(self.runtime, "quillon-test")):
+                self.screen = int(found[0])
+            time.sleep(0.1)
+        self.assertIsNotNone(self.screen, "weston did not start")
+
+    @staticmethod
+    def stop_weston(weston, runtime):
+        weston.terminate()
+        weston.wait()
+        shutil.rmtree(runtime, ignore_errors=True)
+
+    def wayland_game(self, **extra):
+        g = self.game(**{"DISPLAY": "", "WAYLAND_DISPLAY": "quillon-test", "XDG_RUNTIME_DIR": self.runtime, **extra})
+        g.window = self.screen  # what it shows is seen through weston's own window
+        return g
+
+    def find_title(self, g, scale=1, timeout=30):
+        """Where in weston's output the title shows, each pixel a scale x scale block; its top-left corner."""
+        titles = expected_titles(g.dir)
+        # The title's busiest row above the prompt finds it; all of it above the prompt proves it.
+        key = max(range(235), key=lambda r: len(set(titles[0][r])))
+        # weston draws its pointer over whatever lies under it: out of the way with it.
+        subprocess.run(["xdotool", "mousemove", "--window", str(self.screen), "2", "2"], env=env(), check=False)
+        end = time.time() + timeout
+        while time.time() < end:
+            width, height, rows, pack = xwd_raw(self.screen)
+            expect = [b"".join(pack(c) * scale for c in titles[0][r]) for r in range(235)]
+            for y in range(key * scale, height - H * scale + key * scale):
+                at = rows[y].find(expect[key])
+                if at >= 0 and at % 4 == 0:
+                    top = y - key * scale
+                    if all(rows[top + r][at:at + W * 4 * scale] == expect[r // scale] for r in range(235 * scale)):
+                        return at // 4, top
+            if g.proc.poll() is not None:
+                raise AssertionError("the game ended: " + g.proc.stderr.read().decode())
+            time.sleep(0.1)
+        raise AssertionError("the title never showed in weston")
+
+    def test_the_title_shows_and_each_key_gives_its_own_jump(self):
+        # Asked for; chosen for want of X; and chosen over X, on an output at scale 2, where the
+        # picture must come as a buffer twice the window's size: 2 x 2 blocks of the title's own
+        # colours, where the compositor's enlargement would smooth them.
+        for scale, driver in ((1, {"SDL_VIDEODRIVER": "wayland"}), (1, {}), (2, {"DISPLAY": harness.DISPLAY})):
+            self.start_weston(scale)
+            g = self.wayland_game(**driver)
+            x, y = self.find_title(g, scale)
+            if "DISPLAY" in driver:
+                found = subprocess.run(["xdotool", "search", "--pid", str(g.proc.pid)], env=env(),
+                                       capture_output=True, text=True).stdout.split()
+                self.assertEqual(found, [], "an X window, not a Wayland one")
+            subprocess.run(["xdotool", "windowfocus", "--sync", str(self.screen)], env=env(), check=False)
+            # A click on the picture gives it weston's keyboard focus, whatever else took it.
+            subprocess.run(["xdotool", "mousemove", "--window", str(self.screen), str(x + 5), str(y + 5), "click", "1"],
+                           env=env(), check=False)
+            for _ in range(20):
+                subprocess.run(["xdotool", "key", "Return"], env=env(), check=True)
+                time.sleep(0.5)
+                rows = xwd(self.screen)[2]
+                if rows[y + 100 * scale][x + 300 * scale] == SKY and rows[y + 270 * scale][x + 300 * scale] == GROUND:
+                    break
+            else:
+                self.fail("Enter never started a round")
+            tops = {}
+            for key in ("Return", "space"):
+                subprocess.run(["xdotool", "key", key], env=env(), check=True)
+                best, end = H, time.time() + 4
+                while time.time() < end:
+                    row = car_top(xwd_raw(self.screen), scale, x, y)
+                    if row is not None:
+                        best = min(best, row)
+                tops[key] = best
+                time.sleep(1)
+            self.assertLess(tops["Return"], 40)
+            self.assertTrue(70 < tops["space"] < 110, tops)
+            g.proc.terminate()
+            self.assertEqual(g.proc.wait(timeout=10), 0)
+            self.doCleanups()
+
+    def test_the_scale_option_counts_device_pixels(self):
+        # On an output at scale 2, --scale 1 is a window half as wide in the output's units.
+        self.start_weston(2)
+        g = self.wayland_game(args=("--scale", "1"))
+        self.find_title(g, 1)
+
+    def test_nothing_to_draw_with_is_one_line_and_a_failure(self):
+        # No EGL for Wayland to draw through.
+        self.start_weston()
+        g = self.wayland_game(SDL_VIDEODRIVER="wayland", SDL_VIDEO_EGL_DRIVER="/nonexistent",
+                              SDL_VIDEO_GL_DRIVER="/nonexistent")
+        status = g.proc.wait(timeout=30)
+        err = g.proc.stderr.read().decode()
+        self.assertEqual(status, 1)
+        self.assertEqual(len(err.splitlines()), 1, err)
+        self.assertIn("window", err)
