@@ -66,6 +66,8 @@ frmMain::frmMain(Platform& platform, const Pictures& pictures, const Font* font)
   picWork.SetPicture(&pictures.playBackground);
   picWork.SetFont(font);
   picWork.SetPresenter(&platform);
+  // Room for the jumps of a round of hours: recording never allocates in the frame loop.
+  Played.keys.reserve(4096);
 }
 
 void RunGame(Platform& platform, const Pictures& pictures, const Font* font) {
@@ -166,6 +168,14 @@ void frmMain::PlaceBall(PosXY& ball) {
 }
 
 void frmMain::Prepare() {
+  // Where the draws stand now, and the best the banner will be measured against: the round's
+  // whole start.
+  Played.seed = Rnd.SeedValue();
+  Played.draws = Rnd.Draws();
+  Played.bestBefore = HighScore;
+  Played.keys.clear();
+  FramesPlayed = 0;
+  PlayedWhole = true;
   M.CarX = 75;
   M.CarY = kRoadY;
   for (PosXY& coin : M.CoinPos) PlaceCoin(coin);
@@ -198,7 +208,9 @@ bool frmMain::PlayFrame() {
   picWork.CurrentY = 3;
   PrintNumber("Score:", Score);
   // The round's last frame is composed but never shown.
-  return Phase == PhaseOver && OverStep();
+  const bool ended = Phase == PhaseOver && OverStep();
+  if (!ended) ++FramesPlayed;
+  return ended;
 }
 
 void frmMain::Hantei() {
@@ -283,15 +295,25 @@ void frmMain::Form_KeyDown(std::int16_t& KeyCode, std::int16_t /*Shift*/) {
         JumpSpeed = 20;
         InAir = true;
         Rising = true;
+        RecordJump(true);
       }
       if ((KeyCode == kKeySpace || KeyCode == kKeyProcess) && !InAir) {
         JumpSpeed = 16;
         InAir = true;
         Rising = true;
+        RecordJump(false);
       }
       break;
     default:
       break;
+  }
+}
+
+void frmMain::RecordJump(bool high) {
+  if (Played.keys.size() < Played.keys.capacity()) {
+    Played.keys.push_back({FramesPlayed, high});
+  } else {
+    PlayedWhole = false;
   }
 }
 

@@ -9,6 +9,7 @@
 #include "game/Input.h"
 #include "game/Platform.h"
 #include "game/Random.h"
+#include "game/RunCode.h"
 
 // The game's own names come from the program it reproduces; they are kept as they were:
 //   frmMain       the game's window: its state, stages and event handlers (a "form")
@@ -88,6 +89,10 @@ class frmMain : public WindowEvents {
   Surface picWork;
   HighScoreStore Store;
   Random Rnd;
+  // This round as it is being played (what a replay needs), and its frames played so far.
+  RunRecord Played;
+  std::uint32_t FramesPlayed = 0;
+  bool PlayedWhole = true;  // false once a round's jumps outgrew the room kept for them
 
  private:
   // Sleeps out the frame's period, then pumps once more.
@@ -96,6 +101,8 @@ class frmMain : public WindowEvents {
   void PlaceCoin(PosXY& coin);
   void PlaceBall(PosXY& ball);
   void PrintNumber(std::string_view label, std::int32_t value);
+  // A jump that took effect, into this round's record; never allocates.
+  void RecordJump(bool high);
   // Raises and stores the best score when this round's score beats it; tries again a best
   // that an earlier store could not keep.
   void KeepNewBest();

@@ -1,0 +1,167 @@
+// Runs replayed: recorded rounds as codes, played again with no window, frame for frame. The
+// golden runs in data/golden/ hold each frame's fingerprint as the game drew it when they were
+// made; any change to the rules or the drawing shows up as a frame that differs.
+#include <gtest/gtest.h>
+
+#include <cstdlib>
+#include <fstream>
+#include <sstream>
+
+#include "GameHarness.h"
+#include "game/Replay.h"
+
+namespace quillon {
+namespace {
+
+using testing::Harness;
+
+std::vector<std::uint64_t> Frames(const RunRecord& run, std::int32_t* score, std::string* problem) {
+  std::vector<std::uint64_t> frames;
+  const auto replayed = Simulate(run, testing::TestPictures(), testing::TestFont(),
+                                 [&](const Surface& s) { frames.push_back(Fingerprint(s)); }, problem);
+  if (!replayed) return {};
+  *score = replayed->score;
+  EXPECT_EQ(replayed->frames, frames.size());
+  return frames;
+}
+
+// A player for the golden runs: jumps (high or low, as `high` says of each) when a bullet
+// comes near at the car's height, and sometimes for a coin.
+RunRecord Play(std::uint32_t seed, std::uint64_t draws, std::int32_t best, int skill) {
+  Harness h;
+  h.game.Rnd.Restore(seed, draws);
+  h.game.HighScore = best;
+  h.game.Phase = PhasePlay;
+  h.game.Prepare();
+  for (int frame = 0; frame < 200000; ++frame) {
+    bool danger = false, coin = false;
+    for (const PosXY& b : h.game.M.TamaPos) danger = danger || (b.X > 90 && b.X < 90 + skill && b.Y > 190);
+    for (const PosXY& c : h.game.M.CoinPos) coin = coin || (c.X > 100 && c.X < 140 && c.Y == 150);
+    if (!h.game.InAir && h.game.Phase == PhasePlay && (danger || coin)) {
+      std::int16_t key = (frame / 7) % 2 ? kKeyEnter : kKeySpace;
+      h.game.Form_KeyDown(key, 0);
+    }
+    if (h.game.PlayFrame()) break;
+  }
+  return h.game.Played;
+}
+
+struct Golden {
+  const char* name;
+  std::uint32_t seed;
+  std::uint64_t draws;
+  std::int32_t best;
+  int skill;  // how far ahead the player looks: 0 never jumps
+};
+
+// Short and long; both jumps; coins; all four hits; with and without the banner of a new best.
+const Golden kGolden[] = {
+    {"still", 1, 0, 0, 0},
+    {"jumper", 7, 123, 1000000, 60},
+    {"long", 42, 5000, 500, 90},
+};
+
+TEST(Replay, GoldenRunsGiveTheSameFramesOnEveryPlatform) {
+  const bool write = std::getenv("QUILLON_WRITE_GOLDEN") != nullptr;
+  for (const Golden& g : kGolden) {
+    SCOPED_TRACE(g.name);
+    const std::string path = std::string(QUILLON_TEST_DATA "/golden/") + g.name + ".txt";
+    std::string code;
+    std::int32_t expectedScore = 0;
+    std::vector<std::uint64_t> expected;
+    if (write) {
+      code = RunCode(Play(g.seed, g.draws, g.best, g.skill));
+      std::string problem;
+      expected = Frames(*ParseRunCode(code).run, &expectedScore, &problem);
+      std::ofstream out(path);
+      out << code << "\n" << expectedScore << "\n";
+      for (std::uint64_t f : expected) out << std::hex << f << std::dec << "\n";
+    } else {
+      std::ifstream in(path);
+      ASSERT_TRUE(in) << path;
+      in >> code >> expectedScore;
+      std::string line;
+      while (in >> line) expected.push_back(std::stoull(line, nullptr, 16));
+    }
+    const ParsedRun parsed = ParseRunCode(code);
+    ASSERT_TRUE(parsed.run) << parsed.problem;
+    std::int32_t score = -1;
+    std::string problem;
+    const std::vector<std::uint64_t> frames = Frames(*parsed.run, &score, &problem);
+    EXPECT_EQ(problem, "");
+    EXPECT_EQ(score, expectedScore);
+    ASSERT_EQ(frames.size(), expected.size());
+    for (std::size_t i = 0; i < frames.size(); ++i) ASSERT_EQ(frames[i], expected[i]) << "frame " << i;
+  }
+}
+
+TEST(Replay, ARoundPlayedIsTheRoundReplayed) {
+  Harness h;
+  h.game.HighScore = 50;
+  h.fake.Key(2, kKeyEnter);
+  for (int k = 0; k < 40; ++k) h.fake.Key(20 + 23 * k, k % 3 ? kKeySpace : kKeyEnter);
+  h.fake.Key(60, kKeyProcess);
+  bool played = false;
+  h.fake.onPump = [&](WindowEvents& events) {
+    played = played || h.game.Phase != PhaseTitle;
+    if (played && h.game.Phase == PhaseTitle) events.Form_Unload();
+  };
+  h.fake.presentLimit = 20000;
+  testing::RunUntilClosed(h.game);
+  ASSERT_TRUE(played);
+  const RunRecord& run = h.game.Played;
+  EXPECT_GT(run.keys.size(), 3u);
+  // The code names the same run, in letters, digits, '-' and '_' only.
+  const std::string code = RunCode(run);
+  EXPECT_EQ(code.find_first_not_of("ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789-_"),
+            std::string::npos);
+  const ParsedRun parsed = ParseRunCode(code);
+  ASSERT_TRUE(parsed.run) << parsed.problem;
+  EXPECT_EQ(*parsed.run, run);
+  // Replayed: the very frames the window showed, in order, and the score it reached.
+  std::int32_t score = -1;
+  std::string problem;
+  const std::vector<std::uint64_t> frames = Frames(run, &score, &problem);
+  ASSERT_FALSE(frames.empty()) << problem;
+  std::vector<std::uint64_t> shown;
+  for (const auto& shot : h.shots) shown.push_back(Fingerprint(shot.pixels));
+  const auto at = std::search(shown.begin(), shown.end(), frames.begin(), frames.end());
+  EXPECT_NE(at, shown.end());
+  EXPECT_EQ(score, h.shots.back().score);
+  EXPECT_GT(score, 50);
+}
+
+TEST(RunCode, BadCodesNameNoRunAndSayWhy) {
+  RunRecord run{3, 40, 100, {{5, true}, {60, false}, {140, true}}};
+  const std::string good = RunCode(run);
+  std::string future = good;
+  future[1] = '9';
+  std::string swapped = RunCode(RunRecord{3, 40, 100, {{60, true}, {60, false}}});
+  struct Case {
+    std::string code;
+    const char* says;
+  };
+  for (const Case& c : {Case{"", "empty"}, Case{good.substr(0, good.size() - 3), "damaged"},
+                        Case{good + "AAAA", "damaged"}, Case{std::string(kMaxRunCodeLength + 1, 'Q'), "too long"},
+                        Case{"Q1-\xC3\xA9", "character"}, Case{"Q1-ab cd", "character"}, Case{"X1-AAAA", "not a"},
+                        Case{"Q-AAAA", "not a"}, Case{"Q1", "not a"}, Case{future, "another version"},
+                        Case{"Q99999999999-AAAA", "not a"}, Case{swapped, "out of order"},
+                        Case{"Q1-_____________", "damaged"}}) {
+    const ParsedRun parsed = ParseRunCode(c.code);
+    EXPECT_FALSE(parsed.run) << c.code;
+    EXPECT_NE(parsed.problem.find(c.says), std::string::npos) << c.code << ": " << parsed.problem;
+  }
+  EXPECT_TRUE(ParseRunCode(good).run);
+  // Codes that parse but could not have been played.
+  std::int32_t score = 0;
+  for (const auto& [bad, says] :
+       {std::pair{RunRecord{3, 40, 100, {{5, true}, {6, false}}}, "no round could have taken"},
+        std::pair{RunRecord{3, 40, 100, {{5, true}, {4000000, false}}}, "past the round's end"}}) {
+    std::string problem;
+    EXPECT_TRUE(Frames(bad, &score, &problem).empty());
+    EXPECT_NE(problem.find(says), std::string::npos) << problem;
+  }
+}
+
+}  // namespace
+}  // namespace quillon
