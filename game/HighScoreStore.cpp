@@ -13,6 +13,7 @@ namespace {
 constexpr std::string_view kSection = "QUILLON";
 constexpr std::string_view kKey = "HighScore";
 constexpr std::string_view kFileName = "Quillon.ini";
+constexpr std::string_view kRunFileName = "Quillon.run";
 
 std::string Digits(std::int32_t value) {
   char buffer[16];
@@ -154,6 +155,44 @@ bool HighScoreStore::Keep(std::int32_t& best, Patience patience) {
   FileText beside = programFile_.empty() ? FileText{} : files_.Read(programFile_);
   if (beside.kind != FileText::Kind::Text) beside = FileText{};
   return Finish(Merge(playerFile_, best, patience, &beside), playerFile_);
+}
+
+std::string HighScoreStore::RunFile(const std::string& iniPath) {
+  return iniPath.substr(0, iniPath.size() - kFileName.size()) + std::string(kRunFileName);
+}
+
+std::optional<std::pair<std::string, std::int32_t>> HighScoreStore::StoredRun(const FileText& file,
+                                                                               const Scorer& scorer) {
+  if (file.kind != FileText::Kind::Text) return std::nullopt;
+  // The first line is the code; a code too long to be one is no run.
+  std::string code = file.text.substr(0, file.text.find_first_of("\r\n"));
+  if (code.size() > 64 * 1024) return std::nullopt;
+  const auto score = scorer(code);
+  if (!score) return std::nullopt;
+  return std::pair{std::move(code), *score};
+}
+
+bool HighScoreStore::KeepRun(const std::string& code, std::int32_t score, const Scorer& scorer, Patience patience) {
+  // Beside the best just kept: the player's own copy where there is one, else the program's.
+  const bool own = !playerFile_.empty() && files_.Read(playerFile_).kind == FileText::Kind::Text;
+  const std::string& ini = own ? playerFile_ : programFile_;
+  if (ini.empty()) return false;
+  const WriteOutcome outcome = files_.Update(RunFile(ini), [&](const FileText& now) -> std::optional<std::string> {
+    if (const auto stored = StoredRun(now, scorer); stored && stored->second >= score) return std::nullopt;
+    return code + "\n";
+  }, patience);
+  return outcome == WriteOutcome::Written || outcome == WriteOutcome::Kept;
+}
+
+std::optional<std::string> HighScoreStore::ReadRun(const Scorer& scorer) {
+  std::optional<std::pair<std::string, std::int32_t>> best;
+  for (const std::string* path : {&playerFile_, &programFile_}) {
+    if (path->empty()) continue;
+    const auto run = StoredRun(files_.Read(RunFile(*path)), scorer);
+    if (run && (!best || run->second > best->second)) best = run;
+  }
+  if (!best) return std::nullopt;
+  return best->first;
 }
 
 }  // namespace quillon

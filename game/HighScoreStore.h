@@ -1,8 +1,10 @@
 #pragma once
 
 #include <cstdint>
+#include <functional>
 #include <optional>
 #include <string>
+#include <string_view>
 
 #include "game/FileSystem.h"
 
@@ -33,6 +35,15 @@ class HighScoreStore {
   const std::string& Problem() const { return problem_; }
   bool Busy() const { return busy_; }
 
+  // The score a run code reaches when played again; nothing for a code that plays no round.
+  using Scorer = std::function<std::optional<std::int32_t>(std::string_view code)>;
+  // Keeps the run that reached `score`, the best now kept, as a code in "Quillon.run" beside
+  // that best, with the same care (a whole file or none, one copy at a time); a run another
+  // copy kept that reaches as much stays. False when it could not be kept.
+  bool KeepRun(const std::string& code, std::int32_t score, const Scorer& scorer, Patience patience);
+  // The kept run that reaches the most, of every place; nothing where none plays a round.
+  std::optional<std::string> ReadRun(const Scorer& scorer);
+
  private:
   // The stored best in a file's text; nothing when there is none that reads as a number.
   static std::optional<std::int32_t> StoredBest(const FileText& file);
@@ -40,6 +51,10 @@ class HighScoreStore {
   WriteOutcome Merge(const std::string& path, std::int32_t& best, Patience patience,
                      const FileText* start = nullptr);
   void RecoverLeftover(const std::string& path);
+  // The run file beside a best's file.
+  static std::string RunFile(const std::string& iniPath);
+  // A run file's code and the score it reaches; nothing for a missing or foreign file.
+  static std::optional<std::pair<std::string, std::int32_t>> StoredRun(const FileText& file, const Scorer& scorer);
   bool Finish(WriteOutcome outcome, const std::string& path);
   bool Keep(std::int32_t& best, Patience patience);
 

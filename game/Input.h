@@ -10,6 +10,8 @@ namespace quillon {
 constexpr std::int16_t kKeyEnter = 13;    // start, and the high jump
 constexpr std::int16_t kKeySpace = 32;    // the low jump
 constexpr std::int16_t kKeyProcess = 229; // a key an input method took for itself: the low jump too
+constexpr std::int16_t kKeyWatch = 87;    // W, on the title: watch the best run again
+constexpr std::int16_t kKeyEscape = 27;   // stops a run being watched
 
 // A gamepad's face buttons by where they sit (A, B, X, Y on an Xbox pad; cross, circle,
 // square, triangle on a PlayStation one), as SDL and XInput both name them.
@@ -23,6 +25,8 @@ constexpr std::int16_t KeyForPadButton(PadButton button) {
     case PadButton::East:
     case PadButton::West:
       return kKeySpace;
+    case PadButton::North:
+      return kKeyWatch;
     default:
       return 0;
   }

@@ -47,27 +47,19 @@ std::optional<Replayed> Simulate(const RunRecord& run, const Pictures& pictures,
                                  const std::function<void(const Surface&)>& onFrame, std::string* problem) {
   NoMachine machine;
   frmMain game(machine, pictures, font);
-  game.HighScore = run.bestBefore;
-  game.Rnd.Restore(run.seed, run.draws);
-  game.Phase = PhasePlay;
-  game.Prepare();
+  game.StartRecorded(run);
   std::size_t next = 0;
-  for (std::uint32_t frame = 0;; ++frame) {
-    if (frame >= kMaxFrames) {
+  for (;;) {
+    if (game.FramesPlayed >= kMaxFrames) {
       *problem = "the run is longer than any round";
       return std::nullopt;
     }
-    if (next < run.keys.size() && run.keys[next].frame == frame) {
-      // A recorded jump is one that took effect: anywhere else the code is not a played round.
-      if (game.Phase != PhasePlay || game.InAir) {
-        *problem = "the run holds a jump no round could have taken";
-        return std::nullopt;
-      }
-      std::int16_t code = run.keys[next].high ? kKeyEnter : kKeySpace;
-      game.Form_KeyDown(code, 0);
-      ++next;
+    const frmMain::Step step = game.PlayRecordedFrame(run, next);
+    if (step == frmMain::Step::Impossible) {
+      *problem = "the run holds a jump no round could have taken";
+      return std::nullopt;
     }
-    if (game.PlayFrame()) break;
+    if (step == frmMain::Step::Ended) break;
     if (onFrame) onFrame(game.picWork);
   }
   if (next < run.keys.size()) {

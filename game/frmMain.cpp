@@ -62,7 +62,8 @@ std::int16_t RoundToInteger(double value) {
 }
 
 frmMain::frmMain(Platform& platform, const Pictures& pictures, const Font* font)
-    : picWork(kScreenW, kScreenH, kBlack), Store(platform.Files()), platform_(platform), pictures_(pictures) {
+    : picWork(kScreenW, kScreenH, kBlack), Store(platform.Files()), platform_(platform), pictures_(pictures),
+      font_(font) {
   picWork.SetPicture(&pictures.playBackground);
   picWork.SetFont(font);
   picWork.SetPresenter(&platform);
@@ -73,6 +74,11 @@ frmMain::frmMain(Platform& platform, const Pictures& pictures, const Font* font)
 void RunGame(Platform& platform, const Pictures& pictures, const Font* font) {
   static frmMain game(platform, pictures, font);
   game.Run();
+}
+
+void WatchGame(Platform& platform, const Pictures& pictures, const Font* font, const RunRecord& run) {
+  static frmMain game(platform, pictures, font);
+  game.WatchOnly(run);
 }
 
 void frmMain::Run() {
@@ -149,6 +155,15 @@ void frmMain::OpeningR() {
       promptForward = true;
     }
     if (Phase == PhasePlay) return;
+    if (watchAsked_) {
+      watchAsked_ = false;
+      const auto code = Store.ReadRun([this](std::string_view c) { return ScoreOf(c); });
+      if (const ParsedRun parsed = code ? ParseRunCode(*code) : ParsedRun{}; parsed.run) {
+        WatchRun(*parsed.run);
+        shownBest.reset();
+        continue;
+      }
+    }
     EndFrame(kTitlePeriod);
   }
 }
@@ -270,10 +285,11 @@ bool frmMain::OverStep() {
     const int w = ToPixels(banner.ScaleWidth());
     const int h = ToPixels(banner.ScaleHeight());
     MaskedDraw(picWork, -1, 12, w, h, pictures_.picHscrM, banner);
-    if (platform_.StoresBestAtOnce() && !(storedEarly_ && storedScore_ == Score)) {
+    if (platform_.StoresBestAtOnce() && !watching_ && !(storedEarly_ && storedScore_ == Score)) {
       storedBest_ = StoreBest(Score, Patience::Brief);
       storedScore_ = Score;
       storedEarly_ = true;
+      KeepRunOf(storedBest_);  // no more jump can take effect: the run is whole
     }
   }
   ++OverTimer;
@@ -286,9 +302,15 @@ void frmMain::RoundEnd() {
 }
 
 void frmMain::Form_KeyDown(std::int16_t& KeyCode, std::int16_t /*Shift*/) {
+  // A round being watched takes no jumps; Enter or Escape stops it.
+  if (watching_) {
+    if (KeyCode == kKeyEnter || KeyCode == kKeyEscape) stopWatching_ = true;
+    return;
+  }
   switch (Phase) {
     case PhaseTitle:
       if (KeyCode == kKeyEnter) Phase = PhasePlay;
+      if (KeyCode == kKeyWatch) watchAsked_ = true;
       break;
     case PhasePlay:
       if (KeyCode == kKeyEnter && !InAir) {
@@ -318,8 +340,9 @@ void frmMain::RecordJump(bool high) {
 }
 
 void frmMain::Form_Unload() {
-  // The banner has already told the player this score is the new best: keep that promise.
-  if (Phase == PhaseOver) KeepNewBest();
+  // The banner has already told the player this score is the new best: keep that promise (a
+  // round being watched promised nothing).
+  if (Phase == PhaseOver && !watching_) KeepNewBest();
   // The last chance for a best that waited for its turn; now it may wait longer.
   if (unkept_) StoreBest(HighScore, Patience::Long);
   platform_.EndProgram();

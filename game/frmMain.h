@@ -1,7 +1,9 @@
 #pragma once
 
 #include <cstdint>
+#include <optional>
 #include <string>
+#include <string_view>
 
 #include "display/Pictures.h"
 #include "display/Surface.h"
@@ -56,6 +58,20 @@ class frmMain : public WindowEvents {
 
   // Start-up, then the one-shot start of the endless cycle. Never returns.
   [[noreturn]] void Run();
+  // Start-up, then `run` played in the window, and the end: nothing is ever stored.
+  [[noreturn]] void WatchOnly(const RunRecord& run);
+  // Plays a recorded round in the window as it was played, until its end or until Enter or
+  // Escape stops it; stores nothing, and leaves the game as it found it.
+  void WatchRun(const RunRecord& run);
+  // The score a run code reaches, played again with no window; nothing for a code that plays
+  // no round.
+  std::optional<std::int32_t> ScoreOf(std::string_view code) const;
+  // A recorded round from its start: the draws, the best and the car as they were.
+  void StartRecorded(const RunRecord& run);
+  // One frame of it, its jumps first (`next` the first not yet taken): Ended after its last
+  // frame, Impossible where a jump could not have taken effect.
+  enum class Step { Shown, Ended, Impossible };
+  Step PlayRecordedFrame(const RunRecord& run, std::size_t& next);
 
   void Form_Load();
   [[noreturn]] void Timer1_Timer();
@@ -109,8 +125,15 @@ class frmMain : public WindowEvents {
   // Stores `best`; returns the best now kept, or `best` itself when it could not be kept yet.
   std::int32_t StoreBest(std::int32_t best, Patience patience);
 
+  // Keeps this round's run beside the best when the best kept is its score.
+  void KeepRunOf(std::int32_t kept);
+
   Platform& platform_;
   const Pictures& pictures_;
+  const Font* font_;
+  bool watchAsked_ = false;    // W on the title
+  bool watching_ = false;      // a recorded round is playing in the window
+  bool stopWatching_ = false;  // Enter or Escape while it plays
   bool toldUnkept_ = false;  // the player hears it once a run
   bool unkept_ = false;      // HighScore is this run's own, and no store has taken it yet
   // What the banner's frames stored at once, where the platform wants that.

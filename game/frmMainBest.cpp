@@ -22,9 +22,17 @@ std::int32_t frmMain::StoreBest(std::int32_t best, Patience patience) {
   return best;
 }
 
+void frmMain::KeepRunOf(std::int32_t kept) {
+  // A round whose jumps outgrew their room can't be played again: no run rather than a wrong one.
+  if (kept != Score || !PlayedWhole) return;
+  Store.KeepRun(RunCode(Played), Score, [this](std::string_view code) { return ScoreOf(code); }, Patience::Brief);
+}
+
 void frmMain::KeepNewBest() {
   if (Score > HighScore) {
-    HighScore = storedEarly_ && storedScore_ == Score ? storedBest_ : StoreBest(Score, Patience::Brief);
+    const bool early = storedEarly_ && storedScore_ == Score;
+    HighScore = early ? storedBest_ : StoreBest(Score, Patience::Brief);
+    if (!early) KeepRunOf(HighScore);
   } else if (unkept_) {
     HighScore = StoreBest(HighScore, Patience::Brief);
   }

@@ -12,6 +12,9 @@ struct CommandLine {
   std::optional<std::string> scale;  // --scale N, or --scale=N; empty when no number followed
   bool help = false;
   bool version = false;
+  bool runCode = false;                   // --run-code: print the kept best run's code
+  std::optional<std::string> verify;      // --verify CODE or FILE
+  std::optional<std::string> watch;       // --watch CODE or FILE
   std::string wrong;  // the first argument it does not know
 
   static CommandLine Parse(const std::vector<std::string>& args) {
@@ -22,6 +25,10 @@ struct CommandLine {
         line.help = true;
       } else if (arg == "--version") {
         line.version = true;
+      } else if (arg == "--run-code") {
+        line.runCode = true;
+      } else if (arg == "--verify" || arg == "--watch") {
+        (arg == "--verify" ? line.verify : line.watch) = i + 1 < args.size() ? args[++i] : std::string();
       } else if (arg == "--scale") {
         line.scale = i + 1 < args.size() ? args[++i] : std::string();
       } else if (arg.rfind("--scale=", 0) == 0) {
@@ -54,7 +61,11 @@ inline constexpr UsageLine kUsageLines[] = {
     {"Enter, gamepad A", "start a game; jump high"},
     {"Space, gamepad B or X", "jump low"},
     {"F11", "full screen (F11 or Escape leaves it)"},
+    {"W, gamepad Y", "on the title: watch the best run again (Enter or Escape stops it)"},
     {"--scale N", "show each game pixel as N x N screen pixels"},
+    {"--run-code", "print the best run's code, to share it, and exit"},
+    {"--watch CODE", "play the run a code (or a file holding one) names, then exit"},
+    {"--verify CODE", "print the score the run a code names reaches, and exit"},
     {"--help", "show this and exit"},
     {"--version", "show the version and exit"},
 };

@@ -8,6 +8,7 @@
 #include <sstream>
 
 #include "GameHarness.h"
+#include "TempDir.h"
 #include "game/Replay.h"
 
 namespace quillon {
@@ -129,6 +130,68 @@ TEST(Replay, ARoundPlayedIsTheRoundReplayed) {
   EXPECT_NE(at, shown.end());
   EXPECT_EQ(score, h.shots.back().score);
   EXPECT_GT(score, 50);
+}
+
+// A round that sets a new best keeps its run beside it; W on the title plays it again, frame for
+// frame, stores nothing, and Enter or Escape stops it.
+TEST(Replay, TheBestRunIsKeptWithTheBestAndWatchedFromTheTitle) {
+  for (const std::int16_t stop : {std::int16_t{0}, kKeyEscape, kKeyEnter}) {
+    SCOPED_TRACE(stop);
+    testing::TempDir dir;
+    dir.Write("[QUILLON]\nHighScore=10\n");
+    Harness h;
+    std::vector<std::uint64_t> shown;
+    h.fake.onPresent = [&](const Surface& frame) { shown.push_back(Fingerprint(frame)); };
+    h.fake.folder = dir.Folder();
+    h.fake.Key(2, kKeyEnter);
+    for (int k = 0; k < 12; ++k) h.fake.Key(25 + 29 * k, k % 2 ? kKeySpace : kKeyEnter);
+    int rounds = 0, watchStart = -1;
+    std::string ini, run;
+    std::vector<std::string> captions;
+    h.fake.onPump = [&](WindowEvents& events) {
+      if (h.game.Phase != PhaseTitle && rounds == 0) rounds = 1;
+      if (rounds == 1 && h.game.Phase == PhaseTitle) {
+        // The round is over and its best kept: ask to watch it.
+        rounds = 2;
+        ini = dir.Read();
+        run = testing::ReadFile(dir.path / "Quillon.run");
+        watchStart = h.fake.presents;
+        std::int16_t w = kKeyWatch;
+        events.Form_KeyDown(w, 0);
+      }
+      if (rounds == 2 && h.fake.caption != "Quillon") captions.push_back(h.fake.caption);
+      if (rounds == 2 && stop != 0 && h.fake.presents == watchStart + 40) {
+        std::int16_t key = stop;
+        events.Form_KeyDown(key, 0);
+      }
+      if (rounds == 2 && h.fake.presents > watchStart + 5 && h.fake.caption == "Quillon") events.Form_Unload();
+    };
+    h.fake.presentLimit = 20000;
+    testing::RunUntilClosed(h.game);
+    ASSERT_EQ(rounds, 2);
+    // The run kept is the round just played, and it reaches the best kept with it.
+    const ParsedRun parsed = ParseRunCode(run.substr(0, run.find('\n')));
+    ASSERT_TRUE(parsed.run) << parsed.problem;
+    EXPECT_EQ(*parsed.run, h.game.Played);
+    EXPECT_EQ(h.game.ScoreOf(RunCode(*parsed.run)), h.game.HighScore);
+    EXPECT_EQ(ini, "[QUILLON]\nHighScore=" + std::to_string(h.game.HighScore) + "\n");
+    // Watched: the caption says so; nothing stored; the files as they were.
+    ASSERT_FALSE(captions.empty());
+    EXPECT_EQ(captions.front(), "Quillon - watching the best run");
+    EXPECT_EQ(dir.Read(), ini);
+    EXPECT_EQ(testing::ReadFile(dir.path / "Quillon.run"), run);
+    // The frames shown while watching are the round's own, from its first; stopped, it ends at once.
+    std::int32_t score = 0;
+    std::string problem;
+    const std::vector<std::uint64_t> replayed = Frames(*parsed.run, &score, &problem);
+    // After W, one more title frame, then the round from its first frame.
+    const auto watched = shown.begin() + watchStart + 1;
+    const std::size_t seen = stop == 0 ? replayed.size() : 39;  // the key came after the 39th
+    ASSERT_GE(shown.end() - watched, static_cast<long>(seen));
+    const auto differ = std::mismatch(replayed.begin(), replayed.begin() + static_cast<long>(seen), watched);
+    EXPECT_EQ(differ.first - replayed.begin(), static_cast<long>(seen)) << "the first frame that differs";
+    EXPECT_LE(shown.end() - watched, static_cast<long>(seen) + 3);
+  }
 }
 
 TEST(RunCode, BadCodesNameNoRunAndSayWhy) {

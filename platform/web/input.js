@@ -25,8 +25,8 @@ canvas.addEventListener('pointerdown', function (event) {
 document.addEventListener('contextmenu', function (event) { event.preventDefault(); });
 // Gamepads with the standard mapping, any number of them, plugged in or out at any time. The
 // face buttons as game/Input.h's KeyForPadButton maps them: bottom (0) starts and jumps high,
-// right (1) and left (2) jump low, top (3) does nothing.
-var padKeys = [13, 32, 32, 0];
+// right (1) and left (2) jump low, top (3) watches the best run.
+var padKeys = [13, 32, 32, 87];
 var padButtons = {};
 function readPads() {
   var all = navigator.getGamepads ? navigator.getGamepads() : [];
