@@ -5,6 +5,7 @@
 
 #include "display/Surface.h"
 #include "game/FileSystem.h"
+#include "game/RunCode.h"
 
 namespace quillon {
 
@@ -17,6 +18,8 @@ class WindowEvents {
   // The stored best can be read now, where it could not at start-up (a browser's storage that
   // answered late).
   virtual void Store_Ready() {}
+  // A run to play on the title (a shared link's), checked already.
+  virtual void Watch_Run(const RunRecord& /*run*/) {}
 };
 
 // Everything the game needs of the machine it runs on.

@@ -1,6 +1,7 @@
 #include "game/RunCode.h"
 
 #include <array>
+#include <charconv>
 
 namespace quillon {
 
@@ -27,6 +28,12 @@ std::optional<std::uint64_t> TakeNumber(const std::vector<std::uint8_t>& in, std
   return std::nullopt;
 }
 
+std::string Decimal(int value) {
+  char digits[16];
+  const auto end = std::to_chars(digits, digits + sizeof digits, value).ptr;
+  return std::string(digits, end);
+}
+
 }  // namespace
 
 std::string RunCode(const RunRecord& run) {
@@ -42,7 +49,9 @@ std::string RunCode(const RunRecord& run) {
     PutNumber(bytes, (static_cast<std::uint64_t>(key.frame - last) << 1) | (key.high ? 1u : 0u));
     last = key.frame;
   }
-  std::string code = "Q" + std::to_string(kRulesVersion) + "-";
+  std::string code = "Q";
+  code += Decimal(kRulesVersion);
+  code += '-';
   for (std::size_t i = 0; i < bytes.size(); i += 3) {
     std::uint32_t chunk = static_cast<std::uint32_t>(bytes[i]) << 16;
     if (i + 1 < bytes.size()) chunk |= static_cast<std::uint32_t>(bytes[i + 1]) << 8;
@@ -65,8 +74,12 @@ ParsedRun ParseRunCode(std::string_view code) {
     version = version * 10 + (code[i] - '0');
   }
   if (version != kRulesVersion) {
-    return {std::nullopt, "the code is from another version of the game's rules (" + std::to_string(version) +
-                              "; this game plays " + std::to_string(kRulesVersion) + ")"};
+    std::string problem = "the code is from another version of the game's rules (";
+    problem += Decimal(version);
+    problem += "; this game plays ";
+    problem += Decimal(kRulesVersion);
+    problem += ')';
+    return {std::nullopt, problem};
   }
   std::array<int, 256> value{};
   value.fill(-1);

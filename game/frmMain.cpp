@@ -155,11 +155,17 @@ void frmMain::OpeningR() {
       promptForward = true;
     }
     if (Phase == PhasePlay) return;
-    if (watchAsked_) {
+    if (runToWatch_ || watchAsked_) {
+      std::optional<RunRecord> run;
+      run.swap(runToWatch_);
+      const bool best = !run;
+      if (best) {
+        const auto code = Store.ReadRun([this](std::string_view c) { return ScoreOf(c); });
+        if (code) run = ParseRunCode(*code).run;
+      }
       watchAsked_ = false;
-      const auto code = Store.ReadRun([this](std::string_view c) { return ScoreOf(c); });
-      if (const ParsedRun parsed = code ? ParseRunCode(*code) : ParsedRun{}; parsed.run) {
-        WatchRun(*parsed.run);
+      if (run) {
+        WatchRun(*run, best);
         shownBest.reset();
         continue;
       }

@@ -62,7 +62,7 @@ class frmMain : public WindowEvents {
   [[noreturn]] void WatchOnly(const RunRecord& run);
   // Plays a recorded round in the window as it was played, until its end or until Enter or
   // Escape stops it; stores nothing, and leaves the game as it found it.
-  void WatchRun(const RunRecord& run);
+  void WatchRun(const RunRecord& run, bool best);
   // The score a run code reaches, played again with no window; nothing for a code that plays
   // no round.
   std::optional<std::int32_t> ScoreOf(std::string_view code) const;
@@ -89,6 +89,7 @@ class frmMain : public WindowEvents {
   void Form_KeyDown(std::int16_t& KeyCode, std::int16_t Shift) override;
   void Form_Unload() override;
   void Store_Ready() override;
+  void Watch_Run(const RunRecord& run) override;
 
   Module1 M;
   std::int16_t Phase = PhaseTitle;
@@ -134,6 +135,7 @@ class frmMain : public WindowEvents {
   bool watchAsked_ = false;    // W on the title
   bool watching_ = false;      // a recorded round is playing in the window
   bool stopWatching_ = false;  // Enter or Escape while it plays
+  std::optional<RunRecord> runToWatch_;  // handed over by the platform, played on the title
   bool toldUnkept_ = false;  // the player hears it once a run
   bool unkept_ = false;      // HighScore is this run's own, and no store has taken it yet
   // What the banner's frames stored at once, where the platform wants that.

@@ -44,13 +44,13 @@ std::optional<std::int32_t> frmMain::ScoreOf(std::string_view code) const {
   return replayed->score;
 }
 
-void frmMain::WatchRun(const RunRecord& run) {
+void frmMain::WatchRun(const RunRecord& run, bool best) {
   // What the title and the next round need, as it was.
   const Random draws = Rnd;
   const RunRecord played = Played;
-  const std::int32_t best = HighScore, score = Score;
+  const std::int32_t highScore = HighScore, score = Score;
   const bool whole = PlayedWhole;
-  platform_.SetCaption("Quillon - watching the best run");
+  platform_.SetCaption(best ? "Quillon - watching the best run" : "Quillon - watching a run");
   watching_ = true;
   stopWatching_ = false;
   StartRecorded(run);
@@ -63,17 +63,21 @@ void frmMain::WatchRun(const RunRecord& run) {
   Rnd = draws;
   Played = played;
   PlayedWhole = whole;
-  HighScore = best;
+  HighScore = highScore;
   Score = score;
   Phase = PhaseTitle;
   InAir = Rising = BobDown = false;
   platform_.SetCaption("Quillon");
 }
 
+void frmMain::Watch_Run(const RunRecord& run) {
+  if (!watching_) runToWatch_ = run;
+}
+
 void frmMain::WatchOnly(const RunRecord& run) {
   Form_Load();
   platform_.PumpEvents(*this);
-  WatchRun(run);
+  WatchRun(run, false);
   platform_.EndProgram();
   __builtin_unreachable();  // a platform's EndProgram never comes back
 }

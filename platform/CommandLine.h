@@ -73,7 +73,8 @@ inline constexpr UsageLine kUsageLines[] = {
 // The usage, as --help shows it in a terminal, in columns; `bestScore` says where the best
 // score lives.
 inline std::string Usage(const std::string& program, const std::string& bestScore) {
-  std::string text = "Usage: " + program + " [--scale N]\n"
+  std::string text = "Usage: " + program + " [--scale N] [--watch CODE]\n"
+                     "       " + program + " --verify CODE | --run-code\n"
                      "Quillon: jump a broken car over bullets and catch coins.\n\n";
   for (const UsageLine& line : kUsageLines) {
     std::string what = line.what;

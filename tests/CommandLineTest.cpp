@@ -7,6 +7,11 @@ namespace {
 
 TEST(CommandLine, OptionsAsBothPlatformsTakeThem) {
   EXPECT_EQ(CommandLine::Parse({"--scale", "3"}).scale, "3");
+  EXPECT_EQ(CommandLine::Parse({"--verify", "Q1-A"}).verify, "Q1-A");
+  EXPECT_EQ(CommandLine::Parse({"--watch", "run.txt"}).watch, "run.txt");
+  EXPECT_EQ(CommandLine::Parse({"--verify"}).verify, "");  // said to be empty, not unknown
+  EXPECT_TRUE(CommandLine::Parse({"--run-code"}).runCode);
+  EXPECT_EQ(CommandLine::Parse({"--run-code", "x"}).wrong, "x");
   EXPECT_EQ(CommandLine::Parse({"--scale=2"}).scale, "2");
   EXPECT_EQ(CommandLine::Parse({"--scale="}).scale, "");
   EXPECT_TRUE(CommandLine::Parse({"--help"}).help);
@@ -26,7 +31,7 @@ TEST(CommandLine, OptionsAsBothPlatformsTakeThem) {
     EXPECT_EQ(problem({"--scale", bad}), "--scale takes a whole number from 1 up, not \"" + std::string(bad) + "\"");
   }
   const std::string usage = Usage("quillon", "in one place");
-  EXPECT_EQ(usage.rfind("Usage: quillon [--scale N]\n", 0), 0u);
+  EXPECT_EQ(usage.rfind("Usage: quillon [--scale N] [--watch CODE]\n       quillon --verify CODE | --run-code\n", 0), 0u);
   EXPECT_NE(usage.find("The best score is kept in one place.\n"), std::string::npos);
   EXPECT_NE(usage.find("\n  --scale N              show each game pixel"), std::string::npos);  // columns
   // In a message box: every entry on a line of its own as "what: does", nothing aligned with

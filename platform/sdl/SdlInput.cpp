@@ -17,6 +17,10 @@ std::int16_t KeyCodeOf(const SDL_Keysym& key) {
       return kKeyEnter;
     case SDLK_SPACE:
       return kKeySpace;
+    case SDLK_w:
+      return kKeyWatch;
+    case SDLK_ESCAPE:
+      return kKeyEscape;
     default:
       return 0;
   }

@@ -1,6 +1,7 @@
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -8,6 +9,7 @@
 #include "display/Pictures.h"
 #include "game/Game.h"
 #include "platform/CommandLine.h"
+#include "platform/Runs.h"
 #include "platform/sdl/SdlPlatform.h"
 
 int main(int argc, char** argv) {
@@ -23,10 +25,31 @@ int main(int argc, char** argv) {
                  quillon::Usage("quillon", best).c_str());
     return 2;
   }
+  static const quillon::Pictures pictures = quillon::LoadPictures();
+  static quillon::SdlPlatform platform;
+  const quillon::Font* font = &quillon::Font::BuiltIn();
+  std::string say;  // what goes to standard output
   if (line.help || line.version) {
-    const std::string text = line.help ? quillon::Usage("quillon", best) : "Quillon " QUILLON_VERSION "\n";
+    say = line.help ? quillon::Usage("quillon", best) : "Quillon " QUILLON_VERSION "\n";
+  } else if (line.verify) {
+    std::string problem;
+    const auto run = quillon::CheckedRun(quillon::CodeArgument(*line.verify), pictures, font, &problem);
+    if (!run) {
+      std::fprintf(stderr, "quillon: %s\n", problem.c_str());
+      return 1;
+    }
+    say = std::to_string(run->second) + "\n";
+  } else if (line.runCode) {
+    const auto code = quillon::KeptRunCode(platform.Files(), platform.ProgramFolder(), pictures, font);
+    if (!code) {
+      std::fprintf(stderr, "quillon: no run is kept yet: a round that sets a new best keeps its run\n");
+      return 1;
+    }
+    say = *code + "\n";
+  }
+  if (!say.empty()) {
     // A full disk or a closed pipe is an error, not a silent success.
-    if (std::fputs(text.c_str(), stdout) < 0 || std::fflush(stdout) != 0) {
+    if (std::fputs(say.c_str(), stdout) < 0 || std::fflush(stdout) != 0) {
       std::fprintf(stderr, "quillon: cannot write to standard output (%s)\n", std::strerror(errno));
       return 1;
     }
@@ -36,12 +59,22 @@ int main(int argc, char** argv) {
     std::fprintf(stderr, "quillon: %s\n", problem->c_str());
     return 2;
   }
-  static const quillon::Pictures pictures = quillon::LoadPictures();
-  static quillon::SdlPlatform platform;
+  std::optional<quillon::RunRecord> watch;
+  if (line.watch) {
+    // A code that names no round is said before any window opens.
+    std::string problem;
+    auto run = quillon::CheckedRun(quillon::CodeArgument(*line.watch), pictures, font, &problem);
+    if (!run) {
+      std::fprintf(stderr, "quillon: %s\n", problem.c_str());
+      return 1;
+    }
+    watch = std::move(run->first);
+  }
   std::string error;
   if (const int status = platform.Open(pictures, line.scale ? line.scale->c_str() : nullptr, &error); status != 0) {
     std::fprintf(stderr, "quillon: %s\n", error.c_str());
     return status;
   }
-  quillon::RunGame(platform, pictures, &quillon::Font::BuiltIn());
+  if (watch) quillon::WatchGame(platform, pictures, font, *watch);
+  quillon::RunGame(platform, pictures, font);
 }

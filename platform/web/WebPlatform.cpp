@@ -4,11 +4,14 @@
 #include <emscripten/html5.h>
 #include <sys/stat.h>
 
+#include <charconv>
 #include <cstdlib>
 #include <cstring>
 #include <optional>
 
+#include "display/Font.h"
 #include "game/Input.h"
+#include "platform/Runs.h"
 
 namespace quillon {
 
@@ -24,12 +27,25 @@ EM_BOOL OnKeyDown(int, const EmscriptenKeyboardEvent* event, void* user) {
     code = kKeySpace;
   } else if (event->keyCode == kKeyProcess) {
     code = kKeyProcess;  // the browser's word for a key an input method took
+  } else if (std::strcmp(event->code, "KeyW") == 0) {
+    code = kKeyWatch;
+  } else if (std::strcmp(event->code, "Escape") == 0) {
+    code = kKeyEscape;
   }
-  // Taking the key keeps Space and Enter from scrolling the page or pressing a button.
-  return code != 0 && platform->KeyDown(code) ? EM_TRUE : EM_FALSE;
+  // Taking the key keeps Space and Enter from scrolling the page or pressing a button; Escape
+  // stops a watched run and still does whatever else it does.
+  return code != 0 && platform->KeyDown(code) && code != kKeyEscape ? EM_TRUE : EM_FALSE;
 }
 
 WebPlatform* g_page = nullptr;  // for the page's own inputs
+
+// A frame's fingerprint in hex, for a test that asks for every frame's (Module.quillonFingerprints).
+std::string FingerprintText(const Surface& frame) {
+  if (!EM_ASM_INT({ return Module.quillonFingerprints ? 1 : 0; })) return {};
+  char text[24];
+  const auto end = std::to_chars(text, text + sizeof text, Fingerprint(frame), 16).ptr;
+  return std::string(text, end);
+}
 
 }  // namespace
 
@@ -38,9 +54,25 @@ extern "C" EMSCRIPTEN_KEEPALIVE void quillon_storage_ready() {
   if (g_page != nullptr) g_page->StorageReady();
 }
 
-// A press from the page itself: a tap, a button, a gamepad (13 or 32, as the keys give them).
+// A press from the page itself: a tap, a button, a gamepad (as the keys give them).
 extern "C" EMSCRIPTEN_KEEPALIVE void quillon_press(int code) {
-  if (g_page != nullptr && (code == kKeyEnter || code == kKeySpace)) g_page->KeyDown(static_cast<std::int16_t>(code));
+  if (g_page != nullptr && (code == kKeyEnter || code == kKeySpace || code == kKeyWatch || code == kKeyEscape)) {
+    g_page->KeyDown(static_cast<std::int16_t>(code));
+  }
+}
+
+// A shared link's run (runs.js): the page writes its code into the buffer, then asks; empty
+// when it will play, else why it can't.
+namespace {
+std::string g_code, g_problem;
+}  // namespace
+extern "C" EMSCRIPTEN_KEEPALIVE char* quillon_watch_buffer(int length) {
+  g_code.assign(static_cast<std::size_t>(length), '\0');
+  return g_code.data();
+}
+extern "C" EMSCRIPTEN_KEEPALIVE const char* quillon_watch() {
+  g_problem = g_page != nullptr ? g_page->Watch(g_code) : "the game has not started";
+  return g_problem.c_str();
 }
 
 void WebPlatform::ReportUnkeptBest(const std::string& message) {
@@ -67,6 +99,7 @@ void WebPlatform::Open(const Pictures& pictures) {
   // The keys reach the game wherever the focus is on the page.
   emscripten_set_keydown_callback(EMSCRIPTEN_EVENT_TARGET_WINDOW, this, EM_TRUE, OnKeyDown);
   g_page = this;
+  pictures_ = &pictures;
   SetIcon(pictures.icon32);
 }
 
@@ -108,12 +141,24 @@ void WebPlatform::PumpEvents(WindowEvents& events) {
     storageReady_ = false;
     events.Store_Ready();
   }
+  if (runToWatch_) {
+    events.Watch_Run(*runToWatch_);
+    runToWatch_.reset();
+  }
   while (keyCount_ > 0) {
     std::int16_t code = keys_[keyHead_];
     keyHead_ = (keyHead_ + 1) % keys_.size();
     --keyCount_;
     events.Form_KeyDown(code, 0);
   }
+}
+
+std::string WebPlatform::Watch(const std::string& code) {
+  std::string problem;
+  auto run = CheckedRun(code, *pictures_, &Font::BuiltIn(), &problem);
+  if (!run) return problem;
+  runToWatch_ = std::move(run->first);
+  return {};
 }
 
 void WebPlatform::WaitForEvents(std::int32_t timeoutMs) {
@@ -170,11 +215,13 @@ void WebPlatform::Present(const Surface& surface) {
     // Not every browser tells the page when only its device pixels change.
     if (typeof fit === 'function' && fit.ratio !== devicePixelRatio) fit();
     Module.quillonPresented++;
+    // A test that wants every frame's fingerprint asks for them.
+    if (Module.quillonFingerprints) Module.quillonFingerprints.push(UTF8ToString($6));
     if ($2 < 0) return;
     var rowBytes = $5 * 4;
     Module.quillonImage.data.set(HEAPU8.subarray($0 + $1 * rowBytes, $0 + ($2 + 1) * rowBytes), $1 * rowBytes);
     Module.quillonContext.putImageData(Module.quillonImage, 0, 0, $3, $1, $4 - $3 + 1, $2 - $1 + 1);
-  }, rgba_.data(), top, bottom, left, right, kScreenW);
+  }, rgba_.data(), top, bottom, left, right, kScreenW, FingerprintText(surface).c_str());
 }
 
 void WebPlatform::EndProgram() {

@@ -2,6 +2,7 @@
 
 #include <array>
 #include <cstdint>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -38,6 +39,9 @@ class WebPlatform final : public Platform {
   bool KeyDown(std::int16_t code);
   // Called when the browser's storage answers after the game started; told at the next pump.
   void StorageReady() { storageReady_ = true; }
+  // A run code from the page (a shared link): checked now, played on the title; the reason
+  // when it names no round, else empty.
+  std::string Watch(const std::string& code);
 
  private:
   void SetIcon(const Surface& icon);
@@ -49,6 +53,8 @@ class WebPlatform final : public Platform {
   std::vector<Colour> shown_;  // what the canvas shows now
   WebFileSystem files_;
   bool storageReady_ = false;
+  const Pictures* pictures_ = nullptr;
+  std::optional<RunRecord> runToWatch_;
 };
 
 }  // namespace quillon

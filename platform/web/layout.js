@@ -14,7 +14,7 @@ function fit() {
   var upright = touch.matches && width <= height;
   var words = touch.matches ? 'Tap the picture to start; the left button jumps low, the right one high.' +
                               (upright ? ' Turn the phone for a bigger picture.' : '')
-                            : 'Enter starts a game and makes the car jump high; Space makes it jump low. F11: full screen.';
+                            : 'Enter starts a game and makes the car jump high; Space makes it jump low. W: watch the best run. F11: full screen.';
   // Only a change: the lines are watched, and every write would call for another fit.
   if (help.textContent !== words) help.textContent = words;
   var side = 0, below = 0;

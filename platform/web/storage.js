@@ -6,6 +6,7 @@
 // refuses storage, or never answers, leaves the folder in memory: the best score then holds for
 // this visit, the page says so, and nothing is ever written over what could not be read.
 var QUILLON_DB = '/quillon', QUILLON_STORE = 'FILE_DATA', QUILLON_FILE = '/quillon/Quillon.ini';
+var QUILLON_RUN = '/quillon/Quillon.run';
 // A file's record, as IDBFS keeps it.
 var QUILLON_FILE_MODE = 33206;
 
@@ -57,13 +58,16 @@ Module['preRun'].push(function () {
     request.onsuccess = function () {
       var db = request.result;
       try {
-        var get = db.transaction([QUILLON_STORE], 'readonly').objectStore(QUILLON_STORE).get(QUILLON_FILE);
-        get.onsuccess = function () {
+        // The best and the run kept with it, read together.
+        var files = db.transaction([QUILLON_STORE], 'readonly').objectStore(QUILLON_STORE);
+        var get = files.get(QUILLON_FILE), run = files.get(QUILLON_RUN);
+        run.onsuccess = function () {
           if (Module.quillonStorage !== 'pending' && Module.quillonStorage !== 'late') return;
           if (get.result && get.result.contents) FS.writeFile(QUILLON_FILE, get.result.contents);
+          if (run.result && run.result.contents) FS.writeFile(QUILLON_RUN, run.result.contents);
           done(db, 'browser');
         };
-        get.onerror = function (event) { event.preventDefault(); done(null, 'memory'); };
+        get.onerror = run.onerror = function (event) { event.preventDefault(); done(null, 'memory'); };
       } catch (e) {
         done(null, 'memory');
       }

@@ -2,6 +2,7 @@
 #include "display/Pictures.h"
 #include "game/Game.h"
 #include "platform/CommandLine.h"
+#include "platform/Runs.h"
 #include "platform/windows/WinPlatform.h"
 
 // After the game's headers: it defines macros named like the game's raster operations.
@@ -34,12 +35,35 @@ int WINAPI wWinMain(HINSTANCE instance, HINSTANCE, PWSTR, int) {
   }
   if (line.help) return Say(quillon::UsageForBox("quillon.exe", best), MB_ICONINFORMATION);
   if (line.version) return Say("Quillon " QUILLON_VERSION, MB_ICONINFORMATION);
+  static const quillon::Pictures pictures = quillon::LoadPictures();
+  static quillon::WinPlatform platform;
+  const quillon::Font* font = &quillon::Font::BuiltIn();
+  // Runs: checked, shown (a message box's text can be copied with Ctrl+C) or watched; a code
+  // that names no round is said before any window opens.
+  std::optional<quillon::RunRecord> watch;
+  if (line.verify || line.watch) {
+    std::string problem;
+    auto run = quillon::CheckedRun(quillon::CodeArgument(line.verify ? *line.verify : *line.watch), pictures, font,
+                                   &problem);
+    if (!run) {
+      Say("Quillon: " + problem + ".", MB_ICONWARNING);
+      return 1;
+    }
+    if (line.verify) return Say("This run reaches " + std::to_string(run->second) + " points.", MB_ICONINFORMATION);
+    watch = std::move(run->first);
+  }
+  if (line.runCode) {
+    const auto code = quillon::KeptRunCode(platform.Files(), platform.ProgramFolder(), pictures, font);
+    if (!code) {
+      Say("Quillon: no run is kept yet: a round that sets a new best keeps its run.", MB_ICONWARNING);
+      return 1;
+    }
+    return Say(*code, MB_ICONINFORMATION);
+  }
   if (const auto problem = line.ScaleProblem()) {
     MessageBoxW(nullptr, quillon::Widen("Quillon: " + *problem).c_str(), L"Quillon", MB_ICONWARNING);
     return 2;
   }
-  static const quillon::Pictures pictures = quillon::LoadPictures();
-  static quillon::WinPlatform platform;
   std::string error;
   if (const int status = platform.Open(instance, pictures, line.scale ? line.scale->c_str() : nullptr, &error);
       status != 0) {
@@ -49,5 +73,6 @@ int WINAPI wWinMain(HINSTANCE instance, HINSTANCE, PWSTR, int) {
   }
   // Held while the game runs: the installer and uninstaller wait for it before touching a file.
   CreateMutexW(nullptr, FALSE, L"Quillon.Running");
-  quillon::RunGame(platform, pictures, &quillon::Font::BuiltIn());
+  if (watch) quillon::WatchGame(platform, pictures, font, *watch);
+  quillon::RunGame(platform, pictures, font);
 }

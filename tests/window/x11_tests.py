@@ -342,6 +342,36 @@ class NoDisplay(unittest.TestCase):
         self.assertIn('unknown option "--fast"', run.stderr)
         self.assertIn("Usage: quillon", run.stderr)
 
+    def test_run_codes_on_the_command_line(self):
+        # With no display: a code is checked, and a bad one refused, before any window.
+        e = {k: v for k, v in os.environ.items() if k not in ("DISPLAY", "WAYLAND_DISPLAY")}
+        golden = os.path.join(ARGS.source, "tests", "data", "golden", "jumper.txt")
+        with open(golden) as f:
+            code, score = f.readline().strip(), f.readline().strip()
+        home = tempfile.mkdtemp(prefix="quillon-runs-")
+        self.addCleanup(shutil.rmtree, home, ignore_errors=True)
+        game = os.path.join(home, "quillon")
+        shutil.copy(ARGS.game, game)
+        for args, status, out, err in (
+                (["--verify", code], 0, score + "\n", ""),
+                (["--verify", golden], 0, score + "\n", ""),  # a file holding one
+                (["--verify", code[:-4]], 1, "", "damaged"),
+                (["--verify", "Q7-" + code[3:]], 1, "", "another version"),
+                (["--verify"], 1, "", "empty"),
+                (["--watch", "Q1-\u00e9"], 1, "", "character"),
+                (["--run-code"], 1, "", "no run is kept yet")):
+            run = subprocess.run([game, *args], env=e, capture_output=True, text=True, timeout=60)
+            self.assertEqual((run.returncode, run.stdout), (status, out), args)
+            self.assertEqual(len(run.stderr.splitlines()), 1 if err else 0, run.stderr)
+            self.assertIn(err, run.stderr)
+        # A kept run is printed as it is kept.
+        with open(os.path.join(home, "Quillon.ini"), "w") as f:
+            f.write("[QUILLON]\nHighScore=%s\n" % score)
+        with open(os.path.join(home, "Quillon.run"), "w") as f:
+            f.write(code + "\n")
+        run = subprocess.run([game, "--run-code"], env=e, capture_output=True, text=True, timeout=60)
+        self.assertEqual((run.returncode, run.stdout), (0, code + "\n"))
+
     def test_the_manual_names_every_option_and_key_that_help_does(self):
         e = {k: v for k, v in os.environ.items() if k not in ("DISPLAY", "WAYLAND_DISPLAY")}
         usage = subprocess.run([ARGS.game, "--help"], env=e, capture_output=True, text=True, timeout=30).stdout
@@ -351,7 +381,7 @@ class NoDisplay(unittest.TestCase):
         options = set(re.findall(r"\\-\\-([a-z]+)", sections["OPTIONS"]))
         self.assertEqual(options, set(re.findall(r"--([a-z]+)", usage)))
         keys = set(re.findall(r"^\.B (\S+)$", sections["KEYS"], re.M))
-        self.assertEqual(keys, {"Enter", "Space", "F11", "Escape", "Gamepads"})
+        self.assertEqual(keys, {"Enter", "Space", "F11", "Escape", "W", "Gamepads"})
         for key in keys - {"Gamepads"}:
             self.assertIn(key, usage)
         self.assertIn("gamepad", usage)

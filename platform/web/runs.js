@@ -1,0 +1,42 @@
+// The best run, when one is kept: watched in the window, or shared as a link that plays it. Part
+// of the game's script (a --pre-js), for its files and its memory.
+var quillonRuns = document.getElementById('runs');
+function quillonKeptRun() {
+  try {
+    return FS.readFile('/quillon/Quillon.run', { encoding: 'utf8' }).split(/\r?\n/)[0];
+  } catch (e) {
+    return '';
+  }
+}
+setInterval(function () {
+  var none = !runtimeInitialized || !quillonKeptRun();
+  if (quillonRuns.classList.contains('none') !== none) quillonRuns.classList.toggle('none', none);
+}, 1000);
+document.getElementById('share').addEventListener('click', function () {
+  var link = location.href.split('#')[0] + '#run=' + quillonKeptRun();
+  Module.quillonShareLink = link;
+  var said = function () { Module.quillonNotice('Link copied: anyone who opens it watches this run.'); };
+  var shown = function () { Module.quillonNotice('Copy this link to share the run: ' + link); };
+  if (navigator.clipboard && navigator.clipboard.writeText) navigator.clipboard.writeText(link).then(said, shown);
+  else shown();
+  Module.canvas.focus();
+});
+// A shared link's run plays once the title has shown, and then the title is the player's.
+var quillonSharedRun = location.hash.indexOf('#run=') === 0 ? decodeURIComponent(location.hash.slice(5)) : '';
+function quillonWatchShared() {
+  if (!quillonSharedRun) return;
+  if (!Module.quillonPresented) {
+    setTimeout(quillonWatchShared, 200);
+    return;
+  }
+  var problem = 'the code is too long';
+  // A code too long to be one is not even handed over.
+  if (quillonSharedRun.length <= 65536) {
+    var bytes = new TextEncoder().encode(quillonSharedRun);
+    HEAPU8.set(bytes, _quillon_watch_buffer(bytes.length));
+    problem = UTF8ToString(_quillon_watch());
+  }
+  quillonSharedRun = '';
+  if (problem) Module.quillonNotice('This run can\u2019t be played: ' + problem + '.');
+}
+quillonWatchShared();
