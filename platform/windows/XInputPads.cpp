@@ -43,12 +43,14 @@ XInputPads::Reader XInputPads::System() {
 
 void XInputPads::Poll(std::int32_t now, std::vector<std::int16_t>& codes) {
   for (int slot = 0; slot < kSlots; ++slot) {
-    if (idle_[slot] && now - nextAsk_[slot] < 0) continue;
+    // Wrapping arithmetic: the clock's reading turns negative after 24 days, and wraps.
+    const auto since = static_cast<std::int32_t>(static_cast<std::uint32_t>(now) - static_cast<std::uint32_t>(nextAsk_[slot]));
+    if (idle_[slot] && since < 0) continue;
     std::uint16_t buttons = 0;
     idle_[slot] = !reader_(slot, buttons);
     if (idle_[slot]) {
       last_[slot] = 0;
-      nextAsk_[slot] = now + kIdleMs;
+      nextAsk_[slot] = static_cast<std::int32_t>(static_cast<std::uint32_t>(now) + kIdleMs);
       continue;
     }
     const std::uint16_t pressed = buttons & ~last_[slot];

@@ -11,6 +11,7 @@ import unittest
 
 import harness
 from harness import *  # noqa: F401,F403
+from x11_tests import Screens  # its checks of a scaled title and of jumps serve Wine too
 
 
 class Wine(Games):
