@@ -8,6 +8,7 @@
 
 #include "display/Font.h"
 #include "display/Pictures.h"
+#include "game/Replay.h"
 #include "game/frmMain.h"
 #include "platform/Scaling.h"
 #include "platform/posix/PosixFileSystem.h"
@@ -88,13 +89,33 @@ void PlayFrame(benchmark::State& state) {
 }
 BENCHMARK(PlayFrame);
 
+// A whole recorded round played again with no window (what --verify and the kept run's
+// comparison cost), per frame of it: a round of several hundred frames, jumps of both heights.
+void ReplayedFrame(benchmark::State& state) {
+  RunRecord run{7, 123, 1000000, {}};
+  for (std::uint32_t f = 12; f < 800; f += 47) run.keys.push_back({f, f % 2 == 0});
+  std::string problem;
+  std::uint32_t frames = 1;
+  for (auto _ : state) {
+    const auto replayed = Simulate(run, Pics(), UiFont(), nullptr, &problem);
+    frames = replayed ? replayed->frames : 1;
+    benchmark::DoNotOptimize(frames);
+  }
+  state.counters["frames"] = frames;
+}
+BENCHMARK(ReplayedFrame)->Unit(benchmark::kMillisecond);
+
 class RatioReporter : public benchmark::ConsoleReporter {
  public:
   void ReportRuns(const std::vector<Run>& runs) override {
-    for (const Run& run : runs) times[run.benchmark_name()] = run.GetAdjustedCPUTime();
+    for (const Run& run : runs) {
+      times[run.benchmark_name()] = run.GetAdjustedCPUTime();
+      if (run.counters.count("frames")) frames[run.benchmark_name()] = run.counters.at("frames");
+    }
     ConsoleReporter::ReportRuns(runs);
   }
   std::map<std::string, double> times;
+  std::map<std::string, double> frames;
 };
 
 }  // namespace
@@ -110,6 +131,12 @@ int main(int argc, char** argv) {
   if (reporter.times.count("FrameCopy") && reporter.times.count("ScaledPresent3")) {
     std::printf("scaled present at 3 / frame copy: %.2f\n",
                 reporter.times["ScaledPresent3"] / reporter.times["FrameCopy"]);
+  }
+  if (reporter.times.count("PlayFrame") && reporter.frames["ReplayedFrame"] > 0) {
+    // The round's time is in ms, the frame's in ns.
+    const double perFrame = reporter.times["ReplayedFrame"] * 1e6 / reporter.frames["ReplayedFrame"];
+    std::printf("replayed frame / play frame: %.2f (a round of %.0f frames played again with no window)\n",
+                perFrame / reporter.times["PlayFrame"], reporter.frames["ReplayedFrame"]);
   }
   benchmark::Shutdown();
 }
