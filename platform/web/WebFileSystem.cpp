@@ -57,7 +57,10 @@ WriteOutcome WebFileSystem::Update(const std::string& path, const Change& change
   if (state == 0) return files_.Update(path, change, patience);
   // Should the page go away before the transaction ends, this is what it meant to store.
   if (const auto pending = change(files_.Read(path))) {
-    EM_ASM({ Module.quillonPending = HEAPU8.slice($0, $0 + $1); }, pending->data(), pending->size());
+    // Only the best's own file has a leftover to roll forward (storage.js keeps one, the best's).
+    EM_ASM({
+      if (UTF8ToString($2) === QUILLON_FILE) Module.quillonPending = HEAPU8.slice($0, $0 + $1);
+    }, pending->data(), pending->size(), path.c_str());
   }
   Transaction t;
   t.change = &change;

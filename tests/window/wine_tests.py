@@ -111,7 +111,10 @@ class Wine(Games):
         best = stored_best(g.ini_path)
         self.assertGreater(best, 0)
         self.assertEqual(text, f"; mine\r\n[QUILLON]\r\nHighScore={best}\r\n[Other]\r\nx=1\r\n")
-        self.assertEqual(sorted(os.listdir(g.dir)), ["Quillon.ini", "quillon.exe"])
+        # The run that set it beside it, as a code.
+        self.assertEqual(sorted(os.listdir(g.dir)), ["Quillon.ini", "Quillon.run", "quillon.exe"])
+        with open(os.path.join(g.dir, "Quillon.run")) as f:
+            self.assertRegex(f.read(), r"^Q1-[A-Za-z0-9_-]+\n$")
 
     def test_a_larger_best_that_another_copy_stored_meanwhile_stays(self):
         g = self.exe_game(self.player_folder(), "[QUILLON]\r\nHighScore=100\r\n")
