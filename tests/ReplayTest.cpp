@@ -102,15 +102,22 @@ TEST(Replay, ARoundPlayedIsTheRoundReplayed) {
   h.fake.Key(2, kKeyEnter);
   for (int k = 0; k < 40; ++k) h.fake.Key(20 + 23 * k, k % 3 ? kKeySpace : kKeyEnter);
   h.fake.Key(60, kKeyProcess);
-  bool played = false;
+  // Two rounds: the second starts where the first left the random draws.
+  int ended = 0;
+  bool inRound = false;
   h.fake.onPump = [&](WindowEvents& events) {
-    played = played || h.game.Phase != PhaseTitle;
-    if (played && h.game.Phase == PhaseTitle) events.Form_Unload();
+    if (h.game.Phase != PhaseTitle) inRound = true;
+    if (!inRound || h.game.Phase != PhaseTitle) return;
+    inRound = false;
+    if (++ended == 2) events.Form_Unload();
+    std::int16_t enter = kKeyEnter;
+    events.Form_KeyDown(enter, 0);
   };
   h.fake.presentLimit = 20000;
   testing::RunUntilClosed(h.game);
-  ASSERT_TRUE(played);
+  ASSERT_EQ(ended, 2);
   const RunRecord& run = h.game.Played;
+  EXPECT_GT(run.draws, 18u);  // the second round's
   EXPECT_GT(run.keys.size(), 3u);
   // The code names the same run, in letters, digits, '-' and '_' only.
   const std::string code = RunCode(run);
