@@ -201,6 +201,39 @@ TEST(Replay, TheBestRunIsKeptWithTheBestAndWatchedFromTheTitle) {
   }
 }
 
+// A run handed over by the platform (a shared link) plays on the title; closed at its banner,
+// its score is never taken for the player's best.
+TEST(Replay, ASharedRunClosedAtItsBannerStoresNothing) {
+  testing::TempDir dir;
+  dir.Write("[QUILLON]\nHighScore=10\n");
+  std::ifstream golden(QUILLON_TEST_DATA "/golden/still.txt");
+  std::string code;
+  golden >> code;
+  const ParsedRun parsed = ParseRunCode(code);
+  ASSERT_TRUE(parsed.run);
+  Harness h;
+  h.keepPixels = false;
+  h.fake.folder = dir.Folder();
+  bool handed = false, closed = false;
+  h.fake.onPump = [&](WindowEvents& events) {
+    if (!handed) {
+      handed = true;
+      events.Watch_Run(*parsed.run);
+    }
+    if (h.game.Phase == PhaseOver && h.game.OverTimer > 20 && !closed) {
+      closed = true;
+      EXPECT_EQ(h.fake.caption, "Quillon - watching a run");
+      events.Form_Unload();
+    }
+  };
+  h.fake.presentLimit = 5000;
+  testing::RunUntilClosed(h.game);
+  EXPECT_TRUE(closed);
+  EXPECT_GT(h.game.Score, 10);
+  EXPECT_EQ(dir.Read(), "[QUILLON]\nHighScore=10\n");
+  EXPECT_FALSE(std::filesystem::exists(dir.path / "Quillon.run"));
+}
+
 TEST(RunCode, BadCodesNameNoRunAndSayWhy) {
   RunRecord run{3, 40, 100, {{5, true}, {60, false}, {140, true}}};
   const std::string good = RunCode(run);
