@@ -151,6 +151,7 @@ function stored(page, text) {
         get.onsuccess = () => { result = get.result ? new TextDecoder().decode(get.result.contents) : null; };
       } else if (text === null) {
         files.delete('/quillon/Quillon.ini');
+        files.delete('/quillon/Quillon.run');
       } else {
         files.put({ timestamp: new Date(), mode: 33206, contents: new TextEncoder().encode(text) }, '/quillon/Quillon.ini');
       }
@@ -558,6 +559,9 @@ test('on a phone the picture fills the room, taps are jumps that never flip full
     assert.ok(lowTop > 70 && lowTop < 110, `${at}: the low jump reached ${lowTop}`);
     assert.deepEqual(await page.evaluate(() => [scrollX, scrollY, visualViewport.scale]), [0, 0, 1]);
     assert.deepEqual(page.problems, []);
+    // A round that ended while the taps went on (a slow machine) leaves a best: gone again, so
+    // the tests after this one start from no best.
+    await stored(page, null);
     await page.close();
   }
 });
