@@ -69,6 +69,18 @@ std::optional<Replayed> Simulate(const RunRecord& run, const Pictures& pictures,
   return Replayed{game.Score, game.FramesPlayed};
 }
 
+std::optional<std::pair<RunRecord, std::int32_t>> CheckedRun(std::string_view code, const Pictures& pictures,
+                                                             const Font* font, std::string* problem) {
+  ParsedRun parsed = ParseRunCode(code);
+  if (!parsed.run) {
+    *problem = parsed.problem;
+    return std::nullopt;
+  }
+  const auto replayed = Simulate(*parsed.run, pictures, font, nullptr, problem);
+  if (!replayed) return std::nullopt;
+  return std::pair{std::move(*parsed.run), replayed->score};
+}
+
 std::uint64_t Fingerprint(const std::vector<Colour>& pixels) {
   std::uint64_t hash = 0xCBF29CE484222325ULL;
   for (const Colour c : pixels) {

@@ -36,12 +36,10 @@ frmMain::Step frmMain::PlayRecordedFrame(const RunRecord& run, std::size_t& next
 }
 
 std::optional<std::int32_t> frmMain::ScoreOf(std::string_view code) const {
-  const ParsedRun parsed = ParseRunCode(code);
-  if (!parsed.run) return std::nullopt;
   std::string problem;
-  const auto replayed = Simulate(*parsed.run, pictures_, font_, nullptr, &problem);
-  if (!replayed) return std::nullopt;
-  return replayed->score;
+  const auto run = CheckedRun(code, pictures_, font_, &problem);
+  if (!run) return std::nullopt;
+  return run->second;
 }
 
 void frmMain::WatchRun(const RunRecord& run, bool best) {

@@ -19,20 +19,6 @@ inline std::string CodeArgument(const std::string& arg) {
   return line;
 }
 
-// The run a code names and the score it reaches, played again with no window; nothing, with
-// the reason in `problem`, for a code that names no round that could have been played.
-inline std::optional<std::pair<RunRecord, std::int32_t>> CheckedRun(const std::string& code, const Pictures& pictures,
-                                                                  const Font* font, std::string* problem) {
-  ParsedRun parsed = ParseRunCode(code);
-  if (!parsed.run) {
-    *problem = parsed.problem;
-    return std::nullopt;
-  }
-  const auto replayed = Simulate(*parsed.run, pictures, font, nullptr, problem);
-  if (!replayed) return std::nullopt;
-  return std::pair{std::move(*parsed.run), replayed->score};
-}
-
 // The code of the best run the player's places keep; nothing where none does.
 inline std::optional<std::string> KeptRunCode(FileSystem& files, const std::string& programFolder,
                                               const Pictures& pictures, const Font* font) {
@@ -40,7 +26,7 @@ inline std::optional<std::string> KeptRunCode(FileSystem& files, const std::stri
   store.SetFolder(programFolder);
   return store.ReadRun([&](std::string_view code) -> std::optional<std::int32_t> {
     std::string problem;
-    const auto run = CheckedRun(std::string(code), pictures, font, &problem);
+    const auto run = CheckedRun(code, pictures, font, &problem);
     if (!run) return std::nullopt;
     return run->second;
   });
