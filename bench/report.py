@@ -166,6 +166,8 @@ def web_report(desktop_title, desktop_play):
           f"; {sum(sizes.values()) / 1024:.1f} KB in all; the page, its script and WebAssembly "
           f"{page / 1024:.1f} KB (target under 70 KB)")
     print(f"the one-file quillon.html, gzip -9: {single / 1024:.1f} KB (target under 90 KB)")
+    print(f"frames a second: {web['titleFps']:.1f} on the title (the game's 40), "
+          f"{web['playFps']:.1f} in play (the game's 18 to 20)")
     print(f"first title frame on the canvas: {web['firstFrameMs']:.0f} ms after navigation (target within 300 ms)")
     print(f"renderer CPU on the title: {web['title'] * 100:.2f}% of one core, "
           f"{web['title'] / desktop_title:.1f}x the desktop game's (target within 2x), "

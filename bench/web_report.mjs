@@ -41,10 +41,13 @@ function cpuSeconds(pids) {
   return total;
 }
 
-async function share(pids, s) {
-  const c0 = cpuSeconds(pids), t0 = performance.now();
+async function share(pids, s, page) {
+  const count = () => (page ? page.evaluate(() => Module.quillonPresented) : 0);
+  const f0 = await count(), c0 = cpuSeconds(pids), t0 = performance.now();
   await new Promise((r) => setTimeout(r, s * 1000));
-  return (cpuSeconds(pids) - c0) / ((performance.now() - t0) / 1000);
+  const elapsed = (performance.now() - t0) / 1000;
+  const cpu = (cpuSeconds(pids) - c0) / elapsed;
+  return page ? [cpu, ((await count()) - f0) / elapsed] : cpu;
 }
 
 // The yardstick: a bare page that changes a block of a 425 x 300 canvas, as large as the title's
@@ -70,11 +73,11 @@ try {
   const firstFrameMs = await page.evaluate(() => Module.quillonFirstFrameMs);
   const pids = renderers(browser.process().pid);
   await new Promise((r) => setTimeout(r, 1000));
-  const title = await share(pids, seconds);
+  const [title, titleFps] = await share(pids, seconds, page);
   await page.keyboard.press('Enter');
   await new Promise((r) => setTimeout(r, 500));
-  const play = await share(pids, seconds);
-  console.log(JSON.stringify({ firstFrameMs, title, play, bare: bareTitle, renderers: pids.length }));
+  const [play, playFps] = await share(pids, seconds, page);
+  console.log(JSON.stringify({ firstFrameMs, title, play, bare: bareTitle, renderers: pids.length, titleFps, playFps }));
 } finally {
   await browser.close();
   server.close();

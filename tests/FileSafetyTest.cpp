@@ -523,8 +523,10 @@ TEST(FileSafety, ALockHeldByAnotherDelaysAStoreButNeverLetsOneGoAheadWithoutIt) 
         const fs::path held = holder == kTemp ? temp : holder == kFolder ? s.program : s.Ini();
         const int fd = ::open(held.c_str(), holder == kTemp ? O_RDWR | O_CREAT : holder == kInPlace ? O_RDWR : O_RDONLY, 0600);
         c.Expect(::flock(fd, holder == kReader ? LOCK_SH : LOCK_EX) == 0, "the lock is taken");
+        // Released: every wait is long enough. Not: the round's end waits a twentieth of a second
+        // and must give up within the long wait (a wait it took wrongly), however busy the machine.
         s.files.waits = released ? PosixFileSystem::Waits{milliseconds(5000), milliseconds(5000), milliseconds(5000)}
-                                 : PosixFileSystem::Waits{milliseconds(50), milliseconds(50), milliseconds(150)};
+                                 : PosixFileSystem::Waits{milliseconds(50), milliseconds(50), milliseconds(1500)};
         const std::string more = "[QUILLON]\nHighScore=1001\n";
         std::thread other;
         if (released) {
@@ -536,7 +538,9 @@ TEST(FileSafety, ALockHeldByAnotherDelaysAStoreButNeverLetsOneGoAheadWithoutIt) 
             ::close(fd);
           });
         }
+        const auto asked = std::chrono::steady_clock::now();
         const auto kept = s.store.Write(1000);
+        const auto waited = std::chrono::steady_clock::now() - asked;
         if (released || holder == kFolder) {
           if (other.joinable()) other.join();
           const bool raced = released && (holder == kTemp || holder == kInPlace);
@@ -546,6 +550,7 @@ TEST(FileSafety, ALockHeldByAnotherDelaysAStoreButNeverLetsOneGoAheadWithoutIt) 
           return;
         }
         c.Expect(!kept && s.store.Busy(), "a store that got no turn says so");
+        c.Expect(waited >= milliseconds(50) && waited < milliseconds(1500), "after its own wait, not the long one");
         c.Expect(ReadFile(s.Ini()) == "[QUILLON]\nHighScore=100\n", "and wrote nothing");
         c.Expect(s.store.Write(1000, Patience::Long) == 1000, "as the program ends, the best is kept");
         c.Expect(ReadFile(s.Own()) == "[QUILLON]\nHighScore=1000\n", "in the player's own copy");

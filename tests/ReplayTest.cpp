@@ -96,6 +96,45 @@ TEST(Replay, GoldenRunsGiveTheSameFramesOnEveryPlatform) {
   }
 }
 
+// The title for each best the window, browser and Wine tests store, and the banner they look
+// for: what those tests compare the real programs' pixels with, kept here so that a fault in the
+// drawing cannot move both sides of their comparisons at once.
+TEST(Replay, TitlesAndTheBannerAreTheStoredOnes) {
+  const bool write = std::getenv("QUILLON_WRITE_GOLDEN") != nullptr;
+  std::ostringstream titles;
+  Surface first(1, 1);
+  for (const std::int32_t best : {0, -77, 100, 777, 1250, 4096, 1000000}) {
+    testing::TempDir dir;
+    dir.Write("[QUILLON]\nHighScore=" + std::to_string(best) + "\n");
+    testing::FakePlatform fake;
+    fake.folder = dir.Folder();
+    frmMain game(fake, testing::TestPictures(), testing::TestFont());
+    titles << best;
+    fake.onPresent = [&](const Surface& s) {
+      titles << ' ' << std::hex << Fingerprint(s) << std::dec;
+      if (best == 1250 && fake.presents == 1) first = s;
+    };
+    fake.Close(8);
+    testing::RunUntilClosed(game);
+    titles << '\n';
+  }
+  // Pictures, for the tests that look at parts of a frame: the first title with a best of
+  // 1250, then the banner and its mask.
+  std::ostringstream pictures;
+  const Pictures& p = testing::TestPictures();
+  for (const Surface* s : std::initializer_list<const Surface*>{&first, &p.picHscr, &p.picHscrM}) {
+    pictures << "P6\n" << s->Width() << ' ' << s->Height() << "\n255\n";
+    for (const Colour c : s->Pixels()) pictures << char(c >> 16) << char(c >> 8) << char(c);
+  }
+  const std::pair<const char*, std::string> files[] = {{"titles.txt", titles.str()},
+                                                       {"pictures.ppm", pictures.str()}};
+  for (const auto& [name, text] : files) {
+    const std::string path = std::string(QUILLON_TEST_DATA "/golden/") + name;
+    if (write) std::ofstream(path, std::ios::binary) << text;
+    EXPECT_EQ(testing::ReadFile(path), text) << path;
+  }
+}
+
 TEST(Replay, ARoundPlayedIsTheRoundReplayed) {
   Harness h;
   h.game.HighScore = 50;

@@ -43,6 +43,7 @@ def start_xvfb(screen="800x600x24"):
 def env(**extra):
     e = dict(os.environ, DISPLAY=DISPLAY)
     e.pop("WAYLAND_DISPLAY", None)
+    e.pop("GDK_SCALE", None)  # the tests' own desktop asks for no scale of its own
     e.update(extra)
     return e
 
@@ -100,35 +101,6 @@ def xwd_raw(window):
     return width, height, rows, lambda c: struct.pack(fmt, sum(v << s for v, s in zip(c, shifts)))
 
 
-def shows_scaled(shot, frame, scale, left, top):
-    """Whether a screenshot shows `frame` with each pixel a scale x scale block at (left, top),
-    and black everywhere else."""
-    width, height, rows, pack = shot
-    black = pack((0, 0, 0))
-    cache = {}
-    for y in range(height):
-        fy = (y - top) // scale if y >= top else -1
-        if not 0 <= fy < len(frame):
-            if rows[y] != black * width:
-                return False
-            continue
-        if fy not in cache:
-            line = b"".join(pack(c) * scale for c in frame[fy])
-            cache[fy] = black * left + line + black * (width - left - len(line) // 4)
-        if rows[y] != cache[fy]:
-            return False
-    return True
-
-
-def read_ppm(path):
-    with open(path, "rb") as f:
-        data = f.read()
-    parts = data.split(b"\n", 3)
-    w, h = map(int, parts[1].split())
-    raw = parts[3]
-    return [[tuple(raw[(y * w + x) * 3:(y * w + x) * 3 + 3]) for x in range(w)] for y in range(h)]
-
-
 class Game:
     """A copy of the game in a folder of its own, so its Quillon.ini lies beside it."""
 
@@ -153,11 +125,11 @@ class Game:
     def ini_path(self):
         return os.path.join(self.dir, "Quillon.ini")
 
-    def find_window(self, timeout=20):
+    def find_window(self, timeout=20, name="Quillon"):
         end = time.time() + timeout
         while time.time() < end:
             pid = ["--pid", str(self.proc.pid)] if self.by_pid else []
-            out = subprocess.run(["xdotool", "search", "--onlyvisible", *pid, "--name", "^Quillon$"],
+            out = subprocess.run(["xdotool", "search", "--onlyvisible", *pid, "--name", f"^{name}$"],
                                  env=env(), capture_output=True, text=True).stdout.split()
             if out:
                 self.window = int(out[0])
@@ -228,34 +200,103 @@ class Game:
         shutil.rmtree(self.dir, ignore_errors=True)
 
 
-def expected_titles(folder):
-    out = tempfile.mkdtemp(prefix="quillon-frames-")
-    subprocess.run([ARGS.frames, folder, out], check=True)
-    frames = [read_ppm(os.path.join(out, f"title{i}.ppm")) for i in range(8)]
-    shutil.rmtree(out)
-    return frames
+# What the game draws, as tests/data/golden/ keeps it (the in-process suite writes it anew with
+# QUILLON_WRITE_GOLDEN=1): never from a program built from the sources under test.
+GOLDEN = os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "data", "golden")
+
+
+def fingerprint(data):
+    """A frame's 64-bit FNV-1a over its pixels, each as the bytes blue, green, red, 0."""
+    h = 0xCBF29CE484222325
+    for b in data:
+        h = ((h ^ b) * 0x100000001B3) & 0xFFFFFFFFFFFFFFFF
+    return h
+
+
+def rows_print(rows):
+    return fingerprint(bytes(v for row in rows for r, g, b in row for v in (b, g, r, 0)))
+
+
+def read_golden(name):
+    """A stored run: its code, its score and each of its frames' fingerprints."""
+    with open(os.path.join(GOLDEN, name + ".txt")) as f:
+        lines = f.read().split()
+    return lines[0], int(lines[1]), [int(v, 16) for v in lines[2:]]
+
+
+def read_titles():
+    with open(os.path.join(GOLDEN, "titles.txt")) as f:
+        return {int(line.split()[0]): {int(v, 16) for v in line.split()[1:]} for line in f if line.strip()}
+
+
+TITLES = read_titles()
+
+
+def shows_title(best):
+    """Whether a frame is the title with that best score (one of the stored bests)."""
+    prints = TITLES[best]
+    return lambda rows: not is_play(rows) and rows_print(rows) in prints
+
+
+def read_ppms(path):
+    """Every picture in a file of binary PPMs, as rows of (r, g, b)."""
+    with open(path, "rb") as f:
+        data = f.read()
+    pictures = []
+    while data:
+        parts = data.split(b"\n", 3)
+        w, h = map(int, parts[1].split())
+        raw, data = parts[3][:w * h * 3], parts[3][w * h * 3:]
+        pictures.append([[tuple(raw[(y * w + x) * 3:(y * w + x) * 3 + 3]) for x in range(w)] for y in range(h)])
+    return pictures
+
+
+# The first title with a best of 1250; the "You Got High Score!" banner and its mask.
+TITLE_1250, BANNER_PICTURE, BANNER_MASK = read_ppms(os.path.join(GOLDEN, "pictures.ppm"))
 
 
 def is_play(rows):
     return rows[100][300] == SKY and rows[270][300] == GROUND
 
 
-BANNER = None
+BANNER = [(x - 1, 12 + y, BANNER_PICTURE[y][x]) for y in range(len(BANNER_MASK))
+          for x in range(1, len(BANNER_MASK[0])) if BANNER_MASK[y][x] == (0, 0, 0)]
 
 
 def banner_shown(rows):
     """The "You Got High Score!" banner at (-1, 12); a coin may cover a little of it."""
-    global BANNER
-    if BANNER is None:
-        out = tempfile.mkdtemp(prefix="quillon-frames-")
-        subprocess.run([ARGS.frames, out, out], check=True)
-        picture, mask = read_ppm(os.path.join(out, "banner.ppm")), read_ppm(os.path.join(out, "bannerm.ppm"))
-        shutil.rmtree(out)
-        BANNER = [(x - 1, 12 + y, picture[y][x]) for y in range(len(mask)) for x in range(1, len(mask[0]))
-                  if mask[y][x] == (0, 0, 0)]
     if not is_play(rows):
         return False
     return sum(1 for x, y, c in BANNER if rows[y][x] == c) > 0.8 * len(BANNER)
+
+
+def scaled_print(shot, scale, left, top):
+    """The fingerprint of the picture a screenshot shows with each pixel a scale x scale block at
+    (left, top) and black everywhere else; None where it shows anything else."""
+    width, height, rows, pack = shot
+    black = pack((0, 0, 0))
+    if top < 0 or left < 0 or left + W * scale > width or top + H * scale > height:
+        return None
+    for y in list(range(top)) + list(range(top + H * scale, height)):
+        if rows[y] != black * width:
+            return None
+    picture = bytearray()
+    for fy in range(H):
+        line = rows[top + fy * scale]
+        if line[:left * 4] != black * left or line[(left + W * scale) * 4:] != black * (width - left - W * scale):
+            return None
+        pixels = [line[(left + x * scale) * 4:(left + x * scale) * 4 + 4] for x in range(W)]
+        if scale > 1 and b"".join(p * scale for p in pixels) != line[left * 4:(left + W * scale) * 4]:
+            return None
+        if any(rows[top + fy * scale + k] != line for k in range(1, scale)):
+            return None
+        picture += b"".join(pixels)
+    # The bytes blue, green, red, 0 whatever the server's order.
+    order = pack((3, 2, 1))
+    if order != b"\x01\x02\x03\x00":
+        at = [order.index(k) for k in (1, 2, 3)]
+        picture = bytes(v for i in range(0, len(picture), 4) for v in (*(picture[i + a] for a in at), 0))
+    return fingerprint(bytes(picture))
 
 
 def read_bytes(path):
@@ -321,6 +362,67 @@ def car_top(shot, scale, left=0, top=0):
     return None
 
 
+# The car's highest row in each jump, in game pixels: the high one rises 210 pixels from 225,
+# the low one 136.
+JUMPS = {"Return": (5, 40), "space": (70, 110)}
+
+
+def jump(shoot, press, key, scale, left=0, top=0):
+    """Presses a key with the car on the road and follows it until it lands: its highest row.
+    Screenshots come as fast as the machine allows; where none caught the top of the jump, the
+    jump is made again, so a busy machine costs time, never a wrong height."""
+    low, high = JUMPS[key]
+    for attempt in range(8):
+        end = time.time() + 60
+        while (car_top(shoot(), scale, left, top) or 0) < 220:  # standing: its top at 225
+            assert time.time() < end, "the car never stood on the road"
+        press(key)
+        best, left_road = H, False
+        while time.time() < end:
+            row = car_top(shoot(), scale, left, top)
+            if row is None:
+                continue
+            best = min(best, row)
+            left_road = left_road or row < 220
+            if left_road and row >= 220:
+                break
+        assert best >= low, f"{key} rose to row {best}, above its {low}"
+        if best <= high:
+            return best
+    raise AssertionError(f"{key} never rose to row {high}: {best}")
+
+
+def watch_stored_run(g, scale, name="still", count=10, timeout=180):
+    """Has a game started with --watch on a stored run's code show `count` of that run's frames,
+    each one the run's own, in the run's order, at a scale; then Escape ends it; its exit status.
+    Whatever the machine's pace, only which frames show is checked, never when."""
+    prints = read_golden(name)[2]
+    at = {}
+    for i, p in enumerate(prints):
+        at.setdefault(p, []).append(i)
+    last, seen, end = -1, set(), time.time() + timeout
+    while len(seen) < count:
+        assert time.time() < end, f"only {len(seen)} frames of the run in {timeout} s"
+        try:
+            shot = xwd_raw(g.window)
+        except subprocess.CalledProcessError:  # not mapped yet, or gone
+            assert g.proc.poll() is None, f"the run ended after only {len(seen)} of its frames were seen"
+            continue
+        width, _, rows, pack = shot
+        if all(row == pack((0, 0, 0)) * width for row in rows):
+            continue  # black before the first frame
+        p = scaled_print(shot, scale, 0, 0)
+        if p not in at and last < 0:
+            continue  # a window system may paint the first frame in bands
+        assert p in at, f"a frame the run never had, at scale {scale} (after frame {last})"
+        later = [i for i in at[p] if i >= last]
+        assert later, f"frame {at[p]} after frame {last}"
+        last = later[0]
+        seen.add(last)
+    g.key("Escape")
+    return g.proc.wait(timeout=30)
+
+
 PLAYER = 65534  # "nobody", when the tests run as root
 
 
@@ -379,7 +481,6 @@ def run():
     global DISPLAY
     parser = argparse.ArgumentParser()
     parser.add_argument("--game", required=True)
-    parser.add_argument("--frames", required=True)
     parser.add_argument("--xclose", required=True)
     parser.add_argument("--pad-check", help="the gamepad check program")
     parser.add_argument("--build", required=True)

@@ -1,4 +1,5 @@
 """The Linux game in a real X window: keys, pixels, scales, a window taken away, no display."""
+import glob
 import os
 import re
 import shutil
@@ -17,22 +18,21 @@ class RealWindow(Games):
     def test_title_shows_the_stored_best_score_pixel_for_pixel(self):
         g = self.game(ini="[QUILLON]\nHighScore=1250\n")
         g.find_window()
-        titles = expected_titles(g.dir)
         g.wait_for(lambda r: True)
         w, h, rows = g.shot()
         self.assertEqual((w, h), (W, H))
-        rows = g.wait_for(lambda r: r in titles)
-        self.assertIn(rows, titles)
+        g.wait_for(shows_title(1250))
         self.assertEqual(g.close(), 0)
         with open(g.ini_path) as f:
             self.assertEqual(f.read(), "[QUILLON]\nHighScore=1250\n")
 
     def test_enter_starts_play_and_space_jumps(self):
-        g = self.game()
+        # With the wall clock stopped: the game's pace is the monotonic clock's.
+        faketime = glob.glob("/usr/lib/*/faketime/libfaketime.so.1")[0]
+        g = self.game(LD_PRELOAD=faketime,
+                      FAKETIME="2000-01-01 00:00:00", FAKETIME_DONT_FAKE_MONOTONIC="1")
         g.find_window()
-        g.wait_for(lambda r: r[0][0] == (0, 0, 0) and not is_play(r))
-        g.key("Return")
-        rows = g.wait_for(is_play)
+        rows = g.start_play()
         # The car stands on the road and the score line is light grey.
         car = [(x, y) for y in range(225, 241) for x in range(75, 109) if rows[y][x] == BLUE]
         self.assertGreater(len(car), 100)
@@ -49,11 +49,11 @@ class RealWindow(Games):
         ini = "; kept as it is\n[QUILLON]\nHighScore=4096\n"
         g = self.game(ini=ini)
         g.find_window()
-        titles = expected_titles(g.dir)
+        titles = shows_title(4096)
         first = g.wait_for(lambda r: True)
         # Black until the title's first frame, then the title itself, pixel for pixel.
-        self.assertTrue(first in titles or all(p == (0, 0, 0) for row in first for p in row))
-        g.wait_for(lambda r: r in titles)
+        self.assertTrue(titles(first) or all(p == (0, 0, 0) for row in first for p in row))
+        g.wait_for(titles)
         g.key("Return")
         g.wait_for(is_play)
         g.key("space")
@@ -67,7 +67,7 @@ class RealWindow(Games):
         again = Game(exe=g.exe)
         self.games.append(again)
         again.find_window()
-        again.wait_for(lambda r: r in titles)
+        again.wait_for(titles)
         self.assertEqual(again.close(), 0)
 
     def test_a_larger_best_that_another_copy_stored_meanwhile_stays(self):
@@ -78,8 +78,7 @@ class RealWindow(Games):
         larger = "; theirs\n[QUILLON]\nHighScore=1000000\n"
         with open(g.ini_path, "w") as f:
             f.write(larger)
-        titles = expected_titles(g.dir)
-        g.wait_for(lambda r: r in titles, timeout=30)  # the title comes back with the larger best
+        g.wait_for(shows_title(1000000), timeout=30)  # the title comes back with the larger best
         self.assertEqual(g.close(), 0)
         with open(g.ini_path) as f:
             self.assertEqual(f.read(), larger)
@@ -91,8 +90,7 @@ class RealWindow(Games):
         time.sleep(2)
         self.assertIsNone(g.proc.poll(), g.proc.stderr.read().decode() if g.proc.poll() is not None else "")
         g.find_window()
-        titles = expected_titles(g.dir)
-        g.wait_for(lambda r: r in titles)
+        g.wait_for(shows_title(0))
         self.assertEqual(g.close(), 0)
 
     def test_the_window_says_which_desktop_entry_is_its_own(self):
@@ -120,8 +118,7 @@ class RealWindow(Games):
         try:
             g = self.game(ini="[QUILLON]\nHighScore=-77\n", FONTCONFIG_FILE=conf.name)
             g.find_window()
-            titles = expected_titles(g.dir)
-            g.wait_for(lambda r: r in titles)
+            g.wait_for(shows_title(-77))
             self.assertEqual(g.close(), 0)
             self.assertEqual(g.err, "")
         finally:
@@ -169,42 +166,49 @@ class TakenAway(Games):
 class Screens(Games):
     """A 2560 x 1440 screen whose desktop asks for twice the size (Xft.dpi: 192)."""
 
-    def wait_scaled(self, g, scale, left=0, top=0, timeout=30):
-        titles = expected_titles(g.dir)
+    def wait_scaled(self, g, scale, left=0, top=0, timeout=30, best=0):
+        titles = TITLES[best]
         end = time.time() + timeout
         while time.time() < end:
             try:
                 shot = xwd_raw(g.window)
             except subprocess.CalledProcessError:
                 shot = None
-            if shot and any(shows_scaled(shot, t, scale, left, top) for t in titles):
+            if shot and scaled_print(shot, scale, left, top) in titles:
                 return shot
             time.sleep(0.05)
         raise AssertionError(f"the title never showed at scale {scale} at ({left}, {top})")
 
-    def highest(self, g, key, scale):
-        """Presses a key in play and follows the car: the highest row it reaches."""
-        g.key(key)
-        best, end = H, time.time() + 4
-        while time.time() < end:
-            row = car_top(xwd_raw(g.window), scale)
-            if row is not None:
-                best = min(best, row)
-        return best
-
     def test_the_desktops_scale_doubles_every_pixel_and_each_key_keeps_its_jump(self):
         g = self.game(ini="[QUILLON]\nHighScore=1250\n")
         g.find_window()
-        shot = self.wait_scaled(g, 2)
+        shot = self.wait_scaled(g, 2, best=1250)
         self.assertEqual(shot[:2], (850, 600))
         g.key("Return")
         g.wait_for(lambda r: r[200][600] == SKY and r[540][600] == GROUND)
-        high = self.highest(g, "Return", 2)
-        time.sleep(1)
-        low = self.highest(g, "space", 2)
-        self.assertLess(high, 40)  # the high jump rises 210 pixels, the low one 136
-        self.assertTrue(70 < low < 110, low)
+        for key in ("Return", "space"):
+            jump(lambda: xwd_raw(g.window), g.key, key, 2)
         self.assertEqual(g.close(), 0)
+
+    def test_a_stored_run_watched_shows_its_stored_frames_at_each_scale(self):
+        code = read_golden("still")[0]
+        for args, scale in (((), 2), (("--scale", "1"), 1), (("--scale", "3"), 3)):
+            g = self.game(args=("--watch", code, *args))
+            g.find_window(name="Quillon - watching a run")
+            self.assertEqual(watch_stored_run(g, scale), 0, args)
+            self.assertEqual(os.listdir(g.dir), ["quillon"])  # a watched run stores nothing
+
+    def test_the_desktops_own_scale_is_gdk_scale_else_xft_dpi(self):
+        try:
+            for dpi, gdk, scale in ((192, None, 2), (192, "1", 1), (192, "3", 3), (192, "", 2), (192, "two", 2),
+                                    (96, None, 1), (144, None, 2), (288, None, 3)):
+                subprocess.run(["xrdb", "-nocpp", "-merge"], input=b"Xft.dpi: %d\n" % dpi, env=env(), check=True)
+                g = self.game(**({} if gdk is None else {"GDK_SCALE": gdk}))
+                g.find_window()
+                self.wait_scaled(g, scale)
+                self.assertEqual(g.close(), 0)
+        finally:
+            subprocess.run(["xrdb", "-nocpp", "-merge"], input=b"Xft.dpi: 192\n", env=env(), check=True)
 
     def test_the_scale_option(self):
         g = self.game(args=("--scale", "3"))
@@ -293,8 +297,7 @@ class Installed(unittest.TestCase):
             g = Game(exe=os.path.join(prefix, "bin", "quillon"))  # started from "/", through the link
             try:
                 g.find_window()
-                titles = expected_titles(home)
-                g.wait_for(lambda r: r in titles)
+                g.wait_for(shows_title(777))
                 self.assertEqual(g.close(), 0)
             finally:
                 if g.proc.poll() is None:
