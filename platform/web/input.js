@@ -26,7 +26,6 @@ document.addEventListener('contextmenu', function (event) { event.preventDefault
 // Gamepads with the standard mapping, any number of them, plugged in or out at any time. The
 // face buttons as game/Input.h's KeyForPadButton maps them: bottom (0) starts and jumps high,
 // right (1) and left (2) jump low, top (3) watches the best run.
-var padKeys = [13, 32, 32, 87];
 var padButtons = {};
 function readPads() {
   var all = navigator.getGamepads ? navigator.getGamepads() : [];
@@ -37,6 +36,7 @@ function readPads() {
     var now = pad.buttons.map(function (b) { return b.pressed; });
     if (now[0] && !was[0]) press(13);
     if ((now[1] && !was[1]) || (now[2] && !was[2])) press(32);
+    if (now[3] && !was[3]) press(87);
     padButtons[pad.index] = now;
   }
 }

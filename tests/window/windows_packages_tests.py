@@ -127,15 +127,19 @@ class WinePackages(Wine):
         g = start()
         before = installed()
         began = time.time()
-        self.assertNotEqual(run(upgrade, "/S").returncode, 0)
+        self.assertEqual(run(upgrade, "/S").returncode, 3)
         self.assertGreater(time.time() - began, 5)  # it waited for the player first
-        self.assertNotEqual(run(os.path.join(home, "uninstall.exe"), "/S", "_?=C:\\Games\\Quillon").returncode, 0)
+        self.assertEqual(run(os.path.join(home, "uninstall.exe"), "/S", "_?=C:\\Games\\Quillon").returncode, 3)
         self.assertEqual(installed(), before)
         self.assertEqual(before[1], first_exe)
-        self.assertEqual(g.close(), 0)
 
-        # Closed: the next version goes into the chosen folder, the best kept.
-        self.assertEqual(run(upgrade, "/S").returncode, 0)
+        # Closed while it waits: the next version goes into the chosen folder, the best kept.
+        waiting = subprocess.Popen([self.wine, upgrade, "/S"], env=env(**self.env), preexec_fn=become_player,
+                                   stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
+        time.sleep(2)
+        self.assertIsNone(waiting.poll(), "the next version waits for the player")
+        self.assertEqual(g.close(), 0)
+        self.assertEqual(waiting.wait(timeout=300), 0)
         self.assertEqual(read_bytes(os.path.join(home, "quillon.exe")), next_exe)
         self.assertFalse(os.path.exists(os.path.join(local, "Programs", "Quillon")))
         self.assertIn("DisplayVersion    REG_SZ    1.1", run("reg", "query", key).stdout)
