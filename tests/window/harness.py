@@ -1,5 +1,5 @@
 """What every tier of the window tests shares: an Xvfb, xdotool for keys, xwd for pixels, the
-game in a folder of its own, the expected frames, Wine's program and the player's account."""
+game in a folder of its own, the stored frames it must show, Wine's program and the player's account."""
 import argparse
 import os
 import re
