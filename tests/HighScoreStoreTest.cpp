@@ -104,6 +104,11 @@ TEST(HighScoreStore, AFailedWriteLeavesTheOldFileWhole) {
 #ifndef _WIN32
   EXPECT_NE(store.Problem().find("Not a directory"), std::string::npos) << store.Problem();
 #endif
+  // A store with no folder at all fails at once, and says so: it waits for no one's turn.
+  HighScoreStore nowhere(g_files);
+  EXPECT_FALSE(nowhere.Write(99));
+  EXPECT_FALSE(nowhere.Busy());
+  EXPECT_NE(nowhere.Problem().find("no data folder"), std::string::npos) << nowhere.Problem();
 }
 
 #ifndef _WIN32
