@@ -392,17 +392,30 @@ def jump(shoot, press, key, scale, left=0, top=0):
     raise AssertionError(f"{key} never rose to row {high}: {best}")
 
 
-def watch_stored_run(g, scale, name="still", count=10, timeout=180):
+def watch_stored_run(g, scale, name="still", count=10, timeout=180, then=()):
     """Has a game started with --watch on a stored run's code show `count` of that run's frames,
-    each one the run's own, in the run's order, at a scale; then Escape ends it; its exit status.
-    Whatever the machine's pace, only which frames show is checked, never when."""
+    each one the run's own, in the run's order, at a scale; then, for each (key, scale, left, top)
+    of `then`, presses the key and has it show `count` more at that scale and place; then Escape
+    ends it; its exit status. Whatever the machine's pace, only which frames show is checked,
+    never when."""
     prints = read_golden(name)[2]
     at = {}
     for i, p in enumerate(prints):
         at.setdefault(p, []).append(i)
-    last, seen, end = -1, set(), time.time() + timeout
+    last, end = -1, time.time() + timeout
+    for key, scale, left, top in ((None, scale, 0, 0), *then):
+        if key:
+            g.key(key)
+        last = watch_frames(g, at, last, scale, left, top, count, end)
+    g.key("Escape")
+    return g.proc.wait(timeout=30)
+
+
+def watch_frames(g, at, last, scale, left, top, count, end):
+    """Follows a watched run until `count` of its frames showed at a scale and place; the last."""
+    seen, placed = set(), False
     while len(seen) < count:
-        assert time.time() < end, f"only {len(seen)} frames of the run in {timeout} s"
+        assert time.time() < end, f"only {len(seen)} frames of the run at scale {scale} in time"
         try:
             shot = xwd_raw(g.window)
         except subprocess.CalledProcessError:  # not mapped yet, or gone
@@ -411,16 +424,15 @@ def watch_stored_run(g, scale, name="still", count=10, timeout=180):
         width, _, rows, pack = shot
         if all(row == pack((0, 0, 0)) * width for row in rows):
             continue  # black before the first frame
-        p = scaled_print(shot, scale, 0, 0)
-        if p not in at and last < 0:
-            continue  # a window system may paint the first frame in bands
+        p = scaled_print(shot, scale, left, top)
+        if p not in at and not placed:
+            continue  # the first frame at a size may come in bands, or at the size before
         assert p in at, f"a frame the run never had, at scale {scale} (after frame {last})"
         later = [i for i in at[p] if i >= last]
         assert later, f"frame {at[p]} after frame {last}"
-        last = later[0]
+        last, placed = later[0], True
         seen.add(last)
-    g.key("Escape")
-    return g.proc.wait(timeout=30)
+    return last
 
 
 PLAYER = 65534  # "nobody", when the tests run as root

@@ -192,11 +192,13 @@ class Screens(Games):
         self.assertEqual(g.close(), 0)
 
     def test_a_stored_run_watched_shows_its_stored_frames_at_each_scale(self):
-        code = read_golden("still")[0]
-        for args, scale in (((), 2), (("--scale", "1"), 1), (("--scale", "3"), 3)):
+        code = read_golden("jumper")[0]
+        # Full screen and back, mid-run: each time the whole picture is drawn anew.
+        for args, scale, then in (((), 2, (("F11", 4, 430, 120), ("F11", 2, 0, 0))), (("--scale", "1"), 1, ()),
+                                  (("--scale", "3"), 3, ())):
             g = self.game(args=("--watch", code, *args))
             g.find_window(name="Quillon - watching a run")
-            self.assertEqual(watch_stored_run(g, scale), 0, args)
+            self.assertEqual(watch_stored_run(g, scale, "jumper", count=6, then=then), 0, args)
             self.assertEqual(os.listdir(g.dir), ["quillon"])  # a watched run stores nothing
 
     def test_the_desktops_own_scale_is_gdk_scale_else_xft_dpi(self):
