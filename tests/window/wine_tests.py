@@ -176,10 +176,11 @@ class WineScreens(Wine):
         return g
 
     def test_a_stored_run_watched_shows_its_stored_frames_at_each_scale(self):
-        code = read_golden("still")[0]
-        for args, scale in (((), 2), (("--scale", "1"), 1)):
+        code = read_golden("jumper")[0]
+        # Full screen and back, mid-run: each time the whole picture is drawn anew.
+        for args, scale, then in (((), 2, (("F11", 4, 430, 120), ("F11", 2, 0, 0))), (("--scale", "1"), 1, ())):
             g = self.started(192, "--watch", code, *args, name="Quillon - watching a run")
-            self.assertEqual(watch_stored_run(g, scale), 0, args)
+            self.assertEqual(watch_stored_run(g, scale, "jumper", count=6, then=then), 0, args)
             self.assertEqual(sorted(os.listdir(g.dir)), ["quillon.exe"])
 
     def test_each_dpi_gives_its_whole_scale_and_the_keys_their_jumps(self):
