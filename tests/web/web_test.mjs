@@ -872,7 +872,18 @@ test('a shared link plays its run frame for frame as every platform does, and th
   await page.setViewport({ width: 900, height: 700 });
   await page.goto(base + '#run=' + code, { waitUntil: 'load' });
   await page.waitForFunction(() => document.title === 'Quillon - watching a run', { timeout: 20000 });
-  await page.waitForFunction(() => document.title === 'Quillon', { timeout: 120000 });
+  // And on the canvas itself, read back as the player sees it: each frame of play is one of the
+  // run's, in the run's order.
+  let seen = 0, last = -1;
+  while (await page.evaluate(() => document.title) !== 'Quillon') {
+    const rgb = Buffer.from(await canvasRgb(page), 'base64');
+    if (!isPlay(rgb)) continue;
+    const print = fingerprint(rgb), i = golden.findIndex((p, k) => k >= last && p === print);
+    assert.ok(i >= 0, `the canvas showed a frame the run never had after frame ${last}`);
+    if (i > last) seen++;
+    last = i;
+  }
+  assert.ok(seen >= 5, `only ${seen} of the run's frames read off the canvas`);
   const shown = await page.evaluate(() => Module.quillonFingerprints);
   const at = shown.indexOf(golden[0]);
   assert.ok(at > 0, 'the run never began');
