@@ -72,8 +72,8 @@ void PlayFrame(benchmark::State& state) {
   game.Phase = PhasePlay;
   game.Prepare();
   // Every sprite on screen, so all ten masked draws touch pixels.
-  for (int i = 0; i < 6; ++i) game.M.CoinPos[i] = {static_cast<std::int16_t>(60 + 50 * i), 20};
-  for (int i = 0; i < 3; ++i) game.M.TamaPos[i] = {static_cast<std::int16_t>(200 + 60 * i), 80};
+  for (int i = 0; i < 6; ++i) game.R.CoinPos[i] = {static_cast<std::int16_t>(60 + 50 * i), 20};
+  for (int i = 0; i < 3; ++i) game.R.TamaPos[i] = {static_cast<std::int16_t>(200 + 60 * i), 80};
   const frmMain start = game;
   int frame = 0;
   for (auto _ : state) {

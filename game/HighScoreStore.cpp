@@ -3,6 +3,7 @@
 #include <charconv>
 
 #include "game/IniText.h"
+#include "game/RunCode.h"
 #include "game/ScoreText.h"
 #include "game/TextEncoding.h"
 
@@ -166,7 +167,7 @@ std::optional<std::pair<std::string, std::int32_t>> HighScoreStore::StoredRun(co
   if (file.kind != FileText::Kind::Text) return std::nullopt;
   // The first line is the code; a code too long to be one is no run.
   std::string code = file.text.substr(0, file.text.find_first_of("\r\n"));
-  if (code.size() > 64 * 1024) return std::nullopt;
+  if (code.size() > kMaxRunCodeLength) return std::nullopt;
   const auto score = scorer(code);
   if (!score) return std::nullopt;
   return std::pair{std::move(code), *score};
@@ -178,7 +179,9 @@ bool HighScoreStore::KeepRun(const std::string& code, std::int32_t score, const 
   const std::string& ini = own ? playerFile_ : programFile_;
   if (ini.empty()) return false;
   const WriteOutcome outcome = files_.Update(RunFile(ini), [&](const FileText& now) -> std::optional<std::string> {
-    if (const auto stored = StoredRun(now, scorer); stored && stored->second >= score) return std::nullopt;
+    // One another copy kept for this same best stays; one that reaches another score is not
+    // this best's run (a planted or forged code) and never blocks it.
+    if (const auto stored = StoredRun(now, scorer); stored && stored->second == score) return std::nullopt;
     return code + "\n";
   }, patience);
   return outcome == WriteOutcome::Written || outcome == WriteOutcome::Kept;

@@ -39,7 +39,8 @@ class HighScoreStore {
   using Scorer = std::function<std::optional<std::int32_t>(std::string_view code)>;
   // Keeps the run that reached `score`, the best now kept, as a code in "Quillon.run" beside
   // that best, with the same care (a whole file or none, one copy at a time); a run another
-  // copy kept that reaches as much stays. False when it could not be kept.
+  // copy kept that reaches the same score stays, any other is replaced. False when it could
+  // not be kept.
   bool KeepRun(const std::string& code, std::int32_t score, const Scorer& scorer, Patience patience);
   // The kept run that reaches the most, of every place; nothing where none plays a round.
   std::optional<std::string> ReadRun(const Scorer& scorer);

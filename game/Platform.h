@@ -13,7 +13,7 @@ namespace quillon {
 class WindowEvents {
  public:
   virtual ~WindowEvents() = default;
-  virtual void Form_KeyDown(std::int16_t& KeyCode, std::int16_t Shift) = 0;
+  virtual void Form_KeyDown(std::int16_t KeyCode) = 0;
   virtual void Form_Unload() = 0;
   // The stored best can be read now, where it could not at start-up (a browser's storage that
   // answered late).
@@ -25,6 +25,8 @@ class WindowEvents {
 // Everything the game needs of the machine it runs on.
 class Platform : public Presenter {
  public:
+  // Shows a finished frame, scaled as the machine shows it; the frame's pixels are the game's.
+  void Present(const Surface& surface) override = 0;
   // Milliseconds, advancing by one, read as a signed 32-bit value that wraps.
   virtual std::int32_t Clock() = 0;
   // Delivers every queued event to its handler, then returns.

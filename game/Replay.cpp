@@ -1,84 +1,59 @@
 #include "game/Replay.h"
 
-#include "game/frmMain.h"
-
 namespace quillon {
 
-namespace {
-
-// The longest round a run may hold: about fourteen hours of play.
-constexpr std::uint32_t kMaxFrames = 1000000;
-
-// Files that hold nothing and take nothing.
-class NoFiles final : public FileSystem {
- public:
-  FileText Read(const std::string&) override { return {FileText::Kind::Absent, {}}; }
-  WriteOutcome Update(const std::string&, const Change&, Patience) override { return WriteOutcome::Failed; }
-  std::string LastError() const override { return "a replay stores nothing"; }
-  std::optional<std::string> Leftover(const std::string&) override { return std::nullopt; }
-  void DropLeftover(const std::string&) override {}
-  std::string DataFolder() override { return {}; }
-  bool MakeFolder(const std::string&) override { return false; }
-};
-
-// A machine with no window, no clock and no keys: only the rules run.
-class NoMachine final : public Platform {
- public:
-  void Present(const Surface&) override {}
-  std::int32_t Clock() override { return 0; }
-  void PumpEvents(WindowEvents&) override {}
-  void WaitForEvents(std::int32_t) override {}
-  std::string ProgramFolder() override { return {}; }
-  FileSystem& Files() override { return files_; }
-  std::uint32_t RandomSeed() override { return 0; }
-  void SetCaption(const std::string&) override {}
-  void SetClientSize(int, int) override {}
-  void ShowWindow() override {}
-  void ReportUnkeptBest(const std::string&) override {}
-  [[noreturn]] void EndProgram() override { throw this; }
-
- private:
-  NoFiles files_;
-};
-
-}  // namespace
-
-std::optional<Replayed> Simulate(const RunRecord& run, const Pictures& pictures, const Font* font,
-                                 const std::function<void(const Surface&)>& onFrame, std::string* problem) {
-  NoMachine machine;
-  frmMain game(machine, pictures, font);
-  game.StartRecorded(run);
-  std::size_t next = 0;
-  for (;;) {
-    if (game.FramesPlayed >= kMaxFrames) {
-      *problem = "the run is longer than any round";
-      return std::nullopt;
-    }
-    const frmMain::Step step = game.PlayRecordedFrame(run, next);
-    if (step == frmMain::Step::Impossible) {
-      *problem = "the run holds a jump no round could have taken";
-      return std::nullopt;
-    }
-    if (step == frmMain::Step::Ended) break;
-    if (onFrame) onFrame(game.picWork);
+Replayer::Step Replayer::Next() {
+  if (round_.Frames >= kMaxFrames) return Step::TooLong;
+  Jump jump = Jump::None;
+  if (next_ < run_.keys.size() && run_.keys[next_].frame == round_.Frames) {
+    // A recorded jump is one that took effect: anywhere else the code is not a played round.
+    if (!round_.CanJump()) return Step::Impossible;
+    jump = run_.keys[next_].high ? Jump::High : Jump::Low;
+    ++next_;
   }
-  if (next < run.keys.size()) {
+  return round_.Step(jump) ? Step::Ended : Step::Shown;
+}
+
+std::optional<Replayed> Simulate(const RunRecord& run, std::string* problem) {
+  Replayer player(run);
+  for (;;) {
+    switch (player.Next()) {
+      case Replayer::Step::Shown:
+        continue;
+      case Replayer::Step::Impossible:
+        *problem = "the run holds a jump no round could have taken";
+        return std::nullopt;
+      case Replayer::Step::TooLong:
+        *problem = "the run is longer than any round";
+        return std::nullopt;
+      case Replayer::Step::Ended:
+        break;
+    }
+    break;
+  }
+  if (!player.AllTaken()) {
     *problem = "the run holds jumps past the round's end";
     return std::nullopt;
   }
-  return Replayed{game.Score, game.FramesPlayed};
+  return Replayed{player.round().Score, player.round().Frames};
 }
 
-std::optional<std::pair<RunRecord, std::int32_t>> CheckedRun(std::string_view code, const Pictures& pictures,
-                                                             const Font* font, std::string* problem) {
+std::optional<CheckedRun> CheckRun(std::string_view code, std::string* problem) {
   ParsedRun parsed = ParseRunCode(code);
   if (!parsed.run) {
     *problem = parsed.problem;
     return std::nullopt;
   }
-  const auto replayed = Simulate(*parsed.run, pictures, font, nullptr, problem);
+  const auto replayed = Simulate(*parsed.run, problem);
   if (!replayed) return std::nullopt;
-  return std::pair{std::move(*parsed.run), replayed->score};
+  return CheckedRun{std::move(*parsed.run), replayed->score};
+}
+
+std::optional<std::int32_t> ScoreOfRun(std::string_view code) {
+  std::string problem;
+  const auto checked = CheckRun(code, &problem);
+  if (!checked) return std::nullopt;
+  return checked->score;
 }
 
 std::uint64_t Fingerprint(const std::vector<Colour>& pixels) {

@@ -109,6 +109,7 @@ ParsedRun ParseRunCode(std::string_view code) {
   if (!seed || !draws || !best || !count || *seed > 0xFFFFFFFFu || *best > 0xFFFFFFFFu) return {std::nullopt, damaged};
   // Each key takes at least a byte: a count past what is left is a damaged code.
   if (*count > bytes.size() - at) return {std::nullopt, damaged};
+  if (*draws > kMaxDraws) return {std::nullopt, "the code starts after more draws than any round does"};
   run.seed = static_cast<std::uint32_t>(*seed);
   run.draws = *draws;
   const auto zig = static_cast<std::uint32_t>(*best);
@@ -120,7 +121,7 @@ ParsedRun ParseRunCode(std::string_view code) {
     // Two jumps never take effect in one frame: after the first, frames only go forward.
     if (k > 0 && (*step >> 1) == 0) return {std::nullopt, "the code's jumps are out of order"};
     frame += *step >> 1;
-    if (frame > 0xFFFFFFFFu) return {std::nullopt, damaged};
+    if (frame >= kMaxFrames) return {std::nullopt, "the code holds a jump later than any round lasts"};
     run.keys.push_back({static_cast<std::uint32_t>(frame), (*step & 1) != 0});
   }
   if (at != bytes.size()) return {std::nullopt, damaged};

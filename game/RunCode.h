@@ -28,8 +28,15 @@ struct RunRecord {
 // The rules a code is played under; a change to anything a round's frames depend on is a new
 // version, and older codes are then refused rather than played wrong.
 constexpr int kRulesVersion = 1;
-// Longer texts are not read at all.
+// Longer texts are not read at all: a file, a link or a kept run is looked at no further.
 constexpr std::size_t kMaxRunCodeLength = 64 * 1024;
+// The longest round a code may hold, about fourteen hours of play: no player's round is that
+// long, and checking one still takes a fraction of a second.
+constexpr std::uint32_t kMaxFrames = 1000000;
+// The most draws a round may start after. Reaching a start costs one step of the generator per
+// draw; a session reseeds before its draws pass this (over a hundred hours of play), so every
+// round played is within it, and reaching any start takes a few tens of milliseconds.
+constexpr std::uint64_t kMaxDraws = std::uint64_t{1} << 22;
 
 // A run as a short text of letters, digits, '-' and '_': "Q" and the rules version, '-', then
 // the run's numbers as base64url.

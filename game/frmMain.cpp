@@ -7,68 +7,29 @@
 
 #include "game/FrameClock.h"
 #include "game/Game.h"
+#include "game/Replay.h"
 
 namespace quillon {
 
 namespace {
 
-constexpr std::int32_t kTitlePeriod = 20;
-constexpr std::int32_t kPlayPeriod = 50;
 constexpr Colour kTitleText = Rgb(0, 255, 0);
 constexpr Colour kScoreText = Rgb(230, 230, 230);
 constexpr int kPromptX = 140;
 constexpr int kPromptY = 235;
-constexpr std::int16_t kRoadY = 225;
-constexpr std::int16_t kCarW = 34, kCarH = 16;
-constexpr std::int16_t kCoinW = 13, kCoinH = 12;
-constexpr std::int16_t kBallW = 10, kBallH = 6;
-constexpr std::int16_t kGone = -50;
-
-// Adds without passing the largest Long; an addition that would is not made.
-void AddPoints(std::int32_t& score, std::int32_t points) {
-  std::int32_t sum = 0;
-  if (!__builtin_add_overflow(score, points, &sum)) score = sum;
-}
-
-bool Touches(const PosXY& p, int w, int h, std::int16_t carX, std::int16_t carY) {
-  const int dx = p.X - carX;
-  if (!(-w < dx && dx < kCarW)) return false;
-  const int dy = p.Y - carY;
-  return -h < dy && dy < kCarH;
-}
+constexpr int kCarW = 34, kCarH = 16;
+constexpr int kCoinW = 13, kCoinH = 12;
+constexpr int kBallW = 10, kBallH = 6;
 
 int ToPixels(float size) { return static_cast<int>(std::nearbyint(size)); }
 
-// Draws each object where it stands, then steps it left; one that has left the playfield
-// is placed anew.
-template <std::size_t N, typename Place>
-void Scroll(Surface& work, PosXY (&objects)[N], int w, int h, const Surface& mask,
-            const Surface& picture, int step, double brake, Place place) {
-  for (PosXY& object : objects) {
-    MaskedDraw(work, object.X, object.Y, w, h, mask, picture);
-    object.X = RoundToInteger(static_cast<std::int16_t>(object.X - step) + brake);
-    if (object.X < -20) place(object);
-  }
-}
-
 }  // namespace
 
-std::int16_t RoundToInteger(double value) {
-  const double floor = std::floor(value);
-  const double fraction = value - floor;
-  double rounded = floor;
-  if (fraction > 0.5 || (fraction == 0.5 && std::fmod(floor, 2.0) != 0.0)) rounded = floor + 1;
-  return static_cast<std::int16_t>(rounded);
-}
-
 frmMain::frmMain(Platform& platform, const Pictures& pictures, const Font* font)
-    : picWork(kScreenW, kScreenH, kBlack), Store(platform.Files()), platform_(platform), pictures_(pictures),
-      font_(font) {
+    : picWork(kScreenW, kScreenH, kBlack), Store(platform.Files()), platform_(platform), pictures_(pictures) {
   picWork.SetPicture(&pictures.playBackground);
   picWork.SetFont(font);
   picWork.SetPresenter(&platform);
-  // Room for the jumps of a round of hours: recording never allocates in the frame loop.
-  Played.keys.reserve(4096);
 }
 
 void RunGame(Platform& platform, const Pictures& pictures, const Font* font) {
@@ -91,11 +52,9 @@ void frmMain::Run() {
 void frmMain::Form_Load() {
   M.AppPath = platform_.ProgramFolder();
   platform_.SetCaption("Quillon");
-  Rnd.Seed(platform_.RandomSeed());
+  R.Rnd.Seed(platform_.RandomSeed());
   M.ScreenW = RoundToInteger(pictures_.picTitle.ScaleWidth());
   M.ScreenH = RoundToInteger(pictures_.picTitle.ScaleHeight());
-  M.CarX = 75;
-  M.CarY = kRoadY;
   platform_.SetClientSize(M.ScreenW, M.ScreenH);
   BitBlt(picWork, 0, 0, M.ScreenW, M.ScreenH, pictures_.picBlack, 0, 0, RasterOp::SRCCOPY);
   Store.SetFolder(M.AppPath);
@@ -160,7 +119,7 @@ void frmMain::OpeningR() {
       run.swap(runToWatch_);
       const bool best = !run;
       if (best) {
-        const auto code = Store.ReadRun([this](std::string_view c) { return ScoreOf(c); });
+        const auto code = Store.ReadRun(ScoreOfRun);
         if (code) run = ParseRunCode(*code).run;
       }
       watchAsked_ = false;
@@ -174,36 +133,11 @@ void frmMain::OpeningR() {
   }
 }
 
-std::int16_t frmMain::NewX() {
-  return static_cast<std::int16_t>(440 + std::floor(1000.0 * Rnd.Next()));
-}
-
-void frmMain::PlaceCoin(PosXY& coin) {
-  coin.X = NewX();
-  coin.Y = static_cast<std::int16_t>(20 + 130 * std::floor(2.0 * Rnd.Next()));
-}
-
-void frmMain::PlaceBall(PosXY& ball) {
-  ball.X = NewX();
-  ball.Y = static_cast<std::int16_t>(50 + std::floor(180.0 * Rnd.Next()));
-}
-
 void frmMain::Prepare() {
-  // Where the draws stand now, and the best the banner will be measured against: the round's
-  // whole start.
-  Played.seed = Rnd.SeedValue();
-  Played.draws = Rnd.Draws();
-  Played.bestBefore = HighScore;
-  Played.keys.clear();
-  FramesPlayed = 0;
-  PlayedWhole = true;
-  M.CarX = 75;
-  M.CarY = kRoadY;
-  for (PosXY& coin : M.CoinPos) PlaceCoin(coin);
-  for (PosXY& ball : M.TamaPos) PlaceBall(ball);
-  HitCount = 0;
-  Brake = 0;
-  Score = 0;
+  // A session that has drawn more than any code may start after begins afresh, so that every
+  // round it plays can be checked.
+  if (R.Rnd.Draws() > kMaxDraws) R.Rnd.Seed(platform_.RandomSeed());
+  R.Prepare(HighScore);
   picWork.ForeColor = kScoreText;
 }
 
@@ -217,89 +151,39 @@ void frmMain::GameR() {
 
 bool frmMain::PlayFrame() {
   M.FrameStart = platform_.Clock();
-  picWork.Cls();
-  Hantei();
-  if (Phase == PhasePlay) AddPoints(Score, 1);
-  Scroll(picWork, M.CoinPos, kCoinW, kCoinH, pictures_.picCoinM, pictures_.picCoin, 8, Brake,
-         [this](PosXY& coin) { PlaceCoin(coin); });
-  Scroll(picWork, M.TamaPos, kBallW, kBallH, pictures_.picTamaM, pictures_.picTama, 14, Brake,
-         [this](PosXY& ball) { PlaceBall(ball); });
-  CarStep();
-  picWork.CurrentX = 3;
-  picWork.CurrentY = 3;
-  PrintNumber("Score:", Score);
-  // The round's last frame is composed but never shown.
-  const bool ended = Phase == PhaseOver && OverStep();
-  if (!ended) ++FramesPlayed;
+  const Jump jump = asked_;
+  asked_ = Jump::None;
+  const bool ended = R.Step(jump);
+  Phase = R.Phase;
+  DrawRound(R);
+  if (R.ShowsBanner() && platform_.StoresBestAtOnce() && !(storedEarly_ && storedScore_ == R.Score)) {
+    storedBest_ = StoreBest(R.Score, Patience::Brief);
+    storedScore_ = R.Score;
+    storedEarly_ = true;
+    KeepRunOf(storedBest_);  // no more jump can take effect: the run is whole
+  }
   return ended;
 }
 
-void frmMain::Hantei() {
-  for (PosXY& coin : M.CoinPos) {
-    if (Touches(coin, kCoinW, kCoinH, M.CarX, M.CarY)) {
-      AddPoints(Score, 100);
-      coin.X = kGone;
-    }
+void frmMain::DrawRound(const Round& round) {
+  picWork.Cls();
+  picWork.ForeColor = kScoreText;
+  for (const PosXY& coin : round.CoinShown)
+    MaskedDraw(picWork, coin.X, coin.Y, kCoinW, kCoinH, pictures_.picCoinM, pictures_.picCoin);
+  for (const PosXY& ball : round.TamaShown)
+    MaskedDraw(picWork, ball.X, ball.Y, kBallW, kBallH, pictures_.picTamaM, pictures_.picTama);
+  if (round.HitCount >= 0 && round.HitCount <= 4) {
+    MaskedDraw(picWork, round.CarX, round.CarShownY, kCarW, kCarH, pictures_.picCarM[round.HitCount],
+               pictures_.picCar[round.HitCount]);
   }
-  for (PosXY& ball : M.TamaPos) {
-    if (Touches(ball, kBallW, kBallH, M.CarX, M.CarY)) {
-      ++HitCount;
-      if (HitCount > 3) {
-        OverTimer = 0;
-        HitCount = 4;
-        Phase = PhaseOver;
-      }
-      ball.X = kGone;
-    }
-  }
-}
-
-void frmMain::CarStep() {
-  if (InAir) {
-    if (Rising) {
-      M.CarY = static_cast<std::int16_t>(M.CarY - JumpSpeed);
-      --JumpSpeed;
-      if (JumpSpeed < 0) Rising = false;
-    }
-    if (!Rising) {
-      M.CarY = static_cast<std::int16_t>(M.CarY + JumpSpeed);
-      ++JumpSpeed;
-      if (M.CarY >= kRoadY) {
-        M.CarY = kRoadY;
-        BobDown = false;
-        InAir = false;
-      }
-    }
-  }
-  if (HitCount >= 2 && Phase == PhasePlay) {
-    M.CarY = static_cast<std::int16_t>(M.CarY + (BobDown ? -1 : 1));
-    BobDown = !BobDown;
-  }
-  if (HitCount >= 0 && HitCount <= 4) {
-    MaskedDraw(picWork, M.CarX, M.CarY, kCarW, kCarH, pictures_.picCarM[HitCount],
-               pictures_.picCar[HitCount]);
-  }
-}
-
-bool frmMain::OverStep() {
-  Brake += 0.5;
-  if (Brake > 8) Brake = 8;
-  if (BobDown) --M.CarY;
-  BobDown = false;
-  if (Score > HighScore) {
+  picWork.CurrentX = 3;
+  picWork.CurrentY = 3;
+  PrintNumber("Score:", round.Score);
+  if (round.ShowsBanner()) {
     const Surface& banner = pictures_.picHscr;
-    const int w = ToPixels(banner.ScaleWidth());
-    const int h = ToPixels(banner.ScaleHeight());
-    MaskedDraw(picWork, -1, 12, w, h, pictures_.picHscrM, banner);
-    if (platform_.StoresBestAtOnce() && !watching_ && !(storedEarly_ && storedScore_ == Score)) {
-      storedBest_ = StoreBest(Score, Patience::Brief);
-      storedScore_ = Score;
-      storedEarly_ = true;
-      KeepRunOf(storedBest_);  // no more jump can take effect: the run is whole
-    }
+    MaskedDraw(picWork, -1, 12, ToPixels(banner.ScaleWidth()), ToPixels(banner.ScaleHeight()), pictures_.picHscrM,
+               banner);
   }
-  ++OverTimer;
-  return OverTimer > 100;
 }
 
 void frmMain::RoundEnd() {
@@ -307,9 +191,9 @@ void frmMain::RoundEnd() {
   Phase = PhaseTitle;
 }
 
-void frmMain::Form_KeyDown(std::int16_t& KeyCode, std::int16_t /*Shift*/) {
+void frmMain::Form_KeyDown(std::int16_t KeyCode) {
   // A round being watched takes no jumps; Enter or Escape stops it.
-  if (watching_) {
+  if (watched_ != nullptr) {
     if (KeyCode == kKeyEnter || KeyCode == kKeyEscape) stopWatching_ = true;
     return;
   }
@@ -319,36 +203,21 @@ void frmMain::Form_KeyDown(std::int16_t& KeyCode, std::int16_t /*Shift*/) {
       if (KeyCode == kKeyWatch) watchAsked_ = true;
       break;
     case PhasePlay:
-      if (KeyCode == kKeyEnter && !InAir) {
-        JumpSpeed = 20;
-        InAir = true;
-        Rising = true;
-        RecordJump(true);
-      }
-      if ((KeyCode == kKeySpace || KeyCode == kKeyProcess) && !InAir) {
-        JumpSpeed = 16;
-        InAir = true;
-        Rising = true;
-        RecordJump(false);
-      }
+      // The first jump asked while the car is on the road is the next frame's; keys that
+      // start a round and jump in one pump give the round's first frame its jump.
+      if (asked_ != Jump::None || R.InAir) break;
+      if (KeyCode == kKeyEnter) asked_ = Jump::High;
+      if (KeyCode == kKeySpace || KeyCode == kKeyProcess) asked_ = Jump::Low;
       break;
     default:
       break;
   }
 }
 
-void frmMain::RecordJump(bool high) {
-  if (Played.keys.size() < Played.keys.capacity()) {
-    Played.keys.push_back({FramesPlayed, high});
-  } else {
-    PlayedWhole = false;
-  }
-}
-
 void frmMain::Form_Unload() {
   // The banner has already told the player this score is the new best: keep that promise (a
   // round being watched promised nothing).
-  if (Phase == PhaseOver && !watching_) KeepNewBest();
+  if (Phase == PhaseOver) KeepNewBest();
   // The last chance for a best that waited for its turn; now it may wait longer.
   if (unkept_) StoreBest(HighScore, Patience::Long);
   platform_.EndProgram();

@@ -2,6 +2,7 @@
 // storage answers late, and at the very end for a best that had to wait for its turn.
 #include <string>
 
+#include "game/Replay.h"
 #include "game/frmMain.h"
 
 namespace quillon {
@@ -24,14 +25,14 @@ std::int32_t frmMain::StoreBest(std::int32_t best, Patience patience) {
 
 void frmMain::KeepRunOf(std::int32_t kept) {
   // A round whose jumps outgrew their room can't be played again: no run rather than a wrong one.
-  if (kept != Score || !PlayedWhole) return;
-  Store.KeepRun(RunCode(Played), Score, [this](std::string_view code) { return ScoreOf(code); }, Patience::Brief);
+  if (kept != R.Score || !R.Whole) return;
+  Store.KeepRun(RunCode(R.Record), R.Score, ScoreOfRun, Patience::Brief);
 }
 
 void frmMain::KeepNewBest() {
-  if (Score > HighScore) {
-    const bool early = storedEarly_ && storedScore_ == Score;
-    HighScore = early ? storedBest_ : StoreBest(Score, Patience::Brief);
+  if (R.Score > HighScore) {
+    const bool early = storedEarly_ && storedScore_ == R.Score;
+    HighScore = early ? storedBest_ : StoreBest(R.Score, Patience::Brief);
     if (!early) KeepRunOf(HighScore);
   } else if (unkept_) {
     HighScore = StoreBest(HighScore, Patience::Brief);
@@ -46,6 +47,8 @@ void frmMain::Store_Ready() {
   Store.Read(stored);
   if (stored > HighScore) HighScore = stored;
   if (unkept_) HighScore = StoreBest(HighScore, Patience::Brief);
+  // A round under way is measured against the best as now known.
+  if (Phase != PhaseTitle) R.RaiseBest(HighScore);
 }
 
 }  // namespace quillon

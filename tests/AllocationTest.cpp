@@ -30,7 +30,7 @@ TEST(Allocation, PlayFramesNeverTouchTheHeap) {
   counts.reserve(400);
   fake.onPresent = [&](const Surface&) {
     counts.push_back(g_allocations.load());
-    if (game.Score == 30) game.HitCount = 3;  // bob, then wreck on a ball
+    if (game.R.Score == 30) game.R.HitCount = 3;  // bob, then wreck on a ball
   };
   for (int i = 0; i < 40; ++i) fake.Key(i * 9, i % 2 ? 13 : 32);
   fake.Close(390);

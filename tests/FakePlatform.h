@@ -33,7 +33,6 @@ class FakePlatform : public Platform {
     int afterPresent;  // delivered in the first pump after this many presents
     bool close;
     std::int16_t key;
-    std::int16_t shift;
   };
 
   std::uint32_t now = 1000;
@@ -52,10 +51,8 @@ class FakePlatform : public Platform {
   int waits = 0;
   bool shownBlack = false;
 
-  void Key(int afterPresent, std::int16_t code, std::int16_t shift = 0) {
-    script.push_back({afterPresent, false, code, shift});
-  }
-  void Close(int afterPresent) { script.push_back({afterPresent, true, 0, 0}); }
+  void Key(int afterPresent, std::int16_t code) { script.push_back({afterPresent, false, code}); }
+  void Close(int afterPresent) { script.push_back({afterPresent, true, 0}); }
 
   std::int32_t Clock() override { return static_cast<std::int32_t>(now); }
   void WaitForEvents(std::int32_t timeoutMs) override {
@@ -72,7 +69,7 @@ class FakePlatform : public Platform {
       if (s.close) {
         events.Form_Unload();
       } else {
-        events.Form_KeyDown(s.key, s.shift);
+        events.Form_KeyDown(s.key);
       }
     }
   }

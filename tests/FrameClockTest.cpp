@@ -13,7 +13,7 @@ using testing::PromptShown;
 struct ClockOnly : testing::FakePlatform {};
 
 struct NoEvents : WindowEvents {
-  void Form_KeyDown(std::int16_t&, std::int16_t) override {}
+  void Form_KeyDown(std::int16_t) override {}
   void Form_Unload() override {}
 };
 

@@ -28,9 +28,9 @@ struct Harness {
     fake.watched = &game.picWork;
     fake.onPresent = [this](const Surface& s) {
       Shot shot{keepPixels ? s.Pixels() : std::vector<Colour>{}, game.M.FrameStart, game.Phase,
-                game.M.CarY, game.HitCount, game.OverTimer, game.Score, game.Brake, {}, {}};
-      std::copy(std::begin(game.M.CoinPos), std::end(game.M.CoinPos), shot.coin);
-      std::copy(std::begin(game.M.TamaPos), std::end(game.M.TamaPos), shot.ball);
+                game.R.CarY, game.R.HitCount, game.R.OverTimer, game.R.Score, game.R.Brake, {}, {}};
+      std::copy(std::begin(game.R.CoinPos), std::end(game.R.CoinPos), shot.coin);
+      std::copy(std::begin(game.R.TamaPos), std::end(game.R.TamaPos), shot.ball);
       shots.push_back(std::move(shot));
     };
   }
@@ -40,8 +40,8 @@ struct Harness {
   void PlayRound(Setup setup) {
     game.Phase = PhasePlay;
     game.Prepare();
-    for (PosXY& c : game.M.CoinPos) c = {20000, 20};
-    for (PosXY& b : game.M.TamaPos) b = {20000, 100};
+    for (PosXY& c : game.R.CoinPos) c = {20000, 20};
+    for (PosXY& b : game.R.TamaPos) b = {20000, 100};
     setup(game);
     try {
       game.GameR();

@@ -30,8 +30,8 @@ bool BannerShown(const std::vector<Colour>& frame) {
 template <typename Extra>
 void WreckAtOnce(Harness& h, Extra extra) {
   h.PlayRound([&](frmMain& g) {
-    g.HitCount = 3;
-    g.M.TamaPos[0] = {90, 225};
+    g.R.HitCount = 3;
+    g.R.TamaPos[0] = {90, 225};
     extra(g);
   });
 }
@@ -42,13 +42,13 @@ TEST(GameOver, TheWorldSlowsForAHundredShownFramesThenTheTitleReturns) {
   h.game.Store.SetFolder(dir.Folder());
   h.game.HighScore = 1000;
   WreckAtOnce(h, [](frmMain& g) {
-    g.M.CoinPos[0] = {400, 20};
-    g.M.TamaPos[1] = {400, 60};
+    g.R.CoinPos[0] = {400, 20};
+    g.R.TamaPos[1] = {400, 60};
   });
   ASSERT_EQ(h.shots.size(), 100u);  // frame 101 ends the round unshown
   EXPECT_EQ(h.game.Phase, PhaseTitle);
-  EXPECT_EQ(h.game.OverTimer, 101);
-  EXPECT_EQ(h.game.Brake, 8);
+  EXPECT_EQ(h.game.R.OverTimer, 101);
+  EXPECT_EQ(h.game.R.Brake, 8);
   for (int k = 1; k <= 100; ++k) EXPECT_EQ(h.shots[k - 1].brake, std::min(k / 2.0, 8.0)) << k;
   // Frame 1 moves at full speed; frame k + 1 by 8 - k/2, a half alternating with X's parity.
   EXPECT_EQ(h.shots[0].coin[0].X, 392);
@@ -73,8 +73,8 @@ TEST(GameOver, TheBannerShowsFromTheFirstFrameThatBeatsTheBestAndTheScoreIsStore
   h.game.Store.SetFolder(dir.Folder());
   h.game.HighScore = 150;
   WreckAtOnce(h, [](frmMain& g) {
-    g.Score = 99;
-    g.M.CoinPos[2] = {117, 225};  // caught on frame 3 of the game over
+    g.R.Score = 99;
+    g.R.CoinPos[2] = {117, 225};  // caught on frame 3 of the game over
   });
   ASSERT_EQ(h.shots.size(), 100u);
   EXPECT_FALSE(BannerShown(h.shots[1].pixels));
@@ -90,7 +90,7 @@ TEST(GameOver, AnEqualScoreShowsNoBannerAndWritesNothing) {
   Harness h;
   h.game.Store.SetFolder(dir.Folder());
   h.game.HighScore = 100;
-  WreckAtOnce(h, [](frmMain& g) { g.Score = 100; });
+  WreckAtOnce(h, [](frmMain& g) { g.R.Score = 100; });
   EXPECT_EQ(h.shots[0].score, 100);  // the wrecking frame earns no point
   for (const auto& s : h.shots) EXPECT_FALSE(BannerShown(s.pixels));
   EXPECT_EQ(dir.Read(), "[QUILLON]\nHighScore=100\n");
@@ -99,7 +99,7 @@ TEST(GameOver, AnEqualScoreShowsNoBannerAndWritesNothing) {
 TEST(GameOver, AHitDuringTheGameOverRestartsItsCount) {
   Harness h;
   h.keepPixels = false;
-  WreckAtOnce(h, [](frmMain& g) { g.M.TamaPos[1] = {500, 225}; });
+  WreckAtOnce(h, [](frmMain& g) { g.R.TamaPos[1] = {500, 225}; });
   // The second ball, slowing with the brake, reaches the wreck in a later frame.
   int restart = -1;
   for (std::size_t f = 1; f < h.shots.size(); ++f)
@@ -114,7 +114,7 @@ TEST(GameOver, ClosingWhileTheBannerShowsKeepsTheNewBest) {
   Harness h;
   h.game.Store.SetFolder(dir.Folder());
   h.fake.Close(10);
-  WreckAtOnce(h, [](frmMain& g) { g.Score = 41; });
+  WreckAtOnce(h, [](frmMain& g) { g.R.Score = 41; });
   EXPECT_EQ(dir.Read(), "[QUILLON]\nHighScore=41\n");
 }
 
@@ -126,9 +126,9 @@ TEST(GameOver, ClosingAnyOtherTimeStoresNothing) {
     h.game.HighScore = 500;
     h.fake.Close(10);
     if (beaten) {
-      h.PlayRound([](frmMain& g) { g.Score = 900; });  // mid-round, best beaten but not over
+      h.PlayRound([](frmMain& g) { g.R.Score = 900; });  // mid-round, best beaten but not over
     } else {
-      WreckAtOnce(h, [](frmMain& g) { g.Score = 10; });
+      WreckAtOnce(h, [](frmMain& g) { g.R.Score = 10; });
     }
     EXPECT_FALSE(std::filesystem::exists(dir.Ini())) << beaten;
   }
@@ -144,9 +144,9 @@ TEST(Game, RoundsFollowEachOtherAndTheBestScoreCarriesOver) {
   h.fake.onPresent = [&](const Surface&) {
     // Wreck the car on the first play frame of each round (the last title frame still
     // holds the previous round's score and brake).
-    if (h.game.Phase == PhasePlay && h.game.Score == 1 && h.game.Brake == 0) {
-      h.game.HitCount = 3;
-      h.game.M.TamaPos[0] = {h.game.M.CarX, h.game.M.CarY};
+    if (h.game.Phase == PhasePlay && h.game.R.Score == 1 && h.game.R.Brake == 0) {
+      h.game.R.HitCount = 3;
+      h.game.R.TamaPos[0] = {h.game.R.CarX, h.game.R.CarY};
       ++rounds;
     }
   };
@@ -156,7 +156,7 @@ TEST(Game, RoundsFollowEachOtherAndTheBestScoreCarriesOver) {
   EXPECT_EQ(rounds, 3);
   EXPECT_EQ(h.game.HighScore, 3);  // a score of 1 never beats it
   EXPECT_EQ(h.game.Phase, PhaseTitle);
-  EXPECT_FALSE(h.game.BobDown);
+  EXPECT_FALSE(h.game.R.BobDown);
   EXPECT_EQ(dir.Read(), "[QUILLON]\nHighScore=3\n");
 }
 
@@ -167,7 +167,7 @@ TEST(GameOver, AnotherCopysLargerBestStaysAndComesBackToTheTitle) {
   h.game.Store.SetFolder(dir.Folder());
   h.game.Store.Read(h.game.HighScore);
   dir.Write("; theirs\n[QUILLON]\nHighScore=1856\n");  // a second copy stored more meanwhile
-  WreckAtOnce(h, [](frmMain& g) { g.Score = 1208; });
+  WreckAtOnce(h, [](frmMain& g) { g.R.Score = 1208; });
   EXPECT_EQ(dir.Read(), "; theirs\n[QUILLON]\nHighScore=1856\n");
   EXPECT_EQ(h.game.HighScore, 1856);
   EXPECT_TRUE(h.fake.reported.empty());
@@ -175,7 +175,7 @@ TEST(GameOver, AnotherCopysLargerBestStaysAndComesBackToTheTitle) {
   Harness later;
   later.game.Store.SetFolder(dir.Folder());
   later.game.HighScore = 1856;
-  WreckAtOnce(later, [](frmMain& g) { g.Score = 2000; });
+  WreckAtOnce(later, [](frmMain& g) { g.R.Score = 2000; });
   EXPECT_EQ(dir.Read(), "; theirs\n[QUILLON]\nHighScore=2000\n");
 }
 
@@ -185,11 +185,11 @@ TEST(GameOver, ABestThatCanBeKeptNowhereIsToldOnceARun) {
   h.keepPixels = false;
   std::size_t toldBySecondRound = 0;
   h.fake.onPresent = [&](const Surface&) {
-    if (h.game.Phase == PhasePlay && h.game.Score == 1 && h.game.Brake == 0) {
+    if (h.game.Phase == PhasePlay && h.game.R.Score == 1 && h.game.R.Brake == 0) {
       if (h.game.HighScore > 0) toldBySecondRound = h.fake.reported.size();  // at once, not as it closes
-      h.game.HitCount = 3;
-      h.game.M.TamaPos[0] = {h.game.M.CarX, h.game.M.CarY};
-      h.game.Score = 500 * (h.game.HighScore + 1);
+      h.game.R.HitCount = 3;
+      h.game.R.TamaPos[0] = {h.game.R.CarX, h.game.R.CarY};
+      h.game.R.Score = 500 * (h.game.HighScore + 1);
     }
   };
   for (int i = 0; i < 2; ++i) h.fake.Key(5 + i * 120, 13);
@@ -223,7 +223,7 @@ TEST(GameOver, ABestThatWaitsForItsTurnIsTriedAgainAndToldOnlyIfItNeverComes) {
     h.game.HighScore = 100;
     int fd = ::open((dir.Ini() + ".new").c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0600);
     ASSERT_EQ(::flock(fd, LOCK_EX), 0);
-    WreckAtOnce(h, [](frmMain& g) { g.Score = 500; });
+    WreckAtOnce(h, [](frmMain& g) { g.R.Score = 500; });
     EXPECT_EQ(h.game.Phase, PhaseTitle);
     EXPECT_EQ(h.game.HighScore, 500) << "the run holds it";
     EXPECT_EQ(dir.Read(), "[QUILLON]\nHighScore=100\n");
@@ -234,7 +234,7 @@ TEST(GameOver, ABestThatWaitsForItsTurnIsTriedAgainAndToldOnlyIfItNeverComes) {
       if (held == kReady) {
         h.game.Store_Ready();
       } else {
-        WreckAtOnce(h, [](frmMain& g) { g.Score = 10; });
+        WreckAtOnce(h, [](frmMain& g) { g.R.Score = 10; });
       }
       EXPECT_EQ(dir.Read(), "[QUILLON]\nHighScore=500\n") << "kept at the next round's end, or when ready";
     }
@@ -271,18 +271,18 @@ TEST(GameOver, WhereAPageCanCloseUnannouncedTheBannersBestIsStoredAtOnce) {
   h.fake.onPresent = [&](const Surface&) { seen.push_back(dir.Read()); };
   // A coin the wreck drifts into during the slow-down raises the score once more.
   WreckAtOnce(h, [](frmMain& g) {
-    g.Score = 41;
-    g.M.CoinPos[0] = {115, 225};
+    g.R.Score = 41;
+    g.R.CoinPos[0] = {115, 225};
   });
   ASSERT_EQ(seen.size(), 100u);
   EXPECT_EQ(seen[0], "[QUILLON]\nHighScore=41\n");  // on the banner's first frame
   EXPECT_EQ(seen[1], "[QUILLON]\nHighScore=141\n");  // and on the coin's
-  EXPECT_EQ(dir.Read(), "[QUILLON]\nHighScore=" + std::to_string(h.game.Score) + "\n");
-  EXPECT_EQ(h.game.Score, 141);
+  EXPECT_EQ(dir.Read(), "[QUILLON]\nHighScore=" + std::to_string(h.game.R.Score) + "\n");
+  EXPECT_EQ(h.game.R.Score, 141);
 #ifndef _WIN32
   EXPECT_EQ(writes, 2);  // once for the banner, once for the coin: not once a frame
 #endif
-  EXPECT_EQ(h.game.HighScore, h.game.Score);
+  EXPECT_EQ(h.game.HighScore, h.game.R.Score);
 }
 
 }  // namespace

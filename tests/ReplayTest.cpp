@@ -16,11 +16,17 @@ namespace {
 
 using testing::Harness;
 
+// A run's frames as the window draws them, and the score the rules alone reach.
 std::vector<std::uint64_t> Frames(const RunRecord& run, std::int32_t* score, std::string* problem) {
-  std::vector<std::uint64_t> frames;
-  const auto replayed = Simulate(run, testing::TestPictures(), testing::TestFont(),
-                                 [&](const Surface& s) { frames.push_back(Fingerprint(s)); }, problem);
+  const auto replayed = Simulate(run, problem);
   if (!replayed) return {};
+  Harness h;
+  Replayer player(run);
+  std::vector<std::uint64_t> frames;
+  while (player.Next() == Replayer::Step::Shown) {
+    h.game.DrawRound(player.round());
+    frames.push_back(Fingerprint(h.game.picWork));
+  }
   *score = replayed->score;
   EXPECT_EQ(replayed->frames, frames.size());
   return frames;
@@ -30,21 +36,21 @@ std::vector<std::uint64_t> Frames(const RunRecord& run, std::int32_t* score, std
 // comes near at the car's height, and sometimes for a coin.
 RunRecord Play(std::uint32_t seed, std::uint64_t draws, std::int32_t best, int skill) {
   Harness h;
-  h.game.Rnd.Restore(seed, draws);
+  h.game.R.Rnd.Restore(seed, draws);
   h.game.HighScore = best;
   h.game.Phase = PhasePlay;
   h.game.Prepare();
   for (int frame = 0; frame < 200000; ++frame) {
     bool danger = false, coin = false;
-    for (const PosXY& b : h.game.M.TamaPos) danger = danger || (b.X > 90 && b.X < 90 + skill && b.Y > 190);
-    for (const PosXY& c : h.game.M.CoinPos) coin = coin || (c.X > 100 && c.X < 140 && c.Y == 150);
-    if (!h.game.InAir && h.game.Phase == PhasePlay && (danger || coin)) {
+    for (const PosXY& b : h.game.R.TamaPos) danger = danger || (b.X > 90 && b.X < 90 + skill && b.Y > 190);
+    for (const PosXY& c : h.game.R.CoinPos) coin = coin || (c.X > 100 && c.X < 140 && c.Y == 150);
+    if (!h.game.R.InAir && h.game.Phase == PhasePlay && (danger || coin)) {
       std::int16_t key = (frame / 7) % 2 ? kKeyEnter : kKeySpace;
-      h.game.Form_KeyDown(key, 0);
+      h.game.Form_KeyDown(key);
     }
     if (h.game.PlayFrame()) break;
   }
-  return h.game.Played;
+  return h.game.R.Record;
 }
 
 struct Golden {
@@ -150,12 +156,12 @@ TEST(Replay, ARoundPlayedIsTheRoundReplayed) {
     inRound = false;
     if (++ended == 2) events.Form_Unload();
     std::int16_t enter = kKeyEnter;
-    events.Form_KeyDown(enter, 0);
+    events.Form_KeyDown(enter);
   };
   h.fake.presentLimit = 20000;
   testing::RunUntilClosed(h.game);
   ASSERT_EQ(ended, 2);
-  const RunRecord& run = h.game.Played;
+  const RunRecord& run = h.game.R.Record;
   EXPECT_GT(run.draws, 18u);  // the second round's
   EXPECT_GT(run.keys.size(), 3u);
   // The code names the same run, in letters, digits, '-' and '_' only.
@@ -203,12 +209,12 @@ TEST(Replay, TheBestRunIsKeptWithTheBestAndWatchedFromTheTitle) {
         run = testing::ReadFile(dir.path / "Quillon.run");
         watchStart = h.fake.presents;
         std::int16_t w = kKeyWatch;
-        events.Form_KeyDown(w, 0);
+        events.Form_KeyDown(w);
       }
       if (rounds == 2 && h.fake.caption != "Quillon") captions.push_back(h.fake.caption);
       if (rounds == 2 && stop != 0 && h.fake.presents == watchStart + 40) {
         std::int16_t key = stop;
-        events.Form_KeyDown(key, 0);
+        events.Form_KeyDown(key);
       }
       if (rounds == 2 && h.fake.presents > watchStart + 5 && h.fake.caption == "Quillon") events.Form_Unload();
     };
@@ -218,8 +224,8 @@ TEST(Replay, TheBestRunIsKeptWithTheBestAndWatchedFromTheTitle) {
     // The run kept is the round just played, and it reaches the best kept with it.
     const ParsedRun parsed = ParseRunCode(run.substr(0, run.find('\n')));
     ASSERT_TRUE(parsed.run) << parsed.problem;
-    EXPECT_EQ(*parsed.run, h.game.Played);
-    EXPECT_EQ(h.game.ScoreOf(RunCode(*parsed.run)), h.game.HighScore);
+    EXPECT_EQ(*parsed.run, h.game.R.Record);
+    EXPECT_EQ(ScoreOfRun(RunCode(*parsed.run)), h.game.HighScore);
     EXPECT_EQ(ini, "[QUILLON]\nHighScore=" + std::to_string(h.game.HighScore) + "\n");
     // Watched: the caption says so; nothing stored; the files as they were.
     ASSERT_FALSE(captions.empty());
@@ -259,7 +265,9 @@ TEST(Replay, ASharedRunClosedAtItsBannerStoresNothing) {
       handed = true;
       events.Watch_Run(*parsed.run);
     }
-    if (h.game.Phase == PhaseOver && h.game.OverTimer > 20 && !closed) {
+    const Round* watched = h.game.Watched();
+    if (watched != nullptr && watched->Phase == PhaseOver && watched->OverTimer > 20 && !closed) {
+      EXPECT_GT(watched->Score, 10);
       closed = true;
       EXPECT_EQ(h.fake.caption, "Quillon - watching a run");
       events.Form_Unload();
@@ -268,7 +276,6 @@ TEST(Replay, ASharedRunClosedAtItsBannerStoresNothing) {
   h.fake.presentLimit = 5000;
   testing::RunUntilClosed(h.game);
   EXPECT_TRUE(closed);
-  EXPECT_GT(h.game.Score, 10);
   EXPECT_EQ(dir.Read(), "[QUILLON]\nHighScore=10\n");
   EXPECT_FALSE(std::filesystem::exists(dir.path / "Quillon.run"));
 }

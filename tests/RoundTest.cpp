@@ -18,13 +18,13 @@ TEST(Prepare, PlacesEveryObjectBeyondTheRightEdgeWithEighteenDraws) {
   int ballLow = 1000, ballHigh = 0, xLow = 5000, xHigh = 0;
   for (std::uint32_t seed = 1; seed <= 400; ++seed) {
     Harness h;
-    h.game.Rnd.Seed(seed);
-    h.game.InAir = true;
-    h.game.JumpSpeed = 7;
-    h.game.Score = 99;
-    h.game.HitCount = 4;
-    h.game.Brake = 8;
-    Random replay = h.game.Rnd;
+    h.game.R.Rnd.Seed(seed);
+    h.game.R.InAir = true;
+    h.game.R.JumpSpeed = 7;
+    h.game.R.Score = 99;
+    h.game.R.HitCount = 4;
+    h.game.R.Brake = 8;
+    Random replay = h.game.R.Rnd;
     h.game.Prepare();
     // Each coin takes its x then its row, then each ball its x then its height, in order.
     int draws = 0;
@@ -32,34 +32,35 @@ TEST(Prepare, PlacesEveryObjectBeyondTheRightEdgeWithEighteenDraws) {
       ++draws;
       return static_cast<int>(std::floor(range * replay.Next()));
     };
-    for (const PosXY& c : h.game.M.CoinPos) {
+    for (const PosXY& c : h.game.R.CoinPos) {
       ASSERT_EQ(c.X, 440 + draw(1000));
       ASSERT_EQ(c.Y, 20 + 130 * draw(2));
     }
-    for (const PosXY& b : h.game.M.TamaPos) {
+    for (const PosXY& b : h.game.R.TamaPos) {
       ASSERT_EQ(b.X, 440 + draw(1000));
       ASSERT_EQ(b.Y, 50 + draw(180));
     }
     ASSERT_EQ(draws, 18);  // six coins, three balls
-    ASSERT_EQ(replay.Next(), h.game.Rnd.Next());
-    for (const PosXY& c : h.game.M.CoinPos) {
+    ASSERT_EQ(replay.Next(), h.game.R.Rnd.Next());
+    for (const PosXY& c : h.game.R.CoinPos) {
       ASSERT_TRUE(c.Y == 20 || c.Y == 150);
       rows[c.Y == 150]++;
       xLow = std::min<int>(xLow, c.X);
       xHigh = std::max<int>(xHigh, c.X);
     }
-    for (const PosXY& b : h.game.M.TamaPos) {
+    for (const PosXY& b : h.game.R.TamaPos) {
       ballLow = std::min<int>(ballLow, b.Y);
       ballHigh = std::max<int>(ballHigh, b.Y);
       xLow = std::min<int>(xLow, b.X);
       xHigh = std::max<int>(xHigh, b.X);
     }
-    EXPECT_EQ(h.game.Score, 0);
-    EXPECT_EQ(h.game.HitCount, 0);
-    EXPECT_EQ(h.game.Brake, 0);
+    EXPECT_EQ(h.game.R.Score, 0);
+    EXPECT_EQ(h.game.R.HitCount, 0);
+    EXPECT_EQ(h.game.R.Brake, 0);
     EXPECT_EQ(h.game.picWork.ForeColor, Rgb(230, 230, 230));
-    EXPECT_TRUE(h.game.InAir);  // a jump under way is left alone
-    EXPECT_EQ(h.game.JumpSpeed, 7);
+    // The car starts on the road: a jump comes only through a frame, which records it.
+    EXPECT_FALSE(h.game.R.InAir);
+    EXPECT_EQ(h.game.R.JumpSpeed, 0);
   }
   EXPECT_GT(rows[0], 900);
   EXPECT_GT(rows[1], 900);
@@ -88,7 +89,7 @@ TEST(Round, FirstFrameShowsOnlyTheCarAndTheScoreOne) {
 TEST(Round, ACoinPlacedAt440ComesIntoViewOnTheThirdFrame) {
   Harness h;
   h.fake.Close(4);
-  h.PlayRound([](frmMain& g) { g.M.CoinPos[0] = {440, 150}; });
+  h.PlayRound([](frmMain& g) { g.R.CoinPos[0] = {440, 150}; });
   // Each shot holds the place after the frame's step: frame f drew the coin 8 further right.
   EXPECT_EQ(h.shots[0].coin[0].X, 432);
   EXPECT_EQ(h.shots[1].coin[0].X, 424);
@@ -109,10 +110,10 @@ TEST(Round, ObjectsLeaveStrictlyPastMinus20AndComeBackFromTheRight) {
   Harness h;
   h.fake.Close(1);
   h.PlayRound([](frmMain& g) {
-    g.M.CoinPos[0] = {-12, 20};  // steps to -20: stays
-    g.M.CoinPos[1] = {-13, 20};  // steps to -21: placed anew
-    g.M.TamaPos[0] = {-6, 60};
-    g.M.TamaPos[1] = {-7, 60};
+    g.R.CoinPos[0] = {-12, 20};  // steps to -20: stays
+    g.R.CoinPos[1] = {-13, 20};  // steps to -21: placed anew
+    g.R.TamaPos[0] = {-6, 60};
+    g.R.TamaPos[1] = {-7, 60};
   });
   EXPECT_EQ(h.shots[0].coin[0].X, -20);
   EXPECT_GE(h.shots[0].coin[1].X, 440);
@@ -124,10 +125,10 @@ TEST(Round, BrakeStepsRoundHalvesToEven) {
   Harness h;
   h.fake.Close(1);
   h.PlayRound([](frmMain& g) {
-    g.Brake = 0.5;
-    g.M.CoinPos[0] = {100, 20};
-    g.M.CoinPos[1] = {101, 20};
-    g.M.TamaPos[0] = {200, 60};
+    g.R.Brake = 0.5;
+    g.R.CoinPos[0] = {100, 20};
+    g.R.CoinPos[1] = {101, 20};
+    g.R.TamaPos[0] = {200, 60};
   });
   EXPECT_EQ(h.shots[0].coin[0].X, 92);
   EXPECT_EQ(h.shots[0].coin[1].X, 94);
@@ -136,9 +137,9 @@ TEST(Round, BrakeStepsRoundHalvesToEven) {
   Harness h8;
   h8.fake.Close(2);
   h8.PlayRound([](frmMain& g) {
-    g.Brake = 8;
-    g.M.CoinPos[0] = {200, 20};
-    g.M.TamaPos[0] = {200, 60};
+    g.R.Brake = 8;
+    g.R.CoinPos[0] = {200, 20};
+    g.R.TamaPos[0] = {200, 60};
   });
   EXPECT_EQ(h8.shots[1].coin[0].X, 200);
   EXPECT_EQ(h8.shots[1].ball[0].X, 188);
@@ -187,7 +188,7 @@ TEST(Round, OnAMachineTooSlowForTheFramePeriodKeysStillAct) {
 TEST(Round, ADamagedCarBobsWhilePlaying) {
   Harness h;
   h.fake.Close(6);
-  h.PlayRound([](frmMain& g) { g.HitCount = 2; });
+  h.PlayRound([](frmMain& g) { g.R.HitCount = 2; });
   EXPECT_EQ(CarPath(h), (std::vector<int>{226, 225, 226, 225, 226, 225}));
 }
 
@@ -195,22 +196,22 @@ TEST(Hantei, CollisionEdges) {
   Harness h;
   frmMain& g = h.game;
   auto coinCaught = [&](int x, int y, int carY) {
-    g.M.CarX = 75;
-    g.M.CarY = static_cast<std::int16_t>(carY);
-    for (PosXY& c : g.M.CoinPos) c = {20000, 20};
-    for (PosXY& b : g.M.TamaPos) b = {20000, 20};
-    g.M.CoinPos[3] = {static_cast<std::int16_t>(x), static_cast<std::int16_t>(y)};
-    g.Score = 0;
-    g.Hantei();
-    return g.Score == 100 && g.M.CoinPos[3].X == -50;
+    g.R.CarX = 75;
+    g.R.CarY = static_cast<std::int16_t>(carY);
+    for (PosXY& c : g.R.CoinPos) c = {20000, 20};
+    for (PosXY& b : g.R.TamaPos) b = {20000, 20};
+    g.R.CoinPos[3] = {static_cast<std::int16_t>(x), static_cast<std::int16_t>(y)};
+    g.R.Score = 0;
+    g.R.Hantei();
+    return g.R.Score == 100 && g.R.CoinPos[3].X == -50;
   };
   auto ballHits = [&](int x, int y, int carY) {
-    g.M.CarY = static_cast<std::int16_t>(carY);
-    for (PosXY& c : g.M.CoinPos) c = {20000, 20};
-    g.M.TamaPos[1] = {static_cast<std::int16_t>(x), static_cast<std::int16_t>(y)};
-    g.HitCount = 0;
-    g.Hantei();
-    return g.HitCount == 1;
+    g.R.CarY = static_cast<std::int16_t>(carY);
+    for (PosXY& c : g.R.CoinPos) c = {20000, 20};
+    g.R.TamaPos[1] = {static_cast<std::int16_t>(x), static_cast<std::int16_t>(y)};
+    g.R.HitCount = 0;
+    g.R.Hantei();
+    return g.R.HitCount == 1;
   };
   EXPECT_TRUE(coinCaught(63, 150, 150));
   EXPECT_TRUE(coinCaught(108, 150, 150));
@@ -237,41 +238,41 @@ TEST(Hantei, CollisionEdges) {
 TEST(Hantei, EveryCatchAndHitOfAFrameCounts) {
   Harness h;
   frmMain& g = h.game;
-  g.Phase = PhasePlay;
-  g.M.CarX = 75;
-  g.M.CarY = 150;
-  for (PosXY& c : g.M.CoinPos) c = {80, 150};
-  for (PosXY& b : g.M.TamaPos) b = {20000, 20};
-  g.M.TamaPos[0] = {80, 155};
-  g.M.TamaPos[2] = {90, 155};
-  g.HitCount = 2;
-  g.Score = 5;
-  g.Hantei();
-  EXPECT_EQ(g.Score, 605);
-  EXPECT_EQ(g.HitCount, 4);
-  EXPECT_EQ(g.Phase, PhaseOver);
-  EXPECT_EQ(g.OverTimer, 0);
-  EXPECT_EQ(g.M.TamaPos[2].X, -50);
+  g.R.Phase = PhasePlay;
+  g.R.CarX = 75;
+  g.R.CarY = 150;
+  for (PosXY& c : g.R.CoinPos) c = {80, 150};
+  for (PosXY& b : g.R.TamaPos) b = {20000, 20};
+  g.R.TamaPos[0] = {80, 155};
+  g.R.TamaPos[2] = {90, 155};
+  g.R.HitCount = 2;
+  g.R.Score = 5;
+  g.R.Hantei();
+  EXPECT_EQ(g.R.Score, 605);
+  EXPECT_EQ(g.R.HitCount, 4);
+  EXPECT_EQ(g.R.Phase, PhaseOver);
+  EXPECT_EQ(g.R.OverTimer, 0);
+  EXPECT_EQ(g.R.TamaPos[2].X, -50);
   // A hit in the game over restarts its count and keeps the wreck at four hits.
-  g.OverTimer = 40;
-  g.M.TamaPos[1] = {80, 155};
-  g.Hantei();
-  EXPECT_EQ(g.HitCount, 4);
-  EXPECT_EQ(g.OverTimer, 0);
+  g.R.OverTimer = 40;
+  g.R.TamaPos[1] = {80, 155};
+  g.R.Hantei();
+  EXPECT_EQ(g.R.HitCount, 4);
+  EXPECT_EQ(g.R.OverTimer, 0);
   // The score stops at the largest Long; the coin is still taken.
-  g.Score = INT32_MAX - 50;
-  g.M.CoinPos[0] = {80, 150};
-  g.Hantei();
-  EXPECT_EQ(g.Score, INT32_MAX - 50);
-  EXPECT_EQ(g.M.CoinPos[0].X, -50);
+  g.R.Score = INT32_MAX - 50;
+  g.R.CoinPos[0] = {80, 150};
+  g.R.Hantei();
+  EXPECT_EQ(g.R.Score, INT32_MAX - 50);
+  EXPECT_EQ(g.R.CoinPos[0].X, -50);
 }
 
 TEST(Round, TheFourthHitWrecksTheCarWhichThenStopsBobbing) {
   Harness h;
   h.fake.Close(5);
   h.PlayRound([](frmMain& g) {
-    g.HitCount = 3;
-    g.M.TamaPos[0] = {118, 225};  // reaches the car's front on the second frame
+    g.R.HitCount = 3;
+    g.R.TamaPos[0] = {118, 225};  // reaches the car's front on the second frame
   });
   EXPECT_EQ(h.shots[0].hitCount, 3);
   EXPECT_EQ(h.shots[0].carY, 226);
@@ -295,9 +296,9 @@ TEST(Round, TheFirstThreeHitsOnlyDamageTheCar) {
   h.fake.Close(6);
   h.PlayRound([](frmMain& g) {
     // Three balls that reach the car's front on the second, third and fourth frames.
-    g.M.TamaPos[0] = {118, 225};
-    g.M.TamaPos[1] = {132, 225};
-    g.M.TamaPos[2] = {146, 225};
+    g.R.TamaPos[0] = {118, 225};
+    g.R.TamaPos[1] = {132, 225};
+    g.R.TamaPos[2] = {146, 225};
   });
   ASSERT_GE(h.shots.size(), 5u);
   for (int f = 1; f <= 3; ++f) {
@@ -310,7 +311,7 @@ TEST(Round, TheFirstThreeHitsOnlyDamageTheCar) {
 TEST(Round, ScoreStopsAtTheLargestLong) {
   Harness h;
   h.fake.Close(3);
-  h.PlayRound([](frmMain& g) { g.Score = INT32_MAX - 1; });
+  h.PlayRound([](frmMain& g) { g.R.Score = INT32_MAX - 1; });
   EXPECT_EQ(h.shots[0].score, INT32_MAX);
   EXPECT_EQ(h.shots[2].score, INT32_MAX);
 }

@@ -33,21 +33,21 @@ void Soak(std::uint32_t seed, int rounds) {
       if (wasInRound) {
         ASSERT_EQ(AllocationCount(), allocationsBefore) << "frame " << fake.presents;
       }
-      ASSERT_GE(game.HitCount, 0);
-      ASSERT_LE(game.HitCount, 4);
-      ASSERT_GE(game.M.CarY, 14);
-      ASSERT_LE(game.M.CarY, 226);
-      if (!game.InAir) {
-        ASSERT_TRUE(game.M.CarY == 225 || (game.M.CarY == 226 && game.BobDown));
+      ASSERT_GE(game.R.HitCount, 0);
+      ASSERT_LE(game.R.HitCount, 4);
+      ASSERT_GE(game.R.CarY, 14);
+      ASSERT_LE(game.R.CarY, 226);
+      if (!game.R.InAir) {
+        ASSERT_TRUE(game.R.CarY == 225 || (game.R.CarY == 226 && game.R.BobDown));
       }
-      ASSERT_GE(game.JumpSpeed, -1);
-      ASSERT_LE(game.JumpSpeed, 22);
-      ASSERT_LE(game.Brake, 8);
-      ASSERT_LE(game.OverTimer, 101);
-      ASSERT_EQ(game.M.CarX, 75);
-      for (const PosXY& c : game.M.CoinPos) ASSERT_TRUE(c.Y == 20 || c.Y == 150);
-      for (const PosXY& b : game.M.TamaPos) ASSERT_TRUE(b.Y >= 50 && b.Y <= 229);
-      hits += game.HitCount == 4;
+      ASSERT_GE(game.R.JumpSpeed, -1);
+      ASSERT_LE(game.R.JumpSpeed, 22);
+      ASSERT_LE(game.R.Brake, 8);
+      ASSERT_LE(game.R.OverTimer, 101);
+      ASSERT_EQ(game.R.CarX, 75);
+      for (const PosXY& c : game.R.CoinPos) ASSERT_TRUE(c.Y == 20 || c.Y == 150);
+      for (const PosXY& b : game.R.TamaPos) ASSERT_TRUE(b.Y >= 50 && b.Y <= 229);
+      hits += game.R.HitCount == 4;
     } else if (inRound) {  // back on the title: the round ended
       inRound = false;
       ++finished;

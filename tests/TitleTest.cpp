@@ -24,8 +24,8 @@ TEST(StartUp, OpensASizedWindowThatShowsBlackUntilTheTitle) {
   EXPECT_EQ(h.fake.clientH, 300);
   EXPECT_TRUE(h.fake.shownBlack);
   EXPECT_EQ(h.game.M.AppPath, "/nonexistent-quillon-folder/");
-  EXPECT_EQ(h.game.M.CarX, 75);
-  EXPECT_EQ(h.game.M.CarY, 225);
+  EXPECT_EQ(h.game.R.CarX, 75);
+  EXPECT_EQ(h.game.R.CarY, 225);
   EXPECT_EQ(h.fake.presents, 1);
 }
 
@@ -76,9 +76,9 @@ TEST(Title, ShowsTheBestScoreAndPulsesThePromptEvery21Milliseconds) {
 }
 
 TEST(Title, EnterEndsItAfterExactlyOneMoreFrame) {
-  for (std::int16_t shift : {std::int16_t{0}, std::int16_t{1}, std::int16_t{2}}) {
+  {
     Harness h;
-    h.fake.Key(8, 13, shift);  // after the first of the two frames of prompt 7
+    h.fake.Key(8, 13);  // after the first of the two frames of prompt 7
     h.fake.Close(11);
     testing::RunUntilClosed(h.game);
     ASSERT_EQ(h.shots.size(), 11u);
@@ -99,7 +99,7 @@ TEST(Title, SpaceAndOtherKeysNeverStartAGame) {
   h.fake.Close(25);
   testing::RunUntilClosed(h.game);
   for (const auto& shot : h.shots) EXPECT_FALSE(IsPlayFrame(shot.pixels));
-  EXPECT_FALSE(h.game.InAir);
+  EXPECT_FALSE(h.game.R.InAir);
 }
 
 TEST(Title, EnterHeldDownStartsAHighJumpAsSoonAsPlayBegins) {
@@ -132,14 +132,14 @@ TEST(Title, EnterInThePumpJustBeforeItShowsOnlyOneTitleFrame) {
   h.fake.presentLimit = 400;
   h.fake.onPump = [&](WindowEvents& events) {
     std::int16_t enter = kKeyEnter;
-    const bool justBefore = h.fake.presents == 0 ? h.fake.pumps == 2 : h.game.OverTimer > 100;
+    const bool justBefore = h.fake.presents == 0 ? h.fake.pumps == 2 : h.game.R.OverTimer > 100;
     if (h.game.Phase == PhaseTitle && justBefore && enters < 2) {
-      events.Form_KeyDown(enter, 0);
+      events.Form_KeyDown(enter);
       if (++enters == 2) closeAt = h.fake.presents + 3;
     }
-    if (h.game.Phase == PhasePlay && h.game.HitCount < 3) {  // the first round ends at once
-      h.game.HitCount = 3;
-      h.game.M.TamaPos[0] = {90, 225};
+    if (h.game.Phase == PhasePlay && h.game.R.HitCount < 3) {  // the first round ends at once
+      h.game.R.HitCount = 3;
+      h.game.R.TamaPos[0] = {90, 225};
     }
     if (h.fake.presents == closeAt) events.Form_Unload();
   };

@@ -66,7 +66,7 @@ void SdlPlatform::PumpEvents(WindowEvents& events) {
           case SDL_CONTROLLER_BUTTON_Y: code = KeyForPadButton(PadButton::North); break;
           default: break;
         }
-        if (code != 0) events.Form_KeyDown(code, 0);
+        if (code != 0) events.Form_KeyDown(code);
         break;
       }
       case SDL_KEYDOWN: {
@@ -79,8 +79,7 @@ void SdlPlatform::PumpEvents(WindowEvents& events) {
           ToggleFullScreen(false);
           break;
         }
-        std::int16_t code = KeyCodeOf(event.key.keysym);
-        events.Form_KeyDown(code, 0);  // the modifier state is read by nobody
+        events.Form_KeyDown(KeyCodeOf(event.key.keysym));
         break;
       }
       default:

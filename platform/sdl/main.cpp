@@ -33,14 +33,14 @@ int main(int argc, char** argv) {
     say = line.help ? quillon::Usage("quillon", best) : "Quillon " QUILLON_VERSION "\n";
   } else if (line.verify) {
     std::string problem;
-    const auto run = quillon::CheckedRun(quillon::CodeArgument(*line.verify), pictures, font, &problem);
-    if (!run) {
+    const auto checked = quillon::RunArgument(*line.verify, &problem);
+    if (!checked) {
       std::fprintf(stderr, "quillon: %s\n", problem.c_str());
       return 1;
     }
-    say = std::to_string(run->second) + "\n";
+    say = std::to_string(checked->score) + "\n";
   } else if (line.runCode) {
-    const auto code = quillon::KeptRunCode(platform.Files(), platform.ProgramFolder(), pictures, font);
+    const auto code = quillon::KeptRunCode(platform.Files(), platform.ProgramFolder());
     if (!code) {
       std::fprintf(stderr, "quillon: no run is kept yet: a round that sets a new best keeps its run\n");
       return 1;
@@ -63,12 +63,12 @@ int main(int argc, char** argv) {
   if (line.watch) {
     // A code that names no round is said before any window opens.
     std::string problem;
-    auto run = quillon::CheckedRun(quillon::CodeArgument(*line.watch), pictures, font, &problem);
-    if (!run) {
+    auto checked = quillon::RunArgument(*line.watch, &problem);
+    if (!checked) {
       std::fprintf(stderr, "quillon: %s\n", problem.c_str());
       return 1;
     }
-    watch = std::move(run->first);
+    watch = std::move(checked->run);
   }
   std::string error;
   if (const int status = platform.Open(pictures, line.scale ? line.scale->c_str() : nullptr, &error); status != 0) {

@@ -149,15 +149,15 @@ void WebPlatform::PumpEvents(WindowEvents& events) {
     std::int16_t code = keys_[keyHead_];
     keyHead_ = (keyHead_ + 1) % keys_.size();
     --keyCount_;
-    events.Form_KeyDown(code, 0);
+    events.Form_KeyDown(code);
   }
 }
 
 std::string WebPlatform::Watch(const std::string& code) {
   std::string problem;
-  auto run = CheckedRun(code, *pictures_, &Font::BuiltIn(), &problem);
-  if (!run) return problem;
-  runToWatch_ = std::move(run->first);
+  auto checked = CheckRun(code, &problem);
+  if (!checked) return problem;
+  runToWatch_ = std::move(checked->run);
   return {};
 }
 

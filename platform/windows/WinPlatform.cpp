@@ -172,10 +172,8 @@ std::intptr_t WinPlatform::Handle(unsigned message, std::uintptr_t wParam, std::
         return 0;
       }
       if (events_ != nullptr) {
-        // The virtual-key code as it is: the game's key codes are Windows' own. The modifier
-        // state is read by nobody.
-        std::int16_t code = static_cast<std::int16_t>(wParam);
-        events_->Form_KeyDown(code, 0);
+        // The virtual-key code as it is: the game's key codes are Windows' own.
+        events_->Form_KeyDown(static_cast<std::int16_t>(wParam));
       }
       return 0;
     case WM_CLOSE:
@@ -239,7 +237,7 @@ void WinPlatform::PumpEvents(WindowEvents& events) {
   padKeys_.clear();
   pads_.Poll(Clock(), padKeys_);
   if (GetForegroundWindow() == AsWindow(window_)) {
-    for (std::int16_t code : padKeys_) events.Form_KeyDown(code, 0);
+    for (std::int16_t code : padKeys_) events.Form_KeyDown(code);
   }
   MSG message;
   while (PeekMessageW(&message, nullptr, 0, 0, PM_REMOVE)) {

@@ -43,17 +43,16 @@ int WINAPI wWinMain(HINSTANCE instance, HINSTANCE, PWSTR, int) {
   std::optional<quillon::RunRecord> watch;
   if (line.verify || line.watch) {
     std::string problem;
-    auto run = quillon::CheckedRun(quillon::CodeArgument(line.verify ? *line.verify : *line.watch), pictures, font,
-                                   &problem);
-    if (!run) {
+    auto checked = quillon::RunArgument(line.verify ? *line.verify : *line.watch, &problem);
+    if (!checked) {
       Say("Quillon: " + problem + ".", MB_ICONWARNING);
       return 1;
     }
-    if (line.verify) return Say("This run reaches " + std::to_string(run->second) + " points.", MB_ICONINFORMATION);
-    watch = std::move(run->first);
+    if (line.verify) return Say("This run reaches " + std::to_string(checked->score) + " points.", MB_ICONINFORMATION);
+    watch = std::move(checked->run);
   }
   if (line.runCode) {
-    const auto code = quillon::KeptRunCode(platform.Files(), platform.ProgramFolder(), pictures, font);
+    const auto code = quillon::KeptRunCode(platform.Files(), platform.ProgramFolder());
     if (!code) {
       Say("Quillon: no run is kept yet: a round that sets a new best keeps its run.", MB_ICONWARNING);
       return 1;

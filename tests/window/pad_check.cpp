@@ -15,7 +15,7 @@ using namespace quillon;
 
 struct Keys : WindowEvents {
   std::vector<int> codes;
-  void Form_KeyDown(std::int16_t& code, std::int16_t) override { codes.push_back(code); }
+  void Form_KeyDown(std::int16_t code) override { codes.push_back(code); }
   void Form_Unload() override {}
 };
 
