@@ -177,7 +177,8 @@ bool HighScoreStore::KeepRun(const std::string& code, std::int32_t score, const 
   // Beside the best just kept: the player's own copy where there is one, else the program's.
   const bool own = !playerFile_.empty() && files_.Read(playerFile_).kind == FileText::Kind::Text;
   const std::string& ini = own ? playerFile_ : programFile_;
-  if (ini.empty()) return false;
+  // A run that does not reach the best it is kept for would only mislead whoever watches it.
+  if (ini.empty() || scorer(code) != score) return false;
   const WriteOutcome outcome = files_.Update(RunFile(ini), [&](const FileText& now) -> std::optional<std::string> {
     // One another copy kept for this same best stays; one that reaches another score is not
     // this best's run (a planted or forged code) and never blocks it.

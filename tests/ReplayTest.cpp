@@ -10,6 +10,11 @@
 #include "GameHarness.h"
 #include "TempDir.h"
 #include "game/Replay.h"
+#include "platform/Runs.h"
+
+#ifndef _WIN32
+#include <sys/stat.h>
+#endif
 
 namespace quillon {
 namespace {
@@ -141,47 +146,76 @@ TEST(Replay, TitlesAndTheBannerAreTheStoredOnes) {
   }
 }
 
+// Keys that arrive together in one pump (on the title with the Enter that starts the round, and
+// in play) still give a record that replays to the very frames shown.
 TEST(Replay, ARoundPlayedIsTheRoundReplayed) {
-  Harness h;
-  h.game.HighScore = 50;
-  h.fake.Key(2, kKeyEnter);
-  for (int k = 0; k < 40; ++k) h.fake.Key(20 + 23 * k, k % 3 ? kKeySpace : kKeyEnter);
-  h.fake.Key(60, kKeyProcess);
-  // Two rounds: the second starts where the first left the random draws.
-  int ended = 0;
-  bool inRound = false;
-  h.fake.onPump = [&](WindowEvents& events) {
-    if (h.game.Phase != PhaseTitle) inRound = true;
-    if (!inRound || h.game.Phase != PhaseTitle) return;
-    inRound = false;
-    if (++ended == 2) events.Form_Unload();
-    std::int16_t enter = kKeyEnter;
-    events.Form_KeyDown(enter);
+  const std::int16_t padA = KeyForPadButton(PadButton::South), padB = KeyForPadButton(PadButton::East);
+  struct Together {
+    std::vector<std::int16_t> keys;  // after the Enter that starts each round, in the same pump
+    int firstJump;                   // 0 none, 1 high, 2 low: the round's first frame's jump
   };
-  h.fake.presentLimit = 20000;
-  testing::RunUntilClosed(h.game);
-  ASSERT_EQ(ended, 2);
-  const RunRecord& run = h.game.R.Record;
-  EXPECT_GT(run.draws, 18u);  // the second round's
-  EXPECT_GT(run.keys.size(), 3u);
-  // The code names the same run, in letters, digits, '-' and '_' only.
-  const std::string code = RunCode(run);
-  EXPECT_EQ(code.find_first_not_of("ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789-_"),
-            std::string::npos);
-  const ParsedRun parsed = ParseRunCode(code);
-  ASSERT_TRUE(parsed.run) << parsed.problem;
-  EXPECT_EQ(*parsed.run, run);
-  // Replayed: the very frames the window showed, in order, and the score it reached.
-  std::int32_t score = -1;
-  std::string problem;
-  const std::vector<std::uint64_t> frames = Frames(run, &score, &problem);
-  ASSERT_FALSE(frames.empty()) << problem;
-  std::vector<std::uint64_t> shown;
-  for (const auto& shot : h.shots) shown.push_back(Fingerprint(shot.pixels));
-  const auto at = std::search(shown.begin(), shown.end(), frames.begin(), frames.end());
-  EXPECT_NE(at, shown.end());
-  EXPECT_EQ(score, h.shots.back().score);
-  EXPECT_GT(score, 50);
+  for (const Together& t : {Together{{}, 0}, Together{{kKeySpace}, 2}, Together{{kKeyEnter}, 1},
+                            Together{{padB}, 2}, Together{{kKeyProcess, padA}, 2},
+                            Together{{kKeyEnter, kKeySpace, kKeyEnter}, 1}}) {
+    SCOPED_TRACE(t.keys.size() + 10 * static_cast<std::size_t>(t.firstJump));
+    Harness h;
+    h.keepPixels = false;  // the state of each frame shown is compared; the golden runs hold its pixels
+    h.game.HighScore = 50;
+    h.fake.Key(2, padA);
+    for (const std::int16_t key : t.keys) h.fake.Key(2, key);
+    for (int k = 0; k < 40; ++k) h.fake.Key(20 + 23 * k, k % 3 ? kKeySpace : kKeyEnter);
+    h.fake.Key(60, kKeyProcess);
+    for (const std::int16_t key : {kKeyEnter, kKeySpace, padA}) h.fake.Key(150, key);
+    // Two rounds: the second starts where the first left the random draws.
+    int ended = 0;
+    bool inRound = false;
+    h.fake.onPump = [&](WindowEvents& events) {
+      if (h.game.Phase != PhaseTitle) inRound = true;
+      if (!inRound || h.game.Phase != PhaseTitle) return;
+      inRound = false;
+      if (++ended == 2) events.Form_Unload();
+      events.Form_KeyDown(kKeyEnter);
+      for (const std::int16_t key : t.keys) events.Form_KeyDown(key);
+    };
+    h.fake.presentLimit = 20000;
+    testing::RunUntilClosed(h.game);
+    ASSERT_EQ(ended, 2);
+    const RunRecord& run = h.game.R.Record;
+    EXPECT_GT(run.draws, 18u);  // the second round's
+    EXPECT_GT(run.keys.size(), 3u);
+    ASSERT_FALSE(run.keys.empty());
+    EXPECT_EQ(run.keys[0].frame == 0, t.firstJump != 0);
+    if (t.firstJump != 0) EXPECT_EQ(run.keys[0].high, t.firstJump == 1);
+    // The code names the same run, in letters, digits, '-' and '_' only.
+    const std::string code = RunCode(run);
+    EXPECT_EQ(code.find_first_not_of("ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789-_"),
+              std::string::npos);
+    const ParsedRun parsed = ParseRunCode(code);
+    ASSERT_TRUE(parsed.run) << parsed.problem;
+    EXPECT_EQ(*parsed.run, run);
+    // Replayed: the very frames the window showed, in order, to the end, and the score it reached.
+    std::string problem;
+    const auto replayed = Simulate(run, &problem);
+    ASSERT_TRUE(replayed) << problem;
+    ASSERT_GE(h.shots.size(), replayed->frames);
+    auto shot = h.shots.end() - replayed->frames;
+    Replayer player(run);
+    while (player.Next() == Replayer::Step::Shown) {
+      const Round& r = player.round();
+      ASSERT_NE(shot, h.shots.end());
+      const auto frame = h.shots.end() - shot;
+      ASSERT_EQ(shot->carY, r.CarY) << frame << " frames before the end";
+      ASSERT_EQ(shot->score, r.Score) << frame;
+      ASSERT_EQ(shot->hitCount, r.HitCount) << frame;
+      ASSERT_EQ(shot->phase, r.Phase) << frame;
+      for (int i = 0; i < 6; ++i) ASSERT_EQ(shot->coin[i].X, r.CoinPos[i].X) << frame;
+      for (int i = 0; i < 3; ++i) ASSERT_EQ(shot->ball[i].Y, r.TamaPos[i].Y) << frame;
+      ++shot;
+    }
+    EXPECT_EQ(shot, h.shots.end());
+    EXPECT_EQ(replayed->score, h.shots.back().score);
+    EXPECT_GT(replayed->score, 50);
+  }
 }
 
 // A round that sets a new best keeps its run beside it; W on the title plays it again, frame for
@@ -295,20 +329,104 @@ TEST(RunCode, BadCodesNameNoRunAndSayWhy) {
                         Case{"Q1-\xC3\xA9", "character"}, Case{"Q1-ab cd", "character"}, Case{"X1-AAAA", "not a"},
                         Case{"Q-AAAA", "not a"}, Case{"Q1", "not a"}, Case{future, "another version"},
                         Case{"Q99999999999-AAAA", "not a"}, Case{swapped, "out of order"},
-                        Case{"Q1-_____________", "damaged"}}) {
+                        Case{"Q1-_____________", "damaged"},
+                        // A draw count that would take years to reach, and the first one past the bound.
+                        Case{"Q1-Af___________wEAAA", "more draws"}, Case{RunCode({3, kMaxDraws + 1, 0, {}}), "more draws"},
+                        Case{RunCode({3, 0, 0, {{kMaxFrames, true}}}), "later than any round"},
+                        Case{RunCode({3, 0, 0, {{10, true}, {0xFFFFFFFFu, true}}}), "later than any round"}}) {
     const ParsedRun parsed = ParseRunCode(c.code);
     EXPECT_FALSE(parsed.run) << c.code;
     EXPECT_NE(parsed.problem.find(c.says), std::string::npos) << c.code << ": " << parsed.problem;
   }
   EXPECT_TRUE(ParseRunCode(good).run);
-  // Codes that parse but could not have been played.
+  // Every field at its extremes comes back through the real reader as it went in.
+  for (const RunRecord& edge : {RunRecord{0, 0, 0, {}}, RunRecord{0xFFFFFFFFu, kMaxDraws, INT32_MIN, {{0, false}}},
+                                RunRecord{1, 1, -1, {{kMaxFrames - 1, true}}}, RunRecord{2, 0, INT32_MAX, {}},
+                                RunRecord{7, 123, -77, {{0, true}, {1, false}, {kMaxFrames - 1, false}}}}) {
+    const ParsedRun parsed = ParseRunCode(RunCode(edge));
+    ASSERT_TRUE(parsed.run) << RunCode(edge) << ": " << parsed.problem;
+    EXPECT_EQ(*parsed.run, edge);
+  }
+  // Codes that parse but could not have been played; the longest start and the last frame a
+  // code may hold are checked at once, not refused.
   std::int32_t score = 0;
   for (const auto& [bad, says] :
        {std::pair{RunRecord{3, 40, 100, {{5, true}, {6, false}}}, "no round could have taken"},
-        std::pair{RunRecord{3, 40, 100, {{5, true}, {4000000, false}}}, "past the round's end"}}) {
+        std::pair{RunRecord{3, 40, 100, {{5, true}, {4000, false}}}, "past the round's end"},
+        std::pair{RunRecord{3, kMaxDraws, 100, {{kMaxFrames - 1, false}}}, "past the round's end"}}) {
     std::string problem;
     EXPECT_TRUE(Frames(bad, &score, &problem).empty());
     EXPECT_NE(problem.find(says), std::string::npos) << problem;
+  }
+  std::string problem;
+  EXPECT_TRUE(Simulate({5, kMaxDraws, 0, {}}, &problem)) << problem;
+}
+
+// Every door a code comes in by: the command line's text or file, and a kept run. Whatever names
+// it, the answer comes at once and nothing but a regular file's first bytes is read.
+TEST(RunCode, EveryDoorTakesACodeSafely) {
+  testing::TempDir dir;
+  std::ifstream golden(QUILLON_TEST_DATA "/golden/jumper.txt");
+  std::string code;
+  std::int32_t score = 0;
+  golden >> code >> score;
+  const auto file = [&](const std::string& name, const std::string& text) {
+    std::ofstream((dir.path / name).string(), std::ios::binary) << text;
+    return (dir.path / name).string();
+  };
+  struct Door {
+    std::string arg;
+    std::int32_t reaches;  // -1: refused
+    const char* says;
+  };
+  std::vector<Door> doors = {
+      {code, score, ""},
+      {file("plain", code + "\n"), score, ""},
+      {file("crlf", code + "\r\nmore\r\n"), score, ""},
+      {file("trailing", code + "\n" + std::string(3 * kMaxRunCodeLength, 'x')), score, ""},
+      {file("long", std::string(kMaxRunCodeLength + 1, 'Q')), -1, "too long"},
+      {file("empty", ""), -1, "empty"},
+      {dir.Folder(), -1, "not a Quillon run code"},
+      {(dir.path / "absent").string(), -1, "not a Quillon run code"},
+      {"Q1-Af___________wEAAA", -1, "more draws"},
+  };
+#ifndef _WIN32
+  const std::string fifo = (dir.path / "fifo").string();
+  ASSERT_EQ(::mkfifo(fifo.c_str(), 0600), 0);
+  doors.push_back({fifo, -1, "not a Quillon run code"});
+  doors.push_back({"/dev/zero", -1, "not a Quillon run code"});
+#endif
+  for (const Door& d : doors) {
+    SCOPED_TRACE(d.arg.substr(0, 80));
+    std::string problem;
+    const auto checked = RunArgument(d.arg, &problem);
+    EXPECT_EQ(checked ? checked->score : -1, d.reaches);
+    EXPECT_NE(problem.find(d.says), std::string::npos) << problem;
+  }
+  // A kept run that reaches another score than the best it is kept for is not that best's run:
+  // it gives way, whether it reaches less or more; the same run stays as it was written; a run
+  // that does not reach the best it is offered for is never kept.
+  testing::FakePlatform fake;
+  HighScoreStore store(fake.files);
+  store.SetFolder(dir.Folder());
+  std::ifstream longer(QUILLON_TEST_DATA "/golden/long.txt");
+  std::string longCode;
+  std::int32_t longScore = 0;
+  longer >> longCode >> longScore;
+  const std::string little = RunCode({1, 0, 0, {}});
+  struct Kept {
+    std::string before, offered;
+    std::int32_t best;
+    bool kept;
+    std::string after;
+  };
+  for (const Kept& k : {Kept{little, code, score, true, code}, Kept{code, longCode, longScore, true, longCode},
+                        Kept{code + "\r", code, score, true, code + "\r"},
+                        Kept{little, code, score + 1, false, little}}) {
+    SCOPED_TRACE(k.before + " " + k.offered);
+    file("Quillon.run", k.before + "\n");
+    EXPECT_EQ(store.KeepRun(k.offered, k.best, ScoreOfRun, Patience::Brief), k.kept);
+    EXPECT_EQ(testing::ReadFile(dir.path / "Quillon.run"), k.after + "\n");
   }
 }
 

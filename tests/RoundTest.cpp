@@ -62,6 +62,16 @@ TEST(Prepare, PlacesEveryObjectBeyondTheRightEdgeWithEighteenDraws) {
     EXPECT_FALSE(h.game.R.InAir);
     EXPECT_EQ(h.game.R.JumpSpeed, 0);
   }
+  // A session's rounds start within the draws a code may hold: one just past them begins afresh
+  // from the machine's seed, one at the bound goes on.
+  for (const std::uint64_t draws : {kMaxDraws, kMaxDraws + 1}) {
+    Harness h;
+    h.fake.seed = 99;
+    h.game.R.Rnd.Restore(5, draws);
+    h.game.Prepare();
+    EXPECT_EQ(h.game.R.Record.seed, draws > kMaxDraws ? 99u : 5u);
+    EXPECT_EQ(h.game.R.Record.draws, draws > kMaxDraws ? 0u : kMaxDraws);
+  }
   EXPECT_GT(rows[0], 900);
   EXPECT_GT(rows[1], 900);
   EXPECT_EQ(ballLow, 50);
