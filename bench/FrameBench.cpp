@@ -74,12 +74,12 @@ void PlayFrame(benchmark::State& state) {
   // Every sprite on screen, so all ten masked draws touch pixels.
   for (int i = 0; i < 6; ++i) game.R.CoinPos[i] = {static_cast<std::int16_t>(60 + 50 * i), 20};
   for (int i = 0; i < 3; ++i) game.R.TamaPos[i] = {static_cast<std::int16_t>(200 + 60 * i), 80};
-  const frmMain start = game;
+  const Round start = game.R;
   int frame = 0;
   for (auto _ : state) {
     if (++frame == 20) {  // keep the sprites in view
       state.PauseTiming();
-      game.M = start.M;
+      game.R = start;
       frame = 0;
       state.ResumeTiming();
     }
@@ -89,21 +89,49 @@ void PlayFrame(benchmark::State& state) {
 }
 BENCHMARK(PlayFrame);
 
-// A whole recorded round played again with no window (what --verify and the kept run's
-// comparison cost), per frame of it: a round of several hundred frames, jumps of both heights.
-void ReplayedFrame(benchmark::State& state) {
+// A recorded round of several hundred frames, jumps of both heights.
+RunRecord BenchRun() {
   RunRecord run{7, 123, 1000000, {}};
   for (std::uint32_t f = 12; f < 800; f += 47) run.keys.push_back({f, f % 2 == 0});
+  return run;
+}
+
+// The round checked by the rules alone, as --verify, the store's scorer and the page do.
+void VerifiedRound(benchmark::State& state) {
+  const RunRecord run = BenchRun();
   std::string problem;
   std::uint32_t frames = 1;
   for (auto _ : state) {
-    const auto replayed = Simulate(run, Pics(), UiFont(), nullptr, &problem);
+    const auto replayed = Simulate(run, &problem);
     frames = replayed ? replayed->frames : 1;
     benchmark::DoNotOptimize(frames);
   }
   state.counters["frames"] = frames;
 }
-BENCHMARK(ReplayedFrame)->Unit(benchmark::kMillisecond);
+BENCHMARK(VerifiedRound)->Unit(benchmark::kMicrosecond);
+
+// The same round played again with every frame drawn, as watching does (nothing presented).
+void DrawnRound(benchmark::State& state) {
+  const RunRecord run = BenchRun();
+  NullPlatform platform;
+  frmMain game(platform, Pics(), UiFont());
+  std::uint32_t frames = 1;
+  for (auto _ : state) {
+    Replayer player(run);
+    while (player.Next() == Replayer::Step::Shown) game.DrawRound(player.round());
+    frames = player.round().Frames;
+    benchmark::DoNotOptimize(game.picWork.Row(0));
+  }
+  state.counters["frames"] = frames;
+}
+BENCHMARK(DrawnRound)->Unit(benchmark::kMicrosecond);
+
+// The worst start a code may name: the most draws it may start after.
+void FarthestStart(benchmark::State& state) {
+  std::string problem;
+  for (auto _ : state) benchmark::DoNotOptimize(Simulate(RunRecord{1, kMaxDraws, 0, {}}, &problem));
+}
+BENCHMARK(FarthestStart)->Unit(benchmark::kMillisecond);
 
 class RatioReporter : public benchmark::ConsoleReporter {
  public:
@@ -132,11 +160,17 @@ int main(int argc, char** argv) {
     std::printf("scaled present at 3 / frame copy: %.2f\n",
                 reporter.times["ScaledPresent3"] / reporter.times["FrameCopy"]);
   }
-  if (reporter.times.count("PlayFrame") && reporter.frames["ReplayedFrame"] > 0) {
-    // The round's time is in ms, the frame's in ns.
-    const double perFrame = reporter.times["ReplayedFrame"] * 1e6 / reporter.frames["ReplayedFrame"];
-    std::printf("replayed frame / play frame: %.2f (a round of %.0f frames played again with no window)\n",
-                perFrame / reporter.times["PlayFrame"], reporter.frames["ReplayedFrame"]);
+  if (reporter.times.count("VerifiedRound") && reporter.times.count("DrawnRound")) {
+    // Rounds' times are in microseconds.
+    const double perFrame = reporter.times["VerifiedRound"] * 1e3 / reporter.frames["VerifiedRound"];
+    std::printf("drawn replay / verified round: %.1f (a round of %.0f frames; %.0f ns a verified frame, so "
+                "the longest round a code may hold, %u frames, takes %.0f ms)\n",
+                reporter.times["DrawnRound"] / reporter.times["VerifiedRound"], reporter.frames["VerifiedRound"],
+                perFrame, kMaxFrames, perFrame * kMaxFrames / 1e6);
+  }
+  if (reporter.times.count("FarthestStart")) {
+    std::printf("the farthest start a code may name (%llu draws): %.0f ms\n",
+                static_cast<unsigned long long>(kMaxDraws), reporter.times["FarthestStart"]);
   }
   benchmark::Shutdown();
 }

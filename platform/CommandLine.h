@@ -65,7 +65,8 @@ inline constexpr UsageLine kUsageLines[] = {
     {"--scale N", "show each game pixel as N x N screen pixels"},
     {"--run-code", "print the best run's code, to share it, and exit"},
     {"--watch CODE", "play the run a code (or a file holding one) names, then exit"},
-    {"--verify CODE", "print the score the run a code names reaches, and exit"},
+    {"--verify CODE", "print the score the run a code names reaches when played again, and exit "
+                      "(a code can be made up: this proves the run possible, not played)"},
     {"--help", "show this and exit"},
     {"--version", "show the version and exit"},
 };

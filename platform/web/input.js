@@ -1,3 +1,5 @@
+// The game's key codes (game/Input.h: kKeyEnter, kKeySpace, kKeyWatch).
+var KEY_ENTER = 13, KEY_SPACE = 32, KEY_WATCH = 87;
 // A press from the page: the game takes it as the key it stands for.
 function press(code) {
   if (Module._quillon_press) Module._quillon_press(code);
@@ -14,13 +16,13 @@ function padFor(element, code) {
   }
   element.addEventListener('contextmenu', function (event) { event.preventDefault(); });
 }
-padFor(pads.low, 32);
-padFor(pads.high, 13);
+padFor(pads.low, KEY_SPACE);
+padFor(pads.high, KEY_ENTER);
 // A double-click asks for full screen; taps are jumps, however fast they come.
 var lastPointer = 'mouse';
 canvas.addEventListener('pointerdown', function (event) {
   lastPointer = event.pointerType;
-  if (event.button === 0) press(13);
+  if (event.button === 0) press(KEY_ENTER);
 });
 document.addEventListener('contextmenu', function (event) { event.preventDefault(); });
 // Gamepads with the standard mapping, any number of them, plugged in or out at any time. The
@@ -34,9 +36,9 @@ function readPads() {
     if (!pad || !pad.connected) continue;
     var was = padButtons[pad.index] || [];
     var now = pad.buttons.map(function (b) { return b.pressed; });
-    if (now[0] && !was[0]) press(13);
-    if ((now[1] && !was[1]) || (now[2] && !was[2])) press(32);
-    if (now[3] && !was[3]) press(87);
+    if (now[0] && !was[0]) press(KEY_ENTER);
+    if ((now[1] && !was[1]) || (now[2] && !was[2])) press(KEY_SPACE);
+    if (now[3] && !was[3]) press(KEY_WATCH);
     padButtons[pad.index] = now;
   }
 }
@@ -58,6 +60,6 @@ canvas.addEventListener('click', function () { canvas.focus(); });
 canvas.focus();
 // The best run: its buttons, and a shared link's run, are runs.js's (inside the game's script).
 document.getElementById('watch').addEventListener('click', function () {
-  press(87);
+  press(KEY_WATCH);
   canvas.focus();
 });

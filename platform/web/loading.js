@@ -12,11 +12,14 @@
 //   fit(), readPads()      called by the game: at each frame when the device pixels changed,
 //                          and at each pump for the gamepads
 // The game sets, for the page and its tests: quillonCanvas, quillonContext, quillonImage,
-//   quillonPresented (frames shown), quillonFirstFrameMs.
-// The game exports: _quillon_press(13 or 32) for a press from the page,
-//   _quillon_storage_ready() when storage answered late, and _quillon_transaction_buffer,
-//   _change, _result, _done for quillonTransact. The page sets quillonFailed once it has said
-//   that the game could not start.
+//   quillonPresented (frames shown), quillonFirstFrameMs, and each frame's fingerprint into
+//   quillonFingerprints when a test made that array; runs.js sets quillonShareLink.
+// The game exports: _quillon_press(13, 32, 87 or 27: Enter, Space, W, Escape) for a press from
+//   the page, _quillon_storage_ready() when storage answered late, _quillon_watch_buffer(n)
+//   and _quillon_watch() to hand over a shared link's code (the answer is empty, or why it
+//   can't be played), and _quillon_transaction_buffer, _change, _result, _done for
+//   quillonTransact. The page sets quillonFailed once it has said that the game could not
+//   start.
 // Says what went wrong, in place of a black picture.
 function problem(text) {
   Module.quillonFailed = true;

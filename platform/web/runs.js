@@ -13,7 +13,15 @@ setInterval(function () {
   if (quillonRuns.classList.contains('none') !== none) quillonRuns.classList.toggle('none', none);
 }, 1000);
 document.getElementById('share').addEventListener('click', function () {
-  var link = location.href.split('#')[0] + '#run=' + quillonKeptRun();
+  var code = quillonKeptRun();
+  if (location.protocol === 'file:') {
+    // A link to a file on this device opens nothing anywhere else: the code is what travels.
+    Module.quillonShareLink = '';
+    Module.quillonNotice('This page is a file on this device, so a link to it opens nowhere else. The run\u2019s code: ' + code);
+    Module.canvas.focus();
+    return;
+  }
+  var link = location.href.split('#')[0] + '#run=' + code;
   Module.quillonShareLink = link;
   var said = function () { Module.quillonNotice('Link copied: anyone who opens it watches this run.'); };
   var shown = function () { Module.quillonNotice('Copy this link to share the run: ' + link); };
@@ -21,8 +29,22 @@ document.getElementById('share').addEventListener('click', function () {
   else shown();
   Module.canvas.focus();
 });
-// A shared link's run plays once the title has shown, and then the title is the player's.
-var quillonSharedRun = location.hash.indexOf('#run=') === 0 ? decodeURIComponent(location.hash.slice(5)) : '';
+// A shared link's run plays once the title has shown, and then the title is the player's: the
+// address loses its run, so a reload doesn't play it again. A new #run= in an open tab plays too.
+var quillonSharedRun = '';
+function quillonTakeSharedRun() {
+  if (location.hash.indexOf('#run=') !== 0) return;
+  var text = location.hash.slice(5);
+  history.replaceState(null, '', location.href.split('#')[0]);
+  try {
+    quillonSharedRun = decodeURIComponent(text);
+  } catch (e) {
+    quillonSharedRun = '';
+    Module.quillonNotice('This link\u2019s run can\u2019t be played: the link is damaged.');
+    return;
+  }
+  quillonWatchShared();
+}
 function quillonWatchShared() {
   if (!quillonSharedRun) return;
   if (!Module.quillonPresented) {
@@ -39,4 +61,5 @@ function quillonWatchShared() {
   quillonSharedRun = '';
   if (problem) Module.quillonNotice('This run can\u2019t be played: ' + problem + '.');
 }
-quillonWatchShared();
+window.addEventListener('hashchange', quillonTakeSharedRun);
+quillonTakeSharedRun();

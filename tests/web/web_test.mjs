@@ -888,14 +888,24 @@ test('a shared link plays its run frame for frame as every platform does, and th
   const at = shown.indexOf(golden[0]);
   assert.ok(at > 0, 'the run never began');
   assert.deepEqual(shown.slice(at, at + golden.length), golden);
+  // Played once: the address no longer holds it, so a reload shows the title; a new #run= in the
+  // open tab plays that run.
+  assert.equal(await page.evaluate(() => location.hash), '');
+  await page.evaluate((code) => { location.hash = '#run=' + code; }, code);
+  await page.waitForFunction(() => document.title === 'Quillon - watching a run', { timeout: 20000 });
+  await page.keyboard.press('Escape');
   await page.close();
-  // A code that names no round: one line in the bar, and the title as usual.
-  for (const bad of ['Q1-zz', 'Q9-AAAA', 'x'.repeat(70000)]) {
+  // A code that names no round, or a link whose escapes are broken: one line in the bar, and the
+  // title as usual, which Enter still starts.
+  for (const bad of ['Q1-zz', 'Q9-AAAA', 'x'.repeat(70000), '%', '%E0%A4%A', 'Q1-Af___________wEAAA']) {
     page = await browser.newPage();
     await page.setViewport({ width: 900, height: 700 });
     await page.goto(base + '#run=' + bad, { waitUntil: 'load' });
     await page.waitForFunction(() => /can\u2019t be played/.test(document.getElementById('notice').textContent), { timeout: 15000 });
     assert.ok(!isPlay(Buffer.from(await canvasRgb(page), 'base64')));
+    await page.waitForFunction(() => Module.quillonPresented > 0, { timeout: 15000 });
+    await page.keyboard.press('Enter');
+    await waitFor(page, isPlay, 'play after the bad link ' + bad.slice(0, 20));
     await page.close();
   }
   // A kept run: its two buttons; Share's link carries its code, Watch plays it, Escape stops it;

@@ -358,7 +358,17 @@ class NoDisplay(unittest.TestCase):
         self.addCleanup(shutil.rmtree, home, ignore_errors=True)
         game = os.path.join(home, "quillon")
         shutil.copy(ARGS.game, game)
+        fifo = os.path.join(home, "fifo")
+        os.mkfifo(fifo)
+        with open(os.path.join(home, "Quillon.run"), "w") as f:
+            f.write("Q1-Af___________wEAAA\n")  # a start years of draws away: no run at all
+        # Each answers at once (the time-out is only there to fail rather than hang).
         for args, status, out, err in (
+                (["--verify", "Q1-Af___________wEAAA"], 1, "", "more draws"),
+                (["--watch", "Q1-Af___________wEAAA"], 1, "", "more draws"),
+                (["--verify", fifo], 1, "", "not a Quillon run code"),
+                (["--verify", "/dev/zero"], 1, "", "not a Quillon run code"),
+                (["--watch", home], 1, "", "not a Quillon run code"),
                 (["--verify", code], 0, score + "\n", ""),
                 (["--verify", golden], 0, score + "\n", ""),  # a file holding one
                 (["--verify", code[:-4]], 1, "", "damaged"),
