@@ -32,6 +32,7 @@ document.getElementById('share').addEventListener('click', function () {
 // A shared link's run plays once the title has shown, and then the title is the player's: the
 // address loses its run, so a reload doesn't play it again. A new #run= in an open tab plays too.
 var quillonSharedRun = '';
+var quillonSharedProblem = '';
 function quillonTakeSharedRun() {
   if (location.hash.indexOf('#run=') !== 0) return;
   var text = location.hash.slice(5);
@@ -40,25 +41,24 @@ function quillonTakeSharedRun() {
     quillonSharedRun = decodeURIComponent(text);
   } catch (e) {
     quillonSharedRun = '';
-    Module.quillonNotice('This link\u2019s run can\u2019t be played: the link is damaged.');
-    return;
+    quillonSharedProblem = 'the link is damaged';
   }
   quillonWatchShared();
 }
 function quillonWatchShared() {
-  if (!quillonSharedRun) return;
+  if (!quillonSharedRun && !quillonSharedProblem) return;
   if (!Module.quillonPresented) {
     setTimeout(quillonWatchShared, 200);
     return;
   }
-  var problem = 'the code is too long';
+  var problem = quillonSharedProblem || 'the code is too long';
   // A code too long to be one is not even handed over.
-  if (quillonSharedRun.length <= 65536) {
+  if (!quillonSharedProblem && quillonSharedRun.length <= 65536) {
     var bytes = new TextEncoder().encode(quillonSharedRun);
     HEAPU8.set(bytes, _quillon_watch_buffer(bytes.length));
     problem = UTF8ToString(_quillon_watch());
   }
-  quillonSharedRun = '';
+  quillonSharedRun = quillonSharedProblem = '';
   if (problem) Module.quillonNotice('This run can\u2019t be played: ' + problem + '.');
 }
 window.addEventListener('hashchange', quillonTakeSharedRun);
