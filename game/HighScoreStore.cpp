@@ -29,7 +29,7 @@ const std::string& TextOf(const FileText& file) {
 
 // The file's text with another best score in it, every other byte as it was.
 std::string WithBest(const FileText& file, std::int32_t best) {
-  IniText text = DecodeIni(TextOf(file));
+  DecodedText text = DecodeIni(TextOf(file));
   text.body = SetIniValue(text.body, kSection, kKey, Digits(best));
   return EncodeIni(text);
 }

@@ -46,8 +46,8 @@ unsigned NextUnit(std::string_view body, std::size_t& i) {
 
 }  // namespace
 
-IniText DecodeIni(std::string_view raw) {
-  IniText text;
+DecodedText DecodeIni(std::string_view raw) {
+  DecodedText text;
   const bool little = raw.starts_with(kUtf16LeMark);
   if (little || raw.starts_with(kUtf16BeMark)) {
     text.encoding = little ? TextEncoding::Utf16Le : TextEncoding::Utf16Be;
@@ -69,7 +69,7 @@ IniText DecodeIni(std::string_view raw) {
   return text;
 }
 
-std::string EncodeIni(const IniText& text) {
+std::string EncodeIni(const DecodedText& text) {
   switch (text.encoding) {
     case TextEncoding::Bytes:
       return text.body;
