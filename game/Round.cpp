@@ -72,10 +72,8 @@ void Round::Prepare(std::int32_t best) {
   Phase = PhasePlay;
   InAir = Rising = BobDown = false;
   JumpSpeed = 0;
-  OverTimer = 0;
   CarX = 75;
   CarY = kRoadY;
-  CarShownY = kRoadY;
   for (PosXY& coin : CoinPos) PlaceCoin(coin);
   for (PosXY& ball : TamaPos) PlaceBall(ball);
   HitCount = 0;

@@ -185,7 +185,9 @@ TEST(Replay, ARoundPlayedIsTheRoundReplayed) {
     EXPECT_GT(run.keys.size(), 3u);
     ASSERT_FALSE(run.keys.empty());
     EXPECT_EQ(run.keys[0].frame == 0, t.firstJump != 0);
-    if (t.firstJump != 0) EXPECT_EQ(run.keys[0].high, t.firstJump == 1);
+    if (t.firstJump != 0) {
+      EXPECT_EQ(run.keys[0].high, t.firstJump == 1);
+    }
     // The code names the same run, in letters, digits, '-' and '_' only.
     const std::string code = RunCode(run);
     EXPECT_EQ(code.find_first_not_of("ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789-_"),
