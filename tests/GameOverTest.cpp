@@ -285,5 +285,36 @@ TEST(GameOver, WhereAPageCanCloseUnannouncedTheBannersBestIsStoredAtOnce) {
   EXPECT_EQ(h.game.HighScore, h.game.R.Score);
 }
 
+// Storage that answers while a round is under way (a browser's, late): a best that arrives in
+// play is what the banner measures, and the run says so; once the slow-down has begun, the banner
+// stays for its five seconds, and the larger best is kept all the same.
+TEST(GameOver, ABestThatArrivesInARoundIsTheBannersMeasureUntilTheSlowDown) {
+  for (const int arrives : {1, 10}) {  // after this many frames shown: in play, in the slow-down
+    SCOPED_TRACE(arrives);
+    TempDir dir;
+    dir.Write("[QUILLON]\nHighScore=1000\n");
+    Harness h;
+    h.keepPixels = false;
+    h.game.Store.SetFolder(dir.Folder());
+    std::vector<bool> banner;
+    h.fake.onPresent = [&](const Surface& s) {
+      banner.push_back(BannerShown(s.Pixels()));
+      if (static_cast<int>(banner.size()) == arrives) h.game.Store_Ready();
+    };
+    h.PlayRound([](frmMain& g) {
+      g.R.Score = 500;
+      g.R.HitCount = 3;
+      g.R.TamaPos[0] = {118, 225};  // the fourth hit on the second frame
+    });
+    ASSERT_EQ(banner.size(), 101u);
+    const bool inPlay = arrives == 1;
+    EXPECT_FALSE(banner[0]);
+    for (std::size_t f = 1; f < banner.size(); ++f) ASSERT_EQ(banner[f], !inPlay) << f;
+    EXPECT_EQ(h.game.R.Record.bestBefore, inPlay ? 1000 : 0);
+    EXPECT_EQ(h.game.HighScore, 1000);
+    EXPECT_EQ(dir.Read(), "[QUILLON]\nHighScore=1000\n");
+  }
+}
+
 }  // namespace
 }  // namespace quillon

@@ -326,5 +326,36 @@ TEST(Round, ScoreStopsAtTheLargestLong) {
   EXPECT_EQ(h.shots[2].score, INT32_MAX);
 }
 
+// A round's record: each jump where it took effect, as far as its room goes; a round that
+// outgrows its room, or outlasts what a code may hold, is no run.
+TEST(Round, RecordsEachJumpWhereItTookEffectAsFarAsItsRoomGoes) {
+  Round r(2);
+  r.Rnd.Seed(3);
+  r.Prepare(0);
+  r.CarY = -1000;  // out of every object's reach: the round never ends
+  r.InAir = false;
+  const auto stepTo = [&](std::uint32_t frame, Jump jump) {
+    while (r.Frames < frame) ASSERT_FALSE(r.Step(Jump::None));
+    ASSERT_FALSE(r.Step(jump));
+  };
+  stepTo(0, Jump::High);
+  stepTo(5, Jump::Low);  // in the air: no jump took effect
+  r.InAir = false;
+  stepTo(9, Jump::Low);
+  EXPECT_EQ(r.Record.keys, (std::vector<RunKey>{{0, true}, {9, false}}));
+  EXPECT_TRUE(r.Whole);
+  r.InAir = false;
+  stepTo(20, Jump::High);  // past the room
+  EXPECT_EQ(r.Record.keys.size(), 2u);
+  EXPECT_FALSE(r.Whole);
+  // The longest round a code may hold, and one frame more.
+  r.Prepare(0);
+  r.CarY = -1000;
+  stepTo(kMaxFrames - 2, Jump::None);
+  EXPECT_TRUE(r.Whole);
+  stepTo(kMaxFrames - 1, Jump::None);
+  EXPECT_FALSE(r.Whole);
+}
+
 }  // namespace
 }  // namespace quillon
