@@ -331,7 +331,13 @@ TEST(RunCode, BadCodesNameNoRunAndSayWhy) {
                         Case{"Q1-\xC3\xA9", "character"}, Case{"Q1-ab cd", "character"}, Case{"X1-AAAA", "not a"},
                         Case{"Q-AAAA", "not a"}, Case{"Q1", "not a"}, Case{future, "another version"},
                         Case{"Q99999999999-AAAA", "not a"}, Case{swapped, "out of order"},
-                        Case{"Q1-_____________", "damaged"},
+                        Case{"Q1-_____________", "damaged"}, Case{"Q1-gA", "damaged"}, Case{"Q1-AAAAgA", "damaged"},
+                        Case{"Q1-AAAAAYA", "damaged"}, Case{std::string(kMaxRunCodeLength + 1, 'x'), "too long"},
+                        Case{"Q1-" + std::string(kMaxRunCodeLength - 3, 'A'), "damaged"},  // long, not too long
+                        // The rules version: any number of digits up to a bound, nothing else.
+                        Case{"Q10-AAAA", "rules (10;"}, Case{"Q123456-AAAA", "rules (123456;"},
+                        Case{"Q1000000-AAAA", "rules (1000000;"}, Case{"Q1000010-AAAA", "not a"},
+                        Case{"Q1x-AAAA", "not a"}, Case{"Q1-A\xFF", "character"}, Case{std::string("Q1-AA\0A", 7), "character"},
                         // A draw count that would take years to reach, and the first one past the bound.
                         Case{"Q1-Af___________wEAAA", "more draws"}, Case{RunCode({3, kMaxDraws + 1, 0, {}}), "more draws"},
                         Case{RunCode({3, 0, 0, {{kMaxFrames, true}}}), "later than any round"},
@@ -344,7 +350,8 @@ TEST(RunCode, BadCodesNameNoRunAndSayWhy) {
   // Every field at its extremes comes back through the real reader as it went in.
   for (const RunRecord& edge : {RunRecord{0, 0, 0, {}}, RunRecord{0xFFFFFFFFu, kMaxDraws, INT32_MIN, {{0, false}}},
                                 RunRecord{1, 1, -1, {{kMaxFrames - 1, true}}}, RunRecord{2, 0, INT32_MAX, {}},
-                                RunRecord{7, 123, -77, {{0, true}, {1, false}, {kMaxFrames - 1, false}}}}) {
+                                RunRecord{7, 123, -77, {{0, true}, {1, false}, {kMaxFrames - 1, false}}},
+                                RunRecord{128, 128, 64, {{64, false}, {127, true}}}}) {
     const ParsedRun parsed = ParseRunCode(RunCode(edge));
     ASSERT_TRUE(parsed.run) << RunCode(edge) << ": " << parsed.problem;
     EXPECT_EQ(*parsed.run, edge);
