@@ -17,11 +17,13 @@ constexpr Colour kTitleText = Rgb(0, 255, 0);
 constexpr Colour kScoreText = Rgb(230, 230, 230);
 constexpr int kPromptX = 140;
 constexpr int kPromptY = 235;
-constexpr int kCarW = 34, kCarH = 16;
-constexpr int kCoinW = 13, kCoinH = 12;
-constexpr int kBallW = 10, kBallH = 6;
 
 int ToPixels(float size) { return static_cast<int>(std::nearbyint(size)); }
+
+// A sprite drawn whole where it stands, through its mask.
+void DrawSprite(Surface& work, int x, int y, const Surface& mask, const Surface& picture) {
+  MaskedDraw(work, x, y, ToPixels(picture.ScaleWidth()), ToPixels(picture.ScaleHeight()), mask, picture);
+}
 
 }  // namespace
 
@@ -169,21 +171,16 @@ void frmMain::DrawRound(const Round& round) {
   picWork.Cls();
   picWork.ForeColor = kScoreText;
   for (const PosXY& coin : round.CoinShown)
-    MaskedDraw(picWork, coin.X, coin.Y, kCoinW, kCoinH, pictures_.picCoinM, pictures_.picCoin);
+    DrawSprite(picWork, coin.X, coin.Y, pictures_.picCoinM, pictures_.picCoin);
   for (const PosXY& ball : round.TamaShown)
-    MaskedDraw(picWork, ball.X, ball.Y, kBallW, kBallH, pictures_.picTamaM, pictures_.picTama);
+    DrawSprite(picWork, ball.X, ball.Y, pictures_.picTamaM, pictures_.picTama);
   if (round.HitCount >= 0 && round.HitCount <= 4) {
-    MaskedDraw(picWork, round.CarX, round.CarShownY, kCarW, kCarH, pictures_.picCarM[round.HitCount],
-               pictures_.picCar[round.HitCount]);
+    DrawSprite(picWork, round.CarX, round.CarShownY, pictures_.picCarM[round.HitCount], pictures_.picCar[round.HitCount]);
   }
   picWork.CurrentX = 3;
   picWork.CurrentY = 3;
   PrintNumber("Score:", round.Score);
-  if (round.ShowsBanner()) {
-    const Surface& banner = pictures_.picHscr;
-    MaskedDraw(picWork, -1, 12, ToPixels(banner.ScaleWidth()), ToPixels(banner.ScaleHeight()), pictures_.picHscrM,
-               banner);
-  }
+  if (round.ShowsBanner()) DrawSprite(picWork, -1, 12, pictures_.picHscrM, pictures_.picHscr);
 }
 
 void frmMain::RoundEnd() {

@@ -331,13 +331,15 @@ TEST(RunCode, BadCodesNameNoRunAndSayWhy) {
                         Case{"Q1-\xC3\xA9", "character"}, Case{"Q1-ab cd", "character"}, Case{"X1-AAAA", "not a"},
                         Case{"Q-AAAA", "not a"}, Case{"Q1", "not a"}, Case{future, "another version"},
                         Case{"Q99999999999-AAAA", "not a"}, Case{swapped, "out of order"},
+                        Case{RunCode(RunRecord{3, 40, 100, {{60, false}, {60, true}}}), "out of order"},
                         Case{"Q1-_____________", "damaged"}, Case{"Q1-gA", "damaged"}, Case{"Q1-AAAAgA", "damaged"},
                         Case{"Q1-AAAAAYA", "damaged"}, Case{std::string(kMaxRunCodeLength + 1, 'x'), "too long"},
                         Case{"Q1-" + std::string(kMaxRunCodeLength - 3, 'A'), "damaged"},  // long, not too long
                         // The rules version: any number of digits up to a bound, nothing else.
                         Case{"Q10-AAAA", "rules (10;"}, Case{"Q123456-AAAA", "rules (123456;"},
                         Case{"Q1000000-AAAA", "rules (1000000;"}, Case{"Q1000010-AAAA", "not a"},
-                        Case{"Q1x-AAAA", "not a"}, Case{"Q1-A\xFF", "character"}, Case{std::string("Q1-AA\0A", 7), "character"},
+                        Case{"Q1x-AAAA", "not a"}, Case{"Q1-AAAA", "damaged"},  // no count of jumps
+                        Case{"Q1-gICAgBAAAAA", "damaged"}, Case{"Q1-AACAgICAEAA", "damaged"},  // seed, best of 2^32 Case{"Q1-A\xFF", "character"}, Case{std::string("Q1-AA\0A", 7), "character"},
                         // A draw count that would take years to reach, and the first one past the bound.
                         Case{"Q1-Af___________wEAAA", "more draws"}, Case{RunCode({3, kMaxDraws + 1, 0, {}}), "more draws"},
                         Case{RunCode({3, 0, 0, {{kMaxFrames, true}}}), "later than any round"},
