@@ -161,13 +161,21 @@ class WineScreens(Wine):
     test_a_folder_the_player_cannot_write_keeps_the_best_in_local_app_data = None
 
     def set_dpi(self, dpi):
+        server = [os.path.join(os.path.dirname(self.wine), "wineserver"), "-w"]
         for key in (r"HKCU\Control Panel\Desktop", r"HKCC\Software\Fonts"):
-            subprocess.run([self.wine, "reg", "add", key, "/v", "LogPixels", "/t", "REG_DWORD", "/d", str(dpi), "/f"],
-                           env=env(**self.env), preexec_fn=become_player, stdout=subprocess.DEVNULL,
-                           stderr=subprocess.DEVNULL, check=True)
+            # A prefix whose last program is still going down can refuse the write once (seen on a
+            # busy machine): wait for it to settle, and try again, a few times at most.
+            for attempt in range(3):
+                done = subprocess.run([self.wine, "reg", "add", key, "/v", "LogPixels", "/t", "REG_DWORD", "/d",
+                                       str(dpi), "/f"], env=env(**self.env), preexec_fn=become_player,
+                                      stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL, timeout=120)
+                if done.returncode == 0:
+                    break
+                subprocess.run(server, env=env(**self.env), preexec_fn=become_player, timeout=60)
+            else:
+                self.fail(f"wine reg add {key} failed three times")
         # Wine reads it as a program starts.
-        subprocess.run([os.path.join(os.path.dirname(self.wine), "wineserver"), "-w"], env=env(**self.env),
-                       preexec_fn=become_player, timeout=60)
+        subprocess.run(server, env=env(**self.env), preexec_fn=become_player, timeout=60)
 
     def started(self, dpi, *args, name="Quillon"):
         self.set_dpi(dpi)
