@@ -336,7 +336,7 @@ TEST(RunCode, BadCodesNameNoRunAndSayWhy) {
                         Case{"Q1-AAAAAYA", "damaged"}, Case{std::string(kMaxRunCodeLength + 1, 'x'), "too long"},
                         Case{"Q1-" + std::string(kMaxRunCodeLength - 3, 'A'), "damaged"},  // long, not too long
                         // The rules version: any number of digits up to a bound, nothing else.
-                        Case{"Q10-AAAA", "rules (10;"}, Case{"Q123456-AAAA", "rules (123456;"},
+                        Case{"Q10-AAAA", "rules (10; this game plays 1)"}, Case{"Q123456-AAAA", "rules (123456;"},
                         Case{"Q1000000-AAAA", "rules (1000000;"}, Case{"Q1000010-AAAA", "not a"},
                         Case{"Q1x-AAAA", "not a"}, Case{"Q1-AAAA", "damaged"},  // no count of jumps
                         Case{"Q1-gICAgBAAAAA", "damaged"}, Case{"Q1-AACAgICAEAA", "damaged"},  // seed, best of 2^32 Case{"Q1-A\xFF", "character"}, Case{std::string("Q1-AA\0A", 7), "character"},
