@@ -30,26 +30,37 @@ enum class WriteOutcome {
   Busy,     // the turn never came (a slow disk, a lock someone holds): nothing was written
 };
 
-// How long a write waits for its turn behind whoever holds the file: briefly while the game
-// goes on (it tries again later), longer as the program ends.
-enum class Patience { Brief, Long };
+// How long a read or a write waits for its turn behind whoever holds the file: not at all (a
+// look while frames go on), briefly, or longer (a start, a store beside the frame loop, the end).
+enum class Patience { Now, Brief, Long };
 
 // The machine's files as the best-score store needs them.
 class FileSystem {
  public:
   // The new text for a file, from what it holds now; nothing to leave it as it is.
   using Change = std::function<std::optional<std::string>(const FileText& now)>;
+  // A second file changed in the same turn, after the first (the run beside the best): asked
+  // once the first's change has been made. Where it could not be written at all, neither is.
+  struct Companion {
+    std::string path;
+    Change change;
+    WriteOutcome outcome = WriteOutcome::Kept;  // how its write went
+  };
 
   virtual ~FileSystem() = default;
   // Reads a whole regular file, following links; never blocks on a pipe or device, and never
-  // sees a file half rewritten by another copy of the game (Busy rather than that).
-  virtual FileText Read(const std::string& path) = 0;
-  // Takes the file's turn, reads the file and replaces it with what `change` makes of it, all
-  // before giving the turn up, so that nothing another copy stored in between is lost; with no
-  // turn, nothing is written (Busy). A crash leaves either the old or the new text. A path that
-  // holds anything but a readable regular file (or nothing) is left alone: NotHere, without
-  // asking `change`.
-  virtual WriteOutcome Update(const std::string& path, const Change& change, Patience patience) = 0;
+  // sees a file half rewritten by another copy of the game (Busy rather than that, once the
+  // wait is over).
+  virtual FileText Read(const std::string& path, Patience patience = Patience::Long) = 0;
+  // Takes the file's turn, reads the file and replaces it with what `change` makes of it, then
+  // the companion's, all before giving the turn up, so that nothing another copy stored in
+  // between is lost; with no turn, nothing is written (Busy). Every writer takes the same turn,
+  // whether it replaces the file or rewrites it in place. A crash leaves either the old or the
+  // new text. A path that holds anything but a readable regular file (or nothing) is left
+  // alone: NotHere, without asking `change`. Only the player's own files are rewritten in
+  // place, and `shared` ones (the best beside the program, named directly, not by a link).
+  virtual WriteOutcome Update(const std::string& path, const Change& change, Patience patience,
+                              Companion* companion = nullptr, bool shared = false) = 0;
   // Why the last Update failed, in a few words for the player.
   virtual std::string LastError() const = 0;
   // The temporary file an earlier, ended run of this player's left beside `path` (a crash in

@@ -46,11 +46,11 @@ std::optional<std::int32_t> HighScoreStore::StoredBest(const FileText& file) {
   return ParseScore(FindIniValue(DecodeIni(TextOf(file)).body, kSection, kKey, "", kBufferSize));
 }
 
-void HighScoreStore::RecoverLeftover(const std::string& path) {
+void HighScoreStore::RecoverLeftover(const std::string& path, Patience patience) {
   if (path.empty()) return;
   const std::optional<std::string> left = files_.Leftover(path);
   if (!left) return;
-  const FileText now = files_.Read(path);
+  const FileText now = files_.Read(path, patience);
   const auto best = StoredBest(FileText{FileText::Kind::Text, *left});
   // Only a whole one counts: exactly the stored file with another best in it.
   if (best && (now.kind == FileText::Kind::Text || now.kind == FileText::Kind::Absent) &&
@@ -59,30 +59,33 @@ void HighScoreStore::RecoverLeftover(const std::string& path) {
     // Kept for another try when the file's turn did not come.
     if (Merge(path, kept, Patience::Brief) == WriteOutcome::Busy) return;
   }
-  files_.DropLeftover(path);
+  if (now.kind != FileText::Kind::Busy) files_.DropLeftover(path);
 }
 
-void HighScoreStore::Read(std::int32_t& highScore) {
-  RecoverLeftover(playerFile_);
-  RecoverLeftover(programFile_);
-  // Every place counts, the largest shown: one that can't be read now is read again next time,
-  // so a moment when it couldn't never hides its best for good.
-  bool found = false;
+bool HighScoreStore::Read(std::int32_t& highScore, Patience patience) {
+  RecoverLeftover(playerFile_, patience);
+  RecoverLeftover(programFile_, patience);
+  // Every place counts, the largest shown; one that can't be read now is read again next time,
+  // so a moment when it couldn't never hides its best for good. One held past the wait may
+  // hold more than all the others: the best is not known until it is read.
+  bool found = false, known = true;
   std::optional<std::int32_t> best;
   for (const std::string* path : {&playerFile_, &programFile_}) {
     if (path->empty()) continue;
-    const FileText file = files_.Read(*path);
+    const FileText file = files_.Read(*path, patience);
+    if (file.kind == FileText::Kind::Busy) known = false;
     if (file.kind != FileText::Kind::Text) continue;
     found = true;
     const auto score = ParseScore(FindIniValue(DecodeIni(file.text).body, kSection, kKey, "0", kBufferSize));
     if (score && (!best || *score > *best)) best = score;
   }
-  if (!found) best = 0;  // no file anywhere: the default
+  if (!found && known) best = 0;  // no file anywhere: the default
   if (best) highScore = *best;
+  return known;
 }
 
 WriteOutcome HighScoreStore::Merge(const std::string& path, std::int32_t& best, Patience patience,
-                                   const FileText* start) {
+                                   const FileText* start, FileSystem::Companion* run) {
   return files_.Update(path, [&](const FileText& now) -> std::optional<std::string> {
     // A copy of its own starts from the file beside the program.
     const FileText& from = start != nullptr && now.kind == FileText::Kind::Absent ? *start : now;
@@ -91,7 +94,7 @@ WriteOutcome HighScoreStore::Merge(const std::string& path, std::int32_t& best, 
       if (&from == &now) return std::nullopt;
     }
     return WithBest(from, best);
-  }, patience);
+  }, patience, run, &path == &programFile_);
 }
 
 bool HighScoreStore::Finish(WriteOutcome outcome, const std::string& path) {
@@ -114,48 +117,92 @@ bool HighScoreStore::Finish(WriteOutcome outcome, const std::string& path) {
   return false;
 }
 
-std::optional<std::int32_t> HighScoreStore::Write(std::int32_t best, Patience patience) {
+std::optional<std::int32_t> HighScoreStore::Write(std::int32_t best, Patience patience, const std::string& run,
+                                                  const Scorer& scorer) {
   problem_.clear();
-  busy_ = false;
-  // A place that can be read again now may hold more than this run has seen.
+  busy_ = runKept_ = keptBest_ = false;
+  // A run that does not reach the best it is kept for would only mislead whoever watches it.
+  run_ = &run;
+  scorer_ = &scorer;
+  runScore_ = run.empty() || !scorer ? std::nullopt : scorer(run);
+  if (runScore_ != best) runScore_.reset();
+  // A place that can be read at once may hold more than this run has seen (one held now is
+  // merged in its turn, or counts when it is read again).
   for (const std::string* path : {&playerFile_, &programFile_}) {
     if (path->empty()) continue;
-    if (const auto stored = StoredBest(files_.Read(*path)); stored && *stored > best) best = *stored;
+    if (const auto stored = StoredBest(files_.Read(*path, Patience::Now)); stored && *stored > best) best = *stored;
   }
-  if (!Keep(best, patience)) return std::nullopt;
+  const bool kept = Keep(best, patience);
+  run_ = nullptr;
+  scorer_ = nullptr;
+  if (!kept) return std::nullopt;
   return best;
+}
+
+HighScoreStore::Went HighScoreStore::At(const std::string& path, std::int32_t& best, Patience patience,
+                                        const FileText* start) {
+  // The run goes in only where the best kept is the one it reaches; one another copy kept for
+  // that same best stays. One that reaches another score is not this best's run (a planted or
+  // forged code, or one a store left behind) and never blocks it.
+  bool wanted = false, held = false;
+  FileSystem::Companion run{RunFile(path), [&](const FileText& now) -> std::optional<std::string> {
+    wanted = runScore_ == best;
+    if (const auto stored = StoredRun(now, *scorer_); stored && stored->second == best) {
+      held = true;
+      return std::nullopt;
+    }
+    if (!wanted) return std::nullopt;
+    return *run_ + "\n";
+  }};
+  const WriteOutcome outcome = Merge(path, best, patience, start, runScore_ ? &run : nullptr);
+  if (!Finish(outcome, path)) {
+    if (outcome == WriteOutcome::Busy) return Went::Busy;
+    return outcome == WriteOutcome::Refused ? Went::Refused : Went::Elsewhere;
+  }
+  keptBest_ = true;
+  if (!wanted || run.outcome == WriteOutcome::Written || held) {
+    runKept_ = held || (wanted && run.outcome == WriteOutcome::Written);
+    problem_.clear();
+    return Went::Kept;
+  }
+  problem_ = run.path + ": " + (files_.LastError().empty() ? "cannot be written there" : files_.LastError());
+  return Went::Elsewhere;
 }
 
 bool HighScoreStore::Keep(std::int32_t& best, Patience patience) {
   if (!playerFile_.empty()) {
-    const FileText::Kind own = files_.Read(playerFile_).kind;
+    const FileText::Kind own = files_.Read(playerFile_, Patience::Now).kind;
     if (own == FileText::Kind::Text || own == FileText::Kind::Busy) {
-      return Finish(Merge(playerFile_, best, patience), playerFile_);
+      const Went went = At(playerFile_, best, patience, nullptr);
+      return went == Went::Kept || keptBest_;
     }
   }
   if (!programFile_.empty()) {
-    const WriteOutcome outcome = Merge(programFile_, best, patience);
     // Whoever holds the program's folder up can delay the best, not lose it: as the program
-    // ends, it goes to the player's own copy instead.
-    const bool moveOn = outcome == WriteOutcome::NotHere || (outcome == WriteOutcome::Busy && patience == Patience::Long);
-    if (!moveOn) return Finish(outcome, programFile_);
-    Finish(outcome, programFile_);
+    // ends, it goes to the player's own copy instead; so does a best (or its run) that the
+    // folder can't take, for want of room or right.
+    const Went went = At(programFile_, best, patience, nullptr);
+    if (went == Went::Kept || went == Went::Refused) return went == Went::Kept;
+    if (went == Went::Busy && patience != Patience::Long) return false;
     busy_ = false;
   }
-  // The program's folder cannot keep it: the player's own copy starts from what is there.
+  // The program's folder cannot keep them: the player's own copy starts from what is there.
   if (playerFile_.empty()) {
     problem_ = (programFile_.empty() ? std::string() : problem_ + "; ") + "the player has no data folder";
-    return false;
+    return keptBest_;
   }
   if (!files_.MakeFolder(playerFolder_)) {
     problem_ = playerFolder_ + ": the folder cannot be made";
-    return false;
+    return keptBest_;
   }
   // The file beside the program may still be read, though not changed; only the text of a
   // file that was read whole goes along.
-  FileText beside = programFile_.empty() ? FileText{} : files_.Read(programFile_);
+  FileText beside = programFile_.empty() ? FileText{} : files_.Read(programFile_, Patience::Now);
   if (beside.kind != FileText::Kind::Text) beside = FileText{};
-  return Finish(Merge(playerFile_, best, patience, &beside), playerFile_);
+  const std::string before = problem_;
+  const Went went = At(playerFile_, best, patience, &beside);
+  if (went != Went::Kept && !before.empty()) problem_ = before + "; " + problem_;
+  return went == Went::Kept || keptBest_;
 }
 
 std::string HighScoreStore::RunFile(const std::string& iniPath) {
@@ -164,7 +211,7 @@ std::string HighScoreStore::RunFile(const std::string& iniPath) {
 
 std::optional<std::pair<std::string, std::int32_t>> HighScoreStore::StoredRun(const FileText& file,
                                                                                const Scorer& scorer) {
-  if (file.kind != FileText::Kind::Text) return std::nullopt;
+  if (file.kind != FileText::Kind::Text || !scorer) return std::nullopt;
   // The first line is the code; a code too long to be one is no run.
   std::string code = file.text.substr(0, file.text.find_first_of("\r\n"));
   if (code.size() > kMaxRunCodeLength) return std::nullopt;
@@ -173,27 +220,16 @@ std::optional<std::pair<std::string, std::int32_t>> HighScoreStore::StoredRun(co
   return std::pair{std::move(code), *score};
 }
 
-bool HighScoreStore::KeepRun(const std::string& code, std::int32_t score, const Scorer& scorer, Patience patience) {
-  // Beside the best just kept: the player's own copy where there is one, else the program's.
-  const bool own = !playerFile_.empty() && files_.Read(playerFile_).kind == FileText::Kind::Text;
-  const std::string& ini = own ? playerFile_ : programFile_;
-  // A run that does not reach the best it is kept for would only mislead whoever watches it.
-  if (ini.empty() || scorer(code) != score) return false;
-  const WriteOutcome outcome = files_.Update(RunFile(ini), [&](const FileText& now) -> std::optional<std::string> {
-    // One another copy kept for this same best stays; one that reaches another score is not
-    // this best's run (a planted or forged code) and never blocks it.
-    if (const auto stored = StoredRun(now, scorer); stored && stored->second == score) return std::nullopt;
-    return code + "\n";
-  }, patience);
-  return outcome == WriteOutcome::Written || outcome == WriteOutcome::Kept;
-}
-
-std::optional<std::string> HighScoreStore::ReadRun(const Scorer& scorer) {
+std::optional<std::string> HighScoreStore::ReadRun(const Scorer& scorer, Patience patience) {
   std::optional<std::pair<std::string, std::int32_t>> best;
   for (const std::string* path : {&playerFile_, &programFile_}) {
     if (path->empty()) continue;
-    const auto run = StoredRun(files_.Read(RunFile(*path)), scorer);
-    if (run && (!best || run->second > best->second)) best = run;
+    // Only the run of the best beside it: one left by a store that never got its best in
+    // belongs to no best.
+    const auto stored = StoredBest(files_.Read(*path, patience));
+    if (!stored) continue;
+    const auto run = StoredRun(files_.Read(RunFile(*path), patience), scorer);
+    if (run && run->second == *stored && (!best || run->second > best->second)) best = run;
   }
   if (!best) return std::nullopt;
   return best->first;

@@ -24,34 +24,40 @@ class HighScoreStore {
   // Empty when the player has no data folder.
   const std::string& PlayerFile() const { return playerFile_; }
   // The largest best of every place the player's is kept; highScore is left unchanged when
-  // none reads as a number. Rolls forward a new best that a run which died in the middle of its
-  // write left behind.
-  void Read(std::int32_t& highScore);
-  // Keeps the larger of `best` and what every place holds now (another copy of the game may
-  // have stored more since this one started) and returns it; nothing when it could not be
-  // kept, and Problem() then says where and why, and Busy() whether only the turn never came
-  // (try again later).
-  std::optional<std::int32_t> Write(std::int32_t best, Patience patience = Patience::Brief);
-  const std::string& Problem() const { return problem_; }
-  bool Busy() const { return busy_; }
+  // none reads as a number. False while a place could not be read in time (another copy or
+  // program holds it): the best is not known yet, however much the others hold, so read again
+  // later. Rolls forward a new best that a run which died in the middle of its write left.
+  bool Read(std::int32_t& highScore, Patience patience = Patience::Long);
 
   // The score a run code reaches when played again; nothing for a code that plays no round.
   using Scorer = std::function<std::optional<std::int32_t>(std::string_view code)>;
-  // Keeps the run that reached `score`, the best now kept, as a code in "Quillon.run" beside
-  // that best, with the same care (a whole file or none, one copy at a time); a run another
-  // copy kept that reaches the same score stays, any other is replaced. False when it could
-  // not be kept.
-  bool KeepRun(const std::string& code, std::int32_t score, const Scorer& scorer, Patience patience);
-  // The kept run that reaches the most, of every place; nothing where none plays a round.
-  std::optional<std::string> ReadRun(const Scorer& scorer);
+  // Keeps the larger of `best` and what every place holds now (another copy of the game may
+  // have stored more since this one started) and returns it; nothing when it could not be
+  // kept, and Problem() then says where and why, and Busy() whether only the turn never came
+  // (try again later). `run`, a code that reaches `best` by `scorer`, goes into "Quillon.run"
+  // beside it in the same turn, so that a kept run is always the best's beside it; where it
+  // can't be kept there, both go to the player's own folder. RunKept() says whether the best
+  // kept has its run now.
+  std::optional<std::int32_t> Write(std::int32_t best, Patience patience = Patience::Brief, const std::string& run = {},
+                                    const Scorer& scorer = {});
+  const std::string& Problem() const { return problem_; }
+  bool Busy() const { return busy_; }
+  bool RunKept() const { return runKept_; }
+  // The kept run that reaches the most, of every place, among those that reach the best kept
+  // beside them; nothing where none does.
+  std::optional<std::string> ReadRun(const Scorer& scorer, Patience patience = Patience::Brief);
 
  private:
+  // How a store went in one place.
+  enum class Went { Kept, Busy, Refused, Elsewhere };
   // The stored best in a file's text; nothing when there is none that reads as a number.
   static std::optional<std::int32_t> StoredBest(const FileText& file);
   // Stores `best` into `path` unless what it holds is as good; raises `best` to what it holds.
-  WriteOutcome Merge(const std::string& path, std::int32_t& best, Patience patience,
-                     const FileText* start = nullptr);
-  void RecoverLeftover(const std::string& path);
+  // With a run to keep, the run goes beside it in the same turn.
+  WriteOutcome Merge(const std::string& path, std::int32_t& best, Patience patience, const FileText* start = nullptr,
+                     FileSystem::Companion* run = nullptr);
+  Went At(const std::string& path, std::int32_t& best, Patience patience, const FileText* start);
+  void RecoverLeftover(const std::string& path, Patience patience);
   // The run file beside a best's file.
   static std::string RunFile(const std::string& iniPath);
   // A run file's code and the score it reaches; nothing for a missing or foreign file.
@@ -65,6 +71,12 @@ class HighScoreStore {
   std::string playerFile_;
   std::string problem_;
   bool busy_ = false;
+  bool runKept_ = false;
+  bool keptBest_ = false;  // the best went in somewhere, though its run did not
+  // The run being stored and what it reaches, for the length of one Write.
+  const std::string* run_ = nullptr;
+  const Scorer* scorer_ = nullptr;
+  std::optional<std::int32_t> runScore_;
 };
 
 }  // namespace quillon

@@ -1,6 +1,7 @@
 #pragma once
 
 #include <cstdint>
+#include <functional>
 #include <string>
 
 #include "display/Surface.h"
@@ -45,6 +46,13 @@ class Platform : public Presenter {
   // True where the program can end with no close request (a browser tab): a new best is then
   // stored as soon as the banner announces it, not only when the round ends.
   virtual bool StoresBestAtOnce() const { return false; }
+  // Runs `job` beside the frame loop where the platform can, so that a slow disk never holds
+  // up a frame; at once where it can't. One at a time: a job is handed over only once the last
+  // has ended.
+  virtual void RunAside(const std::function<void()>& job) { job(); }
+  // True once the job handed over last has ended.
+  virtual bool AsideDone() { return true; }
+  virtual void WaitAside() {}
   // Ends the program at once; no statement after the call runs.
   [[noreturn]] virtual void EndProgram() = 0;
 };

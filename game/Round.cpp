@@ -87,7 +87,7 @@ void Round::Restore(const RunRecord& run) {
 }
 
 void Round::RaiseBest(std::int32_t best) {
-  if (Phase != PhasePlay || best <= BestBefore) return;
+  if (Phase != PhasePlay || (best <= BestBefore && BestBefore != kBestUnknown)) return;
   BestBefore = best;
   Record.bestBefore = best;
 }

@@ -18,6 +18,10 @@ enum : std::int16_t { PhaseTitle = 0, PhasePlay = 1, PhaseOver = 2 };
 // The jump that took effect in a frame.
 enum class Jump : std::uint8_t { None, High, Low };
 
+// The best a round is measured against while the stored one could not be read yet: no score
+// beats it, so no banner hails a round that may not be a record.
+constexpr std::int32_t kBestUnknown = INT32_MAX;
+
 // Ties to even, as every fractional value stored into an integer is rounded.
 std::int16_t RoundToInteger(double value);
 
@@ -34,8 +38,9 @@ class Round {
   void Prepare(std::int32_t best);
   // A recorded round from its start: its draws and its best as they were.
   void Restore(const RunRecord& run);
-  // A best that became known while the round is still played (storage that answered late);
-  // once the slow-down has begun the banner's measure is settled.
+  // A best that became known while the round is still played (storage that answered late, a
+  // file another program held at the start); once the slow-down has begun the banner's
+  // measure is settled.
   void RaiseBest(std::int32_t best);
 
   bool CanJump() const { return Phase == PhasePlay && !InAir; }

@@ -60,7 +60,7 @@ void frmMain::Form_Load() {
   platform_.SetClientSize(M.ScreenW, M.ScreenH);
   BitBlt(picWork, 0, 0, M.ScreenW, M.ScreenH, pictures_.picBlack, 0, 0, RasterOp::SRCCOPY);
   Store.SetFolder(M.AppPath);
-  Store.Read(HighScore);
+  bestKnown_ = Store.Read(HighScore);
   platform_.ShowWindow();
   platform_.PumpEvents(*this);
 }
@@ -86,22 +86,28 @@ void frmMain::PrintNumber(std::string_view label, std::int32_t value) {
 void frmMain::EndFrame(std::int32_t period) {
   WaitUntil(platform_, *this, FrameDeadline(M.FrameStart, period));
   platform_.PumpEvents(*this);
+  TakeStored();
+  LookAgain();
 }
 
 void frmMain::OpeningR() {
   int promptFrame = 0;
   bool promptForward = true;
-  std::optional<std::int32_t> shownBest;
+  std::optional<std::pair<bool, std::int32_t>> shownBest;
   for (;;) {
     M.FrameStart = platform_.Clock();
-    // Drawn again should the stored best arrive while the title shows.
-    if (shownBest != HighScore) {
+    // Drawn again should the stored best arrive while the title shows; none until it is known.
+    if (shownBest != std::pair{bestKnown_, HighScore}) {
       BitBlt(picWork, 0, 0, M.ScreenW, M.ScreenH, pictures_.picTitle, 0, 0, RasterOp::SRCCOPY);
       picWork.ForeColor = kTitleText;
       picWork.CurrentX = 3;
       picWork.CurrentY = 3;
-      PrintNumber("High Score:", HighScore);
-      shownBest = HighScore;
+      if (bestKnown_) {
+        PrintNumber("High Score:", HighScore);
+      } else {
+        picWork.Print("High Score:");
+      }
+      shownBest = std::pair{bestKnown_, HighScore};
     }
     const Surface& prompt = pictures_.picPek[promptFrame];
     BitBlt(picWork, kPromptX, kPromptY, ToPixels(prompt.ScaleWidth()), ToPixels(prompt.ScaleHeight()),
@@ -116,7 +122,8 @@ void frmMain::OpeningR() {
       promptForward = true;
     }
     if (Phase == PhasePlay) return;
-    if (runToWatch_ || watchAsked_) {
+    // The kept run is read once no store is under way beside the frame loop.
+    if (runToWatch_ || (watchAsked_ && !storing_)) {
       std::optional<RunRecord> run;
       run.swap(runToWatch_);
       const bool best = !run;
@@ -139,7 +146,7 @@ void frmMain::Prepare() {
   // A session that has drawn more than any code may start after begins afresh, so that every
   // round it plays can be checked.
   if (R.Rnd.Draws() > kMaxDraws) R.Rnd.Seed(platform_.RandomSeed());
-  R.Prepare(HighScore);
+  R.Prepare(bestKnown_ ? HighScore : kBestUnknown);
   picWork.ForeColor = kScoreText;
 }
 
@@ -159,10 +166,10 @@ bool frmMain::PlayFrame() {
   Phase = R.Phase;
   DrawRound(R);
   if (R.ShowsBanner() && platform_.StoresBestAtOnce() && !(storedEarly_ && storedScore_ == R.Score)) {
-    storedBest_ = StoreBest(R.Score, Patience::Brief);
+    // No more jump can take effect: the run is whole.
+    storedBest_ = StoreBest(R.Score, Patience::Brief, RunOf(R));
     storedScore_ = R.Score;
     storedEarly_ = true;
-    KeepRunOf(storedBest_);  // no more jump can take effect: the run is whole
   }
   return ended;
 }
@@ -214,9 +221,11 @@ void frmMain::Form_KeyDown(std::int16_t KeyCode) {
 void frmMain::Form_Unload() {
   // The banner has already told the player this score is the new best: keep that promise (a
   // round being watched promised nothing).
+  WaitStored();
   if (Phase == PhaseOver) KeepNewBest();
+  WaitStored();
   // The last chance for a best that waited for its turn; now it may wait longer.
-  if (unkept_) StoreBest(HighScore, Patience::Long);
+  if (unkept_) StoreBest(HighScore, Patience::Long, unkeptRun_);
   platform_.EndProgram();
 }
 

@@ -96,13 +96,30 @@ class frmMain : public WindowEvents {
   // Sleeps out the frame's period, then pumps once more.
   void EndFrame(std::int32_t period);
   void PrintNumber(std::string_view label, std::int32_t value);
-  // Raises and stores the best score when this round's score beats it; tries again a best
-  // that an earlier store could not keep.
+  // Raises and stores the best score, with its run, when this round's score beats it; tries
+  // again a best that an earlier store could not keep.
   void KeepNewBest();
-  // Stores `best`; returns the best now kept, or `best` itself when it could not be kept yet.
-  std::int32_t StoreBest(std::int32_t best, Patience patience);
-  // Keeps this round's run beside the best when the best kept is its score.
-  void KeepRunOf(std::int32_t kept);
+  // One store of the best and the run that reached it, and what came of it.
+  struct StoreJob {
+    std::int32_t best = 0;
+    std::string run;
+    Patience patience = Patience::Long;
+    std::optional<std::int32_t> kept;
+    bool busy = false, runKept = false;
+    std::string problem;
+  };
+  // Stores `best` now; returns the best now kept, or `best` itself when it could not be kept yet.
+  std::int32_t StoreBest(std::int32_t best, Patience patience, const std::string& run);
+  // Stores `best` beside the frame loop, so that a slow disk never keeps the title waiting.
+  void StoreAside(std::int32_t best, std::string run);
+  // Takes in what a store beside the frame loop came to, once it has ended; waits for it first.
+  void TakeStored();
+  void WaitStored();
+  void Stored(const StoreJob& job);
+  // The round's run, when it can be played again.
+  std::string RunOf(const Round& round) const;
+  // Reads the stored best again while it is not known yet (a file held at the start).
+  void LookAgain();
 
   Platform& platform_;
   const Pictures& pictures_;
@@ -112,7 +129,15 @@ class frmMain : public WindowEvents {
   bool stopWatching_ = false;  // Enter or Escape while it plays
   std::optional<RunRecord> runToWatch_;  // handed over by the platform, played on the title
   bool toldUnkept_ = false;  // the player hears it once a run
+  bool toldRun_ = false;
   bool unkept_ = false;      // HighScore is this run's own, and no store has taken it yet
+  std::string unkeptRun_;    // the run that reached it, to go with it
+  // False while a place of the best's could not be read: the title shows no best and the
+  // banner hails nothing until it has been.
+  bool bestKnown_ = true;
+  int sinceLook_ = 0;
+  StoreJob job_;
+  bool storing_ = false;  // job_ is under way beside the frame loop
   // What the banner's frames stored at once, where the platform wants that.
   bool storedEarly_ = false;
   std::int32_t storedScore_ = 0;

@@ -7,48 +7,102 @@
 
 namespace quillon {
 
-std::int32_t frmMain::StoreBest(std::int32_t best, Patience patience) {
-  // Another copy may have stored more meanwhile: the larger comes back.
-  if (const auto kept = Store.Write(best, patience)) {
-    unkept_ = false;
-    return *kept;
-  }
-  unkept_ = true;
-  // A store that only waited for its turn is tried again; the player hears of it only if it
-  // never comes before the program ends.
-  if (!toldUnkept_ && (!Store.Busy() || patience == Patience::Long)) {
-    toldUnkept_ = true;
-    platform_.ReportUnkeptBest("cannot keep the best score " + std::to_string(best) + " in " + Store.Problem());
-  }
-  return best;
+std::int32_t frmMain::StoreBest(std::int32_t best, Patience patience, const std::string& run) {
+  StoreJob job{best, run, patience};
+  job.kept = Store.Write(best, patience, run, ScoreOfRun);
+  job.busy = Store.Busy();
+  job.runKept = Store.RunKept();
+  job.problem = Store.Problem();
+  Stored(job);
+  return job.kept.value_or(best);
 }
 
-void frmMain::KeepRunOf(std::int32_t kept) {
+void frmMain::StoreAside(std::int32_t best, std::string run) {
+  WaitStored();
+  job_ = StoreJob{best, std::move(run), Patience::Brief};
+  storing_ = true;
+  // Nothing else touches the store until TakeStored has seen the job end.
+  platform_.RunAside([this] {
+    job_.kept = Store.Write(job_.best, job_.patience, job_.run, ScoreOfRun);
+    job_.busy = Store.Busy();
+    job_.runKept = Store.RunKept();
+    job_.problem = Store.Problem();
+  });
+  TakeStored();
+}
+
+void frmMain::TakeStored() {
+  if (!storing_ || !platform_.AsideDone()) return;
+  storing_ = false;
+  Stored(job_);
+}
+
+void frmMain::WaitStored() {
+  if (!storing_) return;
+  platform_.WaitAside();
+  TakeStored();
+}
+
+void frmMain::Stored(const StoreJob& job) {
+  // Another copy may have stored more meanwhile: the larger comes back.
+  unkept_ = !job.kept;
+  unkeptRun_ = job.kept ? std::string() : job.run;
+  if (job.kept && *job.kept > HighScore) HighScore = *job.kept;
+  // A store that only waited for its turn is tried again; the player hears of it only if it
+  // never comes before the program ends.
+  if (!job.kept && !toldUnkept_ && (!job.busy || job.patience == Patience::Long)) {
+    toldUnkept_ = true;
+    platform_.ReportUnkeptBest("cannot keep the best score " + std::to_string(job.best) + " in " + job.problem);
+  }
+  // The best went in, its run nowhere.
+  if (job.kept == job.best && !job.run.empty() && !job.runKept && !job.problem.empty() && !toldRun_) {
+    toldRun_ = true;
+    platform_.ReportUnkeptBest("cannot keep the run of the best score " + std::to_string(job.best) + " in " + job.problem);
+  }
+}
+
+std::string frmMain::RunOf(const Round& round) const {
   // A round whose jumps outgrew their room can't be played again: no run rather than a wrong one.
-  if (kept != R.Score || !R.Whole) return;
-  Store.KeepRun(RunCode(R.Record), R.Score, ScoreOfRun, Patience::Brief);
+  return round.Whole ? RunCode(round.Record) : std::string();
 }
 
 void frmMain::KeepNewBest() {
   if (R.Score > HighScore) {
-    const bool early = storedEarly_ && storedScore_ == R.Score;
-    HighScore = early ? storedBest_ : StoreBest(R.Score, Patience::Brief);
-    if (!early) KeepRunOf(HighScore);
-  } else if (unkept_) {
-    HighScore = StoreBest(HighScore, Patience::Brief);
+    if (storedEarly_ && storedScore_ == R.Score) {
+      HighScore = storedBest_;
+    } else {
+      // Shown at once; the store follows beside the frame loop.
+      HighScore = R.Score;
+      StoreAside(R.Score, RunOf(R));
+    }
+  } else if (unkept_ && !storing_) {
+    StoreAside(HighScore, unkeptRun_);
   }
   storedEarly_ = false;
 }
 
+void frmMain::LookAgain() {
+  constexpr int kLookEvery = 20;  // frames: a second in play
+  if (bestKnown_ || storing_ || ++sinceLook_ < kLookEvery) return;
+  sinceLook_ = 0;
+  std::int32_t stored = HighScore;
+  const bool known = Store.Read(stored, Patience::Now);
+  if (stored > HighScore) HighScore = stored;
+  if (!known) return;
+  bestKnown_ = true;
+  if (Phase != PhaseTitle) R.RaiseBest(HighScore);
+}
+
 void frmMain::Store_Ready() {
   // The larger of the stored best and this run's own counts; one this run could not store
-  // yet is stored now.
+  // yet is stored now, with its run.
+  WaitStored();
   std::int32_t stored = HighScore;
-  Store.Read(stored);
+  bestKnown_ = Store.Read(stored);
   if (stored > HighScore) HighScore = stored;
-  if (unkept_) HighScore = StoreBest(HighScore, Patience::Brief);
+  if (unkept_) HighScore = StoreBest(HighScore, Patience::Brief, unkeptRun_);
   // A round under way is measured against the best as now known.
-  if (Phase != PhaseTitle) R.RaiseBest(HighScore);
+  if (Phase != PhaseTitle && bestKnown_) R.RaiseBest(HighScore);
 }
 
 }  // namespace quillon

@@ -414,9 +414,11 @@ TEST(RunCode, EveryDoorTakesACodeSafely) {
     EXPECT_EQ(checked ? checked->score : -1, d.reaches);
     EXPECT_NE(problem.find(d.says), std::string::npos) << problem;
   }
-  // A kept run that reaches another score than the best it is kept for is not that best's run:
-  // it gives way, whether it reaches less or more; the same run stays as it was written; a run
-  // that does not reach the best it is offered for is never kept.
+  // The run goes in with the best, in its turn. A kept run that reaches another score than the
+  // best it is kept for is not that best's run: it gives way, whether it reaches less or more;
+  // the same run stays as it was written; a run that does not reach the best it is offered for
+  // is never kept, nor is one that another copy's larger best overtook. A run is read only
+  // where it reaches the best beside it (never one that beats it).
   testing::FakePlatform fake;
   HighScoreStore store(fake.files);
   store.SetFolder(dir.Folder());
@@ -427,17 +429,23 @@ TEST(RunCode, EveryDoorTakesACodeSafely) {
   const std::string little = RunCode({1, 0, 0, {}});
   struct Kept {
     std::string before, offered;
-    std::int32_t best;
+    std::int32_t stored, best;
     bool kept;
-    std::string after;
+    std::string after, read;
   };
-  for (const Kept& k : {Kept{little, code, score, true, code}, Kept{code, longCode, longScore, true, longCode},
-                        Kept{code + "\r", code, score, true, code + "\r"},
-                        Kept{little, code, score + 1, false, little}}) {
+  for (const Kept& k : {Kept{little, code, 0, score, true, code, code},
+                        Kept{code, longCode, 0, longScore, true, longCode, longCode},
+                        Kept{code + "\r", code, 0, score, true, code + "\r", code},
+                        Kept{little, code, 0, score + 1, false, little, ""},
+                        Kept{little, code, score + 5, score, false, little, ""},
+                        Kept{longCode, "", 0, score, false, longCode, ""}}) {
     SCOPED_TRACE(k.before + " " + k.offered);
+    file("Quillon.ini", "[QUILLON]\nHighScore=" + std::to_string(k.stored) + "\n");
     file("Quillon.run", k.before + "\n");
-    EXPECT_EQ(store.KeepRun(k.offered, k.best, ScoreOfRun, Patience::Brief), k.kept);
+    EXPECT_EQ(store.Write(k.best, Patience::Brief, k.offered, ScoreOfRun), std::max(k.best, k.stored));
+    EXPECT_EQ(store.RunKept(), k.kept);
     EXPECT_EQ(testing::ReadFile(dir.path / "Quillon.run"), k.after + "\n");
+    EXPECT_EQ(store.ReadRun(ScoreOfRun).value_or(""), k.read);
   }
 }
 

@@ -17,8 +17,10 @@ namespace quillon {
 
 using namespace posix;
 
-FileText PosixFileSystem::Read(const std::string& path) {
-  return ReadUntil(path, std::chrono::steady_clock::now() + waits.read);
+FileText PosixFileSystem::Read(const std::string& path, Patience patience) {
+  const auto wait = patience == Patience::Long ? waits.read : patience == Patience::Brief ? waits.brief
+                                                                                         : std::chrono::milliseconds(0);
+  return ReadUntil(path, std::chrono::steady_clock::now() + wait);
 }
 
 FileText PosixFileSystem::ReadUntil(const std::string& path, Deadline deadline) {
@@ -29,34 +31,30 @@ FileText PosixFileSystem::ReadUntil(const std::string& path, Deadline deadline) 
     return file;
   }
   // Non-blocking, so that a pipe or device at the path can't hold the game up; no links, as
-  // the chain was followed above by the rule that says which may be.
-  Fd fd(::open(target->c_str(), O_RDONLY | O_NONBLOCK | O_NOCTTY | O_NOFOLLOW | O_CLOEXEC));
+  // the chain was followed above by the rule that says which may be. A writer holds the file's
+  // lock until the whole new text is there.
+  Fd fd(-1);
   struct stat st {};
-  if (!fd.ok()) {
-    const int error = errno;
-    if (::lstat(target->c_str(), &st) != 0) {
-      if (errno != ENOENT && errno != ENOTDIR) file.kind = FileText::Kind::Unreadable;
+  int error = 0;
+  switch (LockNamed(*target, O_RDONLY, LOCK_SH, deadline, fd, st, error)) {
+    case Named::Absent:
       return file;
-    }
-    file.kind = S_ISREG(st.st_mode) && error != ELOOP ? FileText::Kind::Unreadable : FileText::Kind::Other;
-    return file;
-  }
-  if (::fstat(fd.get(), &st) != 0) {
-    file.kind = FileText::Kind::Unreadable;
-    return file;
-  }
-  if (!S_ISREG(st.st_mode)) {
-    file.kind = FileText::Kind::Other;
-    return file;
+    case Named::Other:
+      file.kind = FileText::Kind::Other;
+      return file;
+    case Named::Busy:
+      file.kind = FileText::Kind::Busy;
+      return file;
+    case Named::Failed:
+      // A file there that can't be opened, or a name that can't be looked at.
+      file.kind = ::lstat(target->c_str(), &st) == 0 && !S_ISREG(st.st_mode) ? FileText::Kind::Other
+                                                                              : FileText::Kind::Unreadable;
+      return file;
+    case Named::Taken:
+      break;
   }
   file.kind = FileText::Kind::Unreadable;
   if (st.st_size > kMaxFileSize) return file;
-  // A copy rewriting the file in place holds it locked until the whole text is there; where
-  // files take no locks, no copy rewrites in place.
-  if (LockUntil(fd.get(), LOCK_SH, deadline) == Lock::Busy) {
-    file.kind = FileText::Kind::Busy;
-    return file;
-  }
   auto text = ReadRest(fd.get());
   if (!text) return file;
   file.text = std::move(*text);
@@ -74,21 +72,26 @@ WriteOutcome PosixFileSystem::Busy() {
   return WriteOutcome::Busy;
 }
 
-WriteOutcome PosixFileSystem::Update(const std::string& path, const Change& change, Patience patience) {
+WriteOutcome PosixFileSystem::Update(const std::string& path, const Change& change, Patience patience,
+                                     Companion* companion, bool shared) {
   lastError_.clear();
+  if (companion != nullptr) companion->outcome = WriteOutcome::Kept;
   const auto target = FollowLinks(path);
   if (!target) {
     lastError_ = "a link that is not to be followed, or a loop of links";
     return WriteOutcome::NotHere;
   }
-  const Deadline deadline = std::chrono::steady_clock::now() + (patience == Patience::Long ? waits.long_ : waits.brief);
+  const auto wait = patience == Patience::Long ? waits.long_ : patience == Patience::Brief ? waits.brief
+                                                                                         : std::chrono::milliseconds(0);
+  const Deadline deadline = std::chrono::steady_clock::now() + wait;
   int error = 0;
-  const WriteOutcome outcome = ReplaceThroughTemp(*target, change, deadline, error);
-  if (outcome != WriteOutcome::Failed) return outcome;
+  const WriteOutcome outcome = ReplaceThroughTemp(*target, change, companion, deadline, error);
+  if (outcome != WriteOutcome::Failed || error == 0) return outcome;
   if (!CannotLiveHere(error)) return Fail(outcome, error);
   // No new file may go into the folder, or its temporary name is taken: the file itself may
-  // still be changed.
-  return RewriteInPlace(*target, change, deadline, error);
+  // still be changed, if it is the player's own or shared by name (never through a link that
+  // someone else may have planted).
+  return RewriteInPlace(*target, change, companion, deadline, error, shared && *target == path);
 }
 
 std::optional<std::string> PosixFileSystem::Leftover(const std::string& path) {
@@ -110,11 +113,67 @@ bool PosixFileSystem::Flush(int fd, const std::string& path) {
   return ::fsync(fd) == 0;
 }
 
+WriteOutcome PosixFileSystem::Stage(Companion& companion, Deadline deadline, Staged& staged) {
+  const auto target = FollowLinks(companion.path);
+  if (!target) {
+    lastError_ = companion.path + ": a link that is not to be followed";
+    return WriteOutcome::NotHere;
+  }
+  const FileText now = ReadUntil(*target, deadline);
+  if (now.kind == FileText::Kind::Busy) return Busy();
+  if (now.kind == FileText::Kind::Other || now.kind == FileText::Kind::Unreadable) {
+    lastError_ = companion.path + ": not a file to be written";
+    return WriteOutcome::NotHere;
+  }
+  auto text = companion.change(now);
+  if (!text) return WriteOutcome::Kept;
+  staged.target = *target;
+  staged.temp = *target + kTempSuffix;
+  staged.text = std::move(*text);
+  struct stat st {};
+  staged.mode = static_cast<mode_t>(::stat(target->c_str(), &st) == 0 ? (st.st_mode & 07777) : (0666 & ~CurrentUmask()));
+  // Its own temporary file, as the first file's; only a regular file of the player's own, not
+  // held by anyone, with nothing renamed over it meanwhile.
+  staged.fd.Reset(::open(staged.temp.c_str(), O_WRONLY | O_CREAT | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC, 0600));
+  struct stat held {}, named {};
+  if (staged.fd.ok() && ::fstat(staged.fd.get(), &held) == 0 && S_ISREG(held.st_mode) && held.st_uid == ::geteuid() &&
+      ::flock(staged.fd.get(), LOCK_EX | LOCK_NB) == 0 && ::lstat(staged.temp.c_str(), &named) == 0 &&
+      named.st_ino == held.st_ino && named.st_dev == held.st_dev) {
+    return WriteOutcome::Written;
+  }
+  // Where its folder takes no new file: the file itself, when it is the player's own.
+  staged.inPlace = true;
+  staged.fd.Reset(::open(target->c_str(), O_RDWR | O_NOFOLLOW | O_NONBLOCK | O_NOCTTY | O_CLOEXEC));
+  if (staged.fd.ok() && ::fstat(staged.fd.get(), &held) == 0 && S_ISREG(held.st_mode) &&
+      held.st_uid == ::geteuid() && ::flock(staged.fd.get(), LOCK_EX | LOCK_NB) == 0) {
+    return WriteOutcome::Written;
+  }
+  staged.fd.Reset(-1);
+  lastError_ = companion.path + ": cannot be written there";
+  return WriteOutcome::NotHere;
+}
+
+bool PosixFileSystem::Finish(Staged& staged) {
+  // Not flushed on its own: the folder's flush after the first file's rename takes both, and a
+  // companion lost to a power cut only goes missing (the run is checked against the best).
+  if (staged.inPlace) {
+    return WriteAll(staged.fd.get(), staged.text, 0) &&
+           ::ftruncate(staged.fd.get(), static_cast<off_t>(staged.text.size())) == 0;
+  }
+  (void)::fchmod(staged.fd.get(), staged.mode);
+  struct stat st {};
+  const bool ok = ::fstat(staged.fd.get(), &st) == 0 && (st.st_size == 0 || ::ftruncate(staged.fd.get(), 0) == 0) &&
+                  WriteAll(staged.fd.get(), staged.text, 0) && ::rename(staged.temp.c_str(), staged.target.c_str()) == 0;
+  if (!ok) ::unlink(staged.temp.c_str());
+  return ok;
+}
+
 WriteOutcome PosixFileSystem::ReplaceThroughTemp(const std::string& target, const Change& change,
-                                                 Deadline deadline, int& error) {
+                                                 Companion* companion, Deadline deadline, int& error) {
   const std::string temp = target + kTempSuffix;
-  // The temporary file's lock is the turn: its holder reads, decides and renames. The inode
-  // check catches a temporary file that the last holder has just renamed into place.
+  // The temporary file's lock orders the writers that replace the file; the file's own lock
+  // (below) is the turn that those rewriting it in place take too. The inode check catches a
+  // temporary file that the last holder has just renamed into place.
   for (;;) {
     Fd fd(::open(temp.c_str(), O_WRONLY | O_CREAT | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC, 0600));
     if (!fd.ok()) {
@@ -149,75 +208,155 @@ WriteOutcome PosixFileSystem::ReplaceThroughTemp(const std::string& target, cons
       ::unlink(temp.c_str());
       return outcome;
     };
-    // The turn is ours: what is stored now decides.
-    const FileText now = ReadUntil(target, deadline);
-    if (now.kind == FileText::Kind::Busy) return drop(Busy());
-    if (now.kind == FileText::Kind::Other || now.kind == FileText::Kind::Unreadable) {
-      lastError_ = now.kind == FileText::Kind::Other ? "not a regular file" : "the file cannot be read";
-      return drop(WriteOutcome::NotHere);
-    }
-    const std::optional<std::string> contents = change(now);
-    if (!contents) return drop(WriteOutcome::Kept);
+    // The turn: what is stored now decides.
+    Fd file(-1);
     struct stat st {};
-    const bool exists = ::stat(target.c_str(), &st) == 0;
+    int fileError = 0;
+    FileText now;
+    switch (LockNamed(target, O_RDONLY, LOCK_EX, deadline, file, st, fileError)) {
+      case Named::Busy:
+        return drop(Busy());
+      case Named::Absent:
+        break;
+      case Named::Other:
+        lastError_ = "not a regular file";
+        return drop(WriteOutcome::NotHere);
+      case Named::Failed:
+        lastError_ = "the file cannot be read";
+        return drop(WriteOutcome::NotHere);
+      case Named::Taken: {
+        auto text = st.st_size > kMaxFileSize ? std::nullopt : ReadRest(file.get());
+        if (!text) {
+          lastError_ = "the file cannot be read";
+          return drop(WriteOutcome::NotHere);
+        }
+        now = FileText{FileText::Kind::Text, std::move(*text)};
+        break;
+      }
+    }
+    const bool exists = file.ok();
+    const std::optional<std::string> contents = change(now);
     // A file the player made read-only is left so.
-    if (exists && (::access(target.c_str(), W_OK) != 0 || (st.st_mode & 0222) == 0)) {
+    if (contents && exists && (::access(target.c_str(), W_OK) != 0 || (st.st_mode & 0222) == 0)) {
       return drop(WriteOutcome::Refused);
     }
-    // The mode is worth keeping, but never at the cost of the score.
-    (void)::fchmod(fd.get(), static_cast<mode_t>(exists ? (st.st_mode & 07777) : (0666 & ~CurrentUmask())));
-    // Only a leftover has anything to cut (and Emscripten's ftruncate fails on a fresh file).
-    const bool ok = (named.st_size == 0 || ::ftruncate(fd.get(), 0) == 0) && WriteAll(fd.get(), *contents, 0) &&
-                    Flush(fd.get(), temp) && ::rename(temp.c_str(), target.c_str()) == 0;
-    if (!ok) {
-      error = errno;
-      drop(WriteOutcome::Failed);
-      return WriteOutcome::Failed;
+    Staged staged;
+    if (companion != nullptr) {
+      companion->outcome = Stage(*companion, deadline, staged);
+      // A companion that can't go here takes the first file elsewhere with it.
+      if (companion->outcome != WriteOutcome::Written && companion->outcome != WriteOutcome::Kept) {
+        return drop(companion->outcome);
+      }
+    }
+    const bool staging = companion != nullptr && companion->outcome == WriteOutcome::Written;
+    if (!contents && !staging) return drop(WriteOutcome::Kept);
+    if (contents) {
+      // The mode is worth keeping, but never at the cost of the score.
+      (void)::fchmod(fd.get(), static_cast<mode_t>(exists ? (st.st_mode & 07777) : (0666 & ~CurrentUmask())));
+      // Only a leftover has anything to cut (and Emscripten's ftruncate fails on a fresh file).
+      const bool ok = (named.st_size == 0 || ::ftruncate(fd.get(), 0) == 0) && WriteAll(fd.get(), *contents, 0) &&
+                      Flush(fd.get(), temp) && ::rename(temp.c_str(), target.c_str()) == 0;
+      if (!ok) {
+        error = errno;
+        drop(WriteOutcome::Failed);
+        if (staging) {
+          companion->outcome = WriteOutcome::Kept;
+          if (!staged.inPlace) ::unlink(staged.temp.c_str());
+        }
+        return Fail(WriteOutcome::Failed, error);
+      }
+    } else {
+      drop(WriteOutcome::Kept);
+    }
+    if (staging && !Finish(staged)) {
+      companion->outcome = WriteOutcome::Failed;
+      lastError_ = staged.target + ": " + std::strerror(errno);
     }
     fd.Close();
-    // The rename lives in the folder: flush it too, or a power cut may bring the old file back.
+    // The renames live in the folder: flush it too, or a power cut may bring the old file back.
     const std::string folder = FolderOf(target);
     Fd dir(::open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
     if (dir.ok()) Flush(dir.get(), folder);
-    return WriteOutcome::Written;
+    return contents ? WriteOutcome::Written : WriteOutcome::Kept;
   }
 }
 
-WriteOutcome PosixFileSystem::RewriteInPlace(const std::string& target, const Change& change, Deadline deadline,
-                                             int tempError) {
-  Fd fd(::open(target.c_str(), O_RDWR | O_NONBLOCK | O_NOCTTY | O_NOFOLLOW | O_CLOEXEC));
-  if (!fd.ok()) {
-    const int error = errno == ENOENT ? tempError : errno;
-    // Not to be changed here; what it holds may already say as much.
-    const FileText now = ReadUntil(target, deadline);
-    if (now.kind == FileText::Kind::Text && !change(now)) return WriteOutcome::Kept;
-    return Fail(CannotLiveHere(error) ? WriteOutcome::NotHere : WriteOutcome::Failed, error);
-  }
+WriteOutcome PosixFileSystem::RewriteInPlace(const std::string& target, const Change& change, Companion* companion,
+                                             Deadline deadline, int tempError, bool shared) {
+  Fd fd(-1);
   struct stat st {};
-  if (::fstat(fd.get(), &st) != 0) return Fail(WriteOutcome::Failed, errno);
-  if (!S_ISREG(st.st_mode) || st.st_size > kMaxFileSize) {
-    lastError_ = S_ISREG(st.st_mode) ? "the file cannot be read" : "not a regular file";
+  int error = 0;
+  switch (LockNamed(target, O_RDWR, LOCK_EX, deadline, fd, st, error)) {
+    case Named::Busy:
+      return Busy();
+    case Named::Other:
+      lastError_ = "not a regular file";
+      return WriteOutcome::NotHere;
+    case Named::Absent:
+    case Named::Failed: {
+      if (error == ENOENT) error = tempError;
+      // Not to be changed here; what it holds may already say as much, and then so must the
+      // companion's.
+      const FileText now = ReadUntil(target, deadline);
+      if (now.kind == FileText::Kind::Text && !change(now)) {
+        if (companion == nullptr) return WriteOutcome::Kept;
+        const FileText run = ReadUntil(FollowLinks(companion->path).value_or(companion->path), deadline);
+        if (run.kind == FileText::Kind::Busy) return Busy();
+        if (!companion->change(run)) return WriteOutcome::Kept;
+        companion->outcome = WriteOutcome::NotHere;
+        error = tempError;
+      }
+      return Fail(CannotLiveHere(error) ? WriteOutcome::NotHere : WriteOutcome::Failed, error);
+    }
+    case Named::Taken:
+      break;
+  }
+  if (st.st_size > kMaxFileSize) {
+    lastError_ = "the file cannot be read";
     return WriteOutcome::NotHere;
   }
-  // Readers wait while the text is only partly there.
-  switch (LockUntil(fd.get(), LOCK_EX, deadline)) {
-    case Lock::Busy:
-      return Busy();
-    case Lock::Failed:
-      return Fail(WriteOutcome::Failed, errno);
-    case Lock::Taken:
-      break;
+  // Another player's file is rewritten only where it is shared by name.
+  if (!shared && st.st_uid != ::geteuid()) {
+    lastError_ = "the file is not the player's own";
+    return WriteOutcome::NotHere;
   }
   // The turn is ours: what is stored now decides.
   const auto text = ReadRest(fd.get());
   if (!text) return Fail(WriteOutcome::NotHere, errno);
   const std::optional<std::string> contents = change(FileText{FileText::Kind::Text, *text});
+  Staged staged;
+  if (companion != nullptr) {
+    companion->outcome = Stage(*companion, deadline, staged);
+    if (companion->outcome != WriteOutcome::Written && companion->outcome != WriteOutcome::Kept) {
+      return companion->outcome;
+    }
+  }
+  const bool staging = companion != nullptr && companion->outcome == WriteOutcome::Written;
+  if (contents) {
+    // The whole text in one write, then the tail cut and all of it flushed; readers wait
+    // while it is only partly there.
+    const bool ok = WriteAll(fd.get(), *contents, 0) &&
+                    ::ftruncate(fd.get(), static_cast<off_t>(contents->size())) == 0 && Flush(fd.get(), target);
+    if (!ok) {
+      error = errno != 0 ? errno : EIO;
+      if (staging) {
+        companion->outcome = WriteOutcome::Kept;
+        if (!staged.inPlace) ::unlink(staged.temp.c_str());
+      }
+      return Fail(WriteOutcome::Failed, error);
+    }
+  }
+  if (staging && !Finish(staged)) {
+    companion->outcome = WriteOutcome::Failed;
+    lastError_ = staged.target + ": " + std::strerror(errno);
+  }
+  if (staging && !staged.inPlace) {
+    const std::string folder = FolderOf(staged.target);
+    Fd dir(::open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
+    if (dir.ok()) Flush(dir.get(), folder);
+  }
   if (!contents) return WriteOutcome::Kept;
-  // The whole text in one write, then the tail cut and all of it flushed.
-  const bool ok = WriteAll(fd.get(), *contents, 0) &&
-                  ::ftruncate(fd.get(), static_cast<off_t>(contents->size())) == 0 && Flush(fd.get(), target);
-  const int error = ok ? 0 : errno;
-  return fd.Close() && ok ? WriteOutcome::Written : Fail(WriteOutcome::Failed, error != 0 ? error : EIO);
+  return fd.Close() ? WriteOutcome::Written : Fail(WriteOutcome::Failed, EIO);
 }
 
 std::string PosixFileSystem::DataFolder() {

@@ -6,6 +6,7 @@
 #include <string>
 
 #include "game/FileSystem.h"
+#include "platform/posix/PosixFiles.h"
 
 namespace quillon {
 
@@ -16,8 +17,9 @@ class PosixFileSystem final : public FileSystem {
   explicit PosixFileSystem(std::optional<std::string> dataFolder = std::nullopt, bool dataFolderOnly = false)
       : dataFolder_(std::move(dataFolder)), dataFolderOnly_(dataFolderOnly) {}
 
-  FileText Read(const std::string& path) override;
-  WriteOutcome Update(const std::string& path, const Change& change, Patience patience) override;
+  FileText Read(const std::string& path, Patience patience = Patience::Long) override;
+  WriteOutcome Update(const std::string& path, const Change& change, Patience patience, Companion* companion = nullptr,
+                      bool shared = false) override;
   std::string LastError() const override { return lastError_; }
   std::optional<std::string> Leftover(const std::string& path) override;
   void DropLeftover(const std::string& path) override;
@@ -35,11 +37,22 @@ class PosixFileSystem final : public FileSystem {
 
  private:
   using Deadline = std::chrono::steady_clock::time_point;
+  // A companion's new text, ready to go in once the first file has.
+  struct Staged {
+    std::string target, temp, text;
+    posix::Fd fd{-1};
+    bool inPlace = false;
+    mode_t mode = 0;
+  };
 
   FileText ReadUntil(const std::string& path, Deadline deadline);
   bool Flush(int fd, const std::string& path);
-  WriteOutcome ReplaceThroughTemp(const std::string& target, const Change& change, Deadline deadline, int& error);
-  WriteOutcome RewriteInPlace(const std::string& target, const Change& change, Deadline deadline, int tempError);
+  WriteOutcome ReplaceThroughTemp(const std::string& target, const Change& change, Companion* companion,
+                                  Deadline deadline, int& error);
+  WriteOutcome RewriteInPlace(const std::string& target, const Change& change, Companion* companion,
+                              Deadline deadline, int tempError, bool shared);
+  WriteOutcome Stage(Companion& companion, Deadline deadline, Staged& staged);
+  bool Finish(Staged& staged);
   WriteOutcome Busy();
   WriteOutcome Fail(WriteOutcome outcome, int error);
 

@@ -55,6 +55,39 @@ Lock LockUntil(int fd, int operation, std::chrono::steady_clock::time_point dead
   }
 }
 
+Named LockNamed(const std::string& path, int flags, int operation, std::chrono::steady_clock::time_point deadline,
+                Fd& fd, struct stat& st, int& error) {
+  for (;;) {
+    fd.Reset(::open(path.c_str(), flags | O_NONBLOCK | O_NOCTTY | O_NOFOLLOW | O_CLOEXEC));
+    if (!fd.ok()) {
+      error = errno;
+      if (error == ENOENT || error == ENOTDIR) return Named::Absent;
+      return error == ELOOP ? Named::Other : Named::Failed;
+    }
+    if (::fstat(fd.get(), &st) != 0) {
+      error = errno;
+      return Named::Failed;
+    }
+    if (!S_ISREG(st.st_mode)) return Named::Other;
+    switch (LockUntil(fd.get(), operation, deadline)) {
+      case Lock::Busy:
+        return Named::Busy;
+      case Lock::Failed:
+        error = errno;
+        return Named::Failed;
+      case Lock::Taken:
+        break;
+    }
+    struct stat named {};
+    if (::lstat(path.c_str(), &named) == 0 && named.st_ino == st.st_ino && named.st_dev == st.st_dev) {
+      if (::fstat(fd.get(), &st) == 0) return Named::Taken;  // as it is now, after the wait
+      error = errno;
+      return Named::Failed;
+    }
+    if (std::chrono::steady_clock::now() >= deadline) return Named::Busy;
+  }
+}
+
 std::optional<std::string> ReadRest(int fd) {
   std::string text;
   char chunk[8192];

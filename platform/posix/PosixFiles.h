@@ -32,6 +32,10 @@ class Fd {
   Fd& operator=(const Fd&) = delete;
   int get() const { return fd_; }
   bool ok() const { return fd_ >= 0; }
+  void Reset(int fd) {
+    if (fd_ >= 0) ::close(fd_);
+    fd_ = fd;
+  }
   // Closes now; false when the close reported an error.
   bool Close() {
     const int fd = fd_;
@@ -61,6 +65,14 @@ void Pause(long ms);
 
 // flock has no timeout of its own: poll until the deadline.
 Lock LockUntil(int fd, int operation, std::chrono::steady_clock::time_point deadline);
+
+enum class Named { Taken, Absent, Other, Busy, Failed };
+
+// Opens the file `path` names (no link) and takes its lock, then makes sure the path still
+// names what was locked: a writer that replaces the file may have renamed another over it while
+// this one waited. `st` is the locked file's; `error` says why it Failed.
+Named LockNamed(const std::string& path, int flags, int operation, std::chrono::steady_clock::time_point deadline,
+                Fd& fd, struct stat& st, int& error);
 
 // The rest of an open file, from where it stands; nothing past the size a settings file has.
 std::optional<std::string> ReadRest(int fd);

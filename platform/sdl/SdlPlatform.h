@@ -8,6 +8,7 @@ struct SDL_SysWMmsg;
 #include <string>
 #include <vector>
 
+#include "platform/AsideThread.h"
 #include "display/Pictures.h"
 #include "game/Platform.h"
 #include "platform/posix/PosixFileSystem.h"
@@ -33,11 +34,15 @@ class SdlPlatform final : public Platform {
   void ShowWindow() override;
   void ReportUnkeptBest(const std::string& message) override;
   void Present(const Surface& surface) override;
+  void RunAside(const std::function<void()>& job) override { aside_.Run(job); }
+  bool AsideDone() override { return aside_.Done(); }
+  void WaitAside() override { aside_.Wait(); }
   [[noreturn]] void EndProgram() override;
   // Xlib's word that the display has gone; never returns.
   [[noreturn]] static int DisplayLostHandler(void* display);
 
  private:
+  AsideThread aside_;
   void SetIcons(const Pictures& pictures);
   // The scale the desktop asks for, and the largest at which the window fits its screen.
   int DesktopScaleNow();

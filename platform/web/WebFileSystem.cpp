@@ -12,6 +12,7 @@ namespace {
 // One write into the browser's storage, while the game waits for it.
 struct Transaction {
   const FileSystem::Change* change = nullptr;
+  FileSystem::Companion* companion = nullptr;
   std::string now;     // what storage holds, handed over by the page
   std::string result;  // what goes back into it
   bool done = false;
@@ -26,10 +27,13 @@ EMSCRIPTEN_KEEPALIVE char* quillon_transaction_buffer(Transaction* t, int length
   t->now.assign(static_cast<std::size_t>(length), '\0');
   return t->now.data();
 }
-// The new text's length, or -1 to leave storage as it is.
-EMSCRIPTEN_KEEPALIVE int quillon_transaction_change(Transaction* t, int present) {
+// The new text's length, or -1 to leave storage as it is: the first file's, then (`second`) the
+// companion's.
+EMSCRIPTEN_KEEPALIVE int quillon_transaction_change(Transaction* t, int present, int second) {
   const FileText now{present ? FileText::Kind::Text : FileText::Kind::Absent, present ? t->now : std::string()};
-  std::optional<std::string> text = (*t->change)(now);
+  if (second && t->companion == nullptr) return -1;
+  std::optional<std::string> text = second ? t->companion->change(now) : (*t->change)(now);
+  if (second && text) t->companion->outcome = WriteOutcome::Written;
   if (!text) return -1;
   t->result = std::move(*text);
   return static_cast<int>(t->result.size());
@@ -41,8 +45,17 @@ EMSCRIPTEN_KEEPALIVE void quillon_transaction_done(Transaction* t, int outcome) 
 }
 }
 
-WriteOutcome WebFileSystem::Update(const std::string& path, const Change& change, Patience patience) {
+FileText WebFileSystem::Read(const std::string& path, Patience patience) {
+  if (EM_ASM_INT({ return Module.quillonStorage === 'late' || Module.quillonStorage === 'pending' ? 1 : 0; })) {
+    return FileText{FileText::Kind::Busy, {}};
+  }
+  return files_.Read(path, patience);
+}
+
+WriteOutcome WebFileSystem::Update(const std::string& path, const Change& change, Patience patience,
+                                   Companion* companion, bool shared) {
   lastError_.clear();
+  if (companion != nullptr) companion->outcome = WriteOutcome::Kept;
   // Where the browser refused its storage, or never answered, the game's folder lives in
   // memory for this visit, and nothing is ever written over what could not be read.
   const int state = EM_ASM_INT({
@@ -54,7 +67,7 @@ WriteOutcome WebFileSystem::Update(const std::string& path, const Change& change
     lastError_ = "the browser's storage has not answered yet";
     return WriteOutcome::Busy;
   }
-  if (state == 0) return files_.Update(path, change, patience);
+  if (state == 0) return files_.Update(path, change, patience, companion, shared);
   // Should the page go away before the transaction ends, this is what it meant to store.
   if (const auto pending = change(files_.Read(path))) {
     // Only the best's own file has a leftover to roll forward (storage.js keeps one, the best's).
@@ -64,10 +77,13 @@ WriteOutcome WebFileSystem::Update(const std::string& path, const Change& change
   }
   Transaction t;
   t.change = &change;
-  EM_ASM({ Module.quillonTransact($0, UTF8ToString($1)); }, &t, path.c_str());
+  t.companion = companion;
+  EM_ASM({ Module.quillonTransact($0, UTF8ToString($1), $2 ? UTF8ToString($2) : ''); }, &t, path.c_str(),
+         companion != nullptr ? companion->path.c_str() : nullptr);
   while (!t.done) emscripten_sleep(1);
   if (t.outcome < 0) {
     lastError_ = "the browser's storage refused the write";
+    if (companion != nullptr) companion->outcome = WriteOutcome::Failed;
     return WriteOutcome::Failed;
   }
   return t.outcome > 0 ? WriteOutcome::Written : WriteOutcome::Kept;

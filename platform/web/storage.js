@@ -89,8 +89,9 @@ Module['preRun'].push(function () {
 });
 
 // One write: the read, the game's decision and the put in a single transaction, so that a
-// larger best another tab stored in the meantime is seen and kept.
-Module.quillonTransact = function (context, path) {
+// larger best another tab stored in the meantime is seen and kept; the run kept with the best
+// (`companion`) is read, decided and put in the same one, after it.
+Module.quillonTransact = function (context, path, companion) {
   var outcome = -1;
   function end() {
     Module.quillonPending = null;
@@ -100,23 +101,30 @@ Module.quillonTransact = function (context, path) {
   try {
     var transaction = Module.quillonDb.transaction([QUILLON_STORE], 'readwrite');
     var store = transaction.objectStore(QUILLON_STORE);
-    var get = store.get(path);
-    get.onsuccess = function () {
-      var now = get.result && get.result.contents ? get.result.contents : null;
-      if (now) HEAPU8.set(now, Module._quillon_transaction_buffer(context, now.length));
-      var length = Module._quillon_transaction_change(context, now ? 1 : 0);
-      var text = now;
+    var paths = companion ? [path, companion] : [path];
+    var gets = paths.map(function (p) { return store.get(p); });
+    var written = [];
+    gets[gets.length - 1].onsuccess = function () {
       outcome = 0;
-      if (length >= 0) {
-        var at = Module._quillon_transaction_result(context);
-        text = HEAPU8.slice(at, at + length);
-        store.put({ timestamp: new Date(), mode: QUILLON_FILE_MODE, contents: text }, path);
-        outcome = 1;
-      }
-      // The folder in memory follows what is stored now.
-      if (text) FS.writeFile(path, text);
+      paths.forEach(function (p, i) {
+        var now = gets[i].result && gets[i].result.contents ? gets[i].result.contents : null;
+        if (now) HEAPU8.set(now, Module._quillon_transaction_buffer(context, now.length));
+        var length = Module._quillon_transaction_change(context, now ? 1 : 0, i);
+        var text = now;
+        if (length >= 0) {
+          var at = Module._quillon_transaction_result(context);
+          text = HEAPU8.slice(at, at + length);
+          store.put({ timestamp: new Date(), mode: QUILLON_FILE_MODE, contents: text }, p);
+          if (i === 0) outcome = 1;
+        }
+        if (text) written.push([p, text]);
+      });
     };
-    transaction.oncomplete = end;
+    // The folder in memory follows what is stored, once it is.
+    transaction.oncomplete = function () {
+      written.forEach(function (w) { FS.writeFile(w[0], w[1]); });
+      end();
+    };
     transaction.onabort = transaction.onerror = function (event) {
       if (event) event.preventDefault();
       outcome = -1;

@@ -117,7 +117,7 @@ std::string Narrow(const std::wstring& wide) {
   return utf8;
 }
 
-FileText WinFileSystem::Read(const std::string& path) {
+FileText WinFileSystem::Read(const std::string& path, Patience patience) {
   FileText file;
   const std::wstring wide = Widen(path);
   const DWORD attributes = GetFileAttributesW(wide.c_str());
@@ -127,15 +127,18 @@ FileText WinFileSystem::Read(const std::string& path) {
     return file;
   }
   DWORD error = 0;
+  const ULONGLONG wait = patience == Patience::Long ? kReadWaitMs : patience == Patience::Brief ? kBriefWaitMs : 0;
   Handle h(OpenWaiting(wide, GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, OPEN_EXISTING,
-                       FILE_ATTRIBUTE_NORMAL, error));
-  file.kind = FileText::Kind::Unreadable;
+                       FILE_ATTRIBUTE_NORMAL, error, wait));
+  // Held by a copy rewriting it, or another program, past the wait: read it again later.
+  file.kind = Held(error) ? FileText::Kind::Busy : FileText::Kind::Unreadable;
   if (!h.ok()) return file;
   // Only a file on a disk is read: a pipe or a device could keep the game waiting.
   if (GetFileType(h.get()) != FILE_TYPE_DISK) {
     file.kind = FileText::Kind::Other;
     return file;
   }
+  file.kind = FileText::Kind::Unreadable;
   if (auto text = ReadAll(h.get())) {
     file.text = std::move(*text);
     file.kind = FileText::Kind::Text;
@@ -148,19 +151,64 @@ WriteOutcome WinFileSystem::Fail(WriteOutcome outcome, unsigned long error) {
   return outcome;
 }
 
-WriteOutcome WinFileSystem::Update(const std::string& path, const Change& change, Patience patience) {
+WriteOutcome WinFileSystem::WriteCompanion(Companion& companion, unsigned long long waitMs, bool& wrote) {
+  wrote = false;
+  const FileText now = Read(companion.path, Patience::Brief);
+  if (now.kind == FileText::Kind::Busy) return Fail(WriteOutcome::Busy, ERROR_SHARING_VIOLATION);
+  if (now.kind == FileText::Kind::Other || now.kind == FileText::Kind::Unreadable) return Fail(WriteOutcome::NotHere, 0);
+  const auto text = companion.change(now);
+  if (!text) return WriteOutcome::Kept;
+  const std::wstring target = Widen(companion.path), temp = target + kTempSuffix;
+  DWORD error = 0;
+  Handle file(OpenWaiting(temp, GENERIC_WRITE | DELETE, FILE_SHARE_DELETE, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, error, waitMs));
+  if (file.ok()) {
+    // Not flushed on its own: a companion lost to a power cut only goes missing.
+    if (WriteAll(file.get(), *text) &&
+        MoveFileExW(temp.c_str(), target.c_str(), MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH)) {
+      wrote = true;
+      return WriteOutcome::Written;
+    }
+    error = GetLastError();
+    file.Close();
+    DeleteFileW(temp.c_str());
+    return Fail(WriteOutcome::Failed, error);
+  }
+  if (!CannotLiveHere(error) || now.kind == FileText::Kind::Absent) {
+    return Fail(Held(error) ? WriteOutcome::Busy : CannotLiveHere(error) ? WriteOutcome::NotHere : WriteOutcome::Failed, error);
+  }
+  Handle in(OpenWaiting(target, GENERIC_READ | GENERIC_WRITE, 0, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, error, waitMs));
+  if (!in.ok()) return Fail(Held(error) ? WriteOutcome::Busy : WriteOutcome::NotHere, error);
+  SetFilePointer(in.get(), 0, nullptr, FILE_BEGIN);
+  if (WriteAll(in.get(), *text) && SetEndOfFile(in.get())) {
+    wrote = true;
+    return WriteOutcome::Written;
+  }
+  return Fail(WriteOutcome::Failed, GetLastError());
+}
+
+WriteOutcome WinFileSystem::Update(const std::string& path, const Change& change, Patience patience,
+                                   Companion* companion, bool /*shared: the file's own permissions decide here*/) {
   lastError_.clear();
+  if (companion != nullptr) companion->outcome = WriteOutcome::Kept;
   const std::wstring target = Widen(path);
   const DWORD attributes = GetFileAttributesW(target.c_str());
   const bool exists = attributes != INVALID_FILE_ATTRIBUTES;
   if (exists && (attributes & FILE_ATTRIBUTE_DIRECTORY)) return Fail(WriteOutcome::NotHere, 0);
+  const ULONGLONG wait = patience == Patience::Long ? kLongWaitMs : patience == Patience::Brief ? kBriefWaitMs : 0;
+  // The companion goes in after the first file, in the same turn (the store takes both
+  // elsewhere when it can't go).
+  const auto withCompanion = [&](WriteOutcome first) {
+    if (companion == nullptr || (first != WriteOutcome::Written && first != WriteOutcome::Kept)) return first;
+    bool wrote = false;
+    companion->outcome = WriteCompanion(*companion, wait, wrote);
+    return first == WriteOutcome::Kept && wrote ? WriteOutcome::Kept : first;
+  };
 
   // One temporary name beside the file: a crash leaves at most this one, and the next write
-  // takes it over. Held open with no sharing but for the rename, it also makes a second copy
-  // of the game wait from its read to the rename, so that neither loses what the other stored.
+  // takes it over. Held open with no sharing but for the rename, it makes a second copy that
+  // replaces the file wait from its read to the rename.
   const std::wstring temp = target + kTempSuffix;
   DWORD error = 0;
-  const ULONGLONG wait = patience == Patience::Long ? kLongWaitMs : kBriefWaitMs;
   Handle file(OpenWaiting(temp, GENERIC_WRITE | DELETE, FILE_SHARE_DELETE, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL,
                           error, wait));
   if (!file.ok()) {
@@ -169,32 +217,49 @@ WriteOutcome WinFileSystem::Update(const std::string& path, const Change& change
     if (!CannotLiveHere(error)) return Fail(WriteOutcome::Failed, error);
     if (!exists) return Fail(WriteOutcome::NotHere, error);
     // No new file may go into the folder; the file itself may still be changed, in place,
-    // held unshared so that nobody reads it half written.
+    // held unshared: the turn that a copy replacing it takes too.
     Handle in(OpenWaiting(target, GENERIC_READ | GENERIC_WRITE, 0, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, error, wait));
-    if (!in.ok()) return Fail(CannotLiveHere(error) || Held(error) ? WriteOutcome::NotHere : WriteOutcome::Failed, error);
+    if (!in.ok()) {
+      if (Held(error)) return Fail(WriteOutcome::Busy, error);
+      return Fail(CannotLiveHere(error) ? WriteOutcome::NotHere : WriteOutcome::Failed, error);
+    }
     const auto text = ReadAll(in.get());
     if (!text) return Fail(WriteOutcome::NotHere, GetLastError());
     if (attributes & FILE_ATTRIBUTE_READONLY) return WriteOutcome::Refused;
     const auto contents = change(FileText{FileText::Kind::Text, *text});
-    if (!contents) return WriteOutcome::Kept;
+    if (!contents) return withCompanion(WriteOutcome::Kept);
     SetFilePointer(in.get(), 0, nullptr, FILE_BEGIN);
     const bool ok = WriteAll(in.get(), *contents) && SetEndOfFile(in.get()) && FlushFileBuffers(in.get());
     error = ok ? 0 : GetLastError();
-    return in.Close() && ok ? WriteOutcome::Written : Fail(WriteOutcome::Failed, error);
+    if (!ok) return Fail(WriteOutcome::Failed, error);
+    return withCompanion(WriteOutcome::Written);
   }
   const auto Abandon = [&](WriteOutcome outcome, DWORD why) {
     file.Close();
     DeleteFileW(temp.c_str());
     return Fail(outcome, why);
   };
-  const FileText now = Read(path);
-  if (now.kind == FileText::Kind::Other || now.kind == FileText::Kind::Unreadable) {
-    return Abandon(WriteOutcome::NotHere, ERROR_SHARING_VIOLATION);
+  // The file's own turn, which a copy rewriting it in place takes too: held open, shared for
+  // reading and for the rename only.
+  FileText now;
+  Handle held(exists ? OpenWaiting(target, GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_DELETE, OPEN_EXISTING,
+                                    FILE_ATTRIBUTE_NORMAL, error, wait)
+                      : INVALID_HANDLE_VALUE);
+  if (exists) {
+    if (!held.ok()) return Abandon(Held(error) ? WriteOutcome::Busy : WriteOutcome::NotHere, error);
+    if (GetFileType(held.get()) != FILE_TYPE_DISK) return Abandon(WriteOutcome::NotHere, 0);
+    const auto text = ReadAll(held.get());
+    if (!text) return Abandon(WriteOutcome::NotHere, ERROR_READ_FAULT);
+    now = FileText{FileText::Kind::Text, *text};
   }
-  // The player's own mark on a file: leave it be.
-  if (exists && (attributes & FILE_ATTRIBUTE_READONLY)) return Abandon(WriteOutcome::Refused, 0);
   const auto contents = change(now);
-  if (!contents) return Abandon(WriteOutcome::Kept, 0);
+  // The player's own mark on a file: leave it be.
+  if (contents && exists && (attributes & FILE_ATTRIBUTE_READONLY)) return Abandon(WriteOutcome::Refused, 0);
+  if (!contents) {
+    file.Close();
+    DeleteFileW(temp.c_str());
+    return withCompanion(WriteOutcome::Kept);
+  }
   if (!WriteAll(file.get(), *contents) || !FlushFileBuffers(file.get())) {
     return Abandon(WriteOutcome::Failed, GetLastError());
   }
@@ -202,7 +267,7 @@ WriteOutcome WinFileSystem::Update(const std::string& path, const Change& change
   // write-through keeps it on the disk. A file another program holds is waited for.
   for (int attempt = 0;; ++attempt) {
     if (MoveFileExW(temp.c_str(), target.c_str(), MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH)) {
-      return WriteOutcome::Written;
+      return withCompanion(WriteOutcome::Written);
     }
     error = GetLastError();
     if ((!Held(error) && error != ERROR_ACCESS_DENIED) || attempt >= 100) break;

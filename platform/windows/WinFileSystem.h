@@ -15,8 +15,9 @@ class WinFileSystem final : public FileSystem {
   explicit WinFileSystem(std::optional<std::string> dataFolder = std::nullopt)
       : dataFolder_(std::move(dataFolder)) {}
 
-  FileText Read(const std::string& path) override;
-  WriteOutcome Update(const std::string& path, const Change& change, Patience patience) override;
+  FileText Read(const std::string& path, Patience patience = Patience::Long) override;
+  WriteOutcome Update(const std::string& path, const Change& change, Patience patience, Companion* companion = nullptr,
+                      bool shared = false) override;
   std::string LastError() const override { return lastError_; }
   std::optional<std::string> Leftover(const std::string& path) override;
   void DropLeftover(const std::string& path) override;
@@ -25,6 +26,8 @@ class WinFileSystem final : public FileSystem {
 
  private:
   WriteOutcome Fail(WriteOutcome outcome, unsigned long error);
+  // The companion's write, once the first file's is done (or has nothing to do); how it went.
+  WriteOutcome WriteCompanion(Companion& companion, unsigned long long waitMs, bool& wrote);
 
   std::optional<std::string> dataFolder_;
   std::string lastError_;

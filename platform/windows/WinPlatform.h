@@ -4,6 +4,7 @@
 #include <string>
 #include <vector>
 
+#include "platform/AsideThread.h"
 #include "display/Pictures.h"
 #include "game/Platform.h"
 #include "platform/windows/WinFileSystem.h"
@@ -31,6 +32,9 @@ class WinPlatform final : public Platform {
   void ShowWindow() override;
   void ReportUnkeptBest(const std::string& message) override { unkept_ = message; }
   void Present(const Surface& surface) override;
+  void RunAside(const std::function<void()>& job) override { aside_.Run(job); }
+  bool AsideDone() override { return aside_.Done(); }
+  void WaitAside() override { aside_.Wait(); }
   [[noreturn]] void EndProgram() override;
 
   // The window's messages, from its window procedure.
@@ -38,6 +42,7 @@ class WinPlatform final : public Platform {
   void* Window() const { return window_; }
 
  private:
+  AsideThread aside_;
   void Paint(void* dc);
   // The largest scale at which the window fits the usable area of its screen (at a DPI).
   int LargestScale();
