@@ -97,7 +97,7 @@ def main():
     print(bench.strip())
 
     print()
-    print("== Storing a best (on the build tree's disk; each store as a round's end waits for it) ==")
+    print("== A round's end: the title's wait, and the store of best and run beside the frame loop ==")
     store = subprocess.run([os.path.join(BUILD, "bench", "quillon_store_bench"), os.path.join(BUILD, "store-bench")],
                            capture_output=True, text=True, check=True).stdout
     print(store.strip())

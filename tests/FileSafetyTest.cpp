@@ -5,6 +5,7 @@
 #include <pwd.h>
 #include <gtest/gtest.h>
 #include <sys/file.h>
+#include <sys/mount.h>
 #include <sys/resource.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
@@ -559,6 +560,93 @@ TEST(FileSafety, ALockHeldByAnotherDelaysAStoreButNeverLetsOneGoAheadWithoutIt) 
         c.Expect(Entries(s.program) == std::vector<std::string>{"Quillon.ini"}, "nothing is left beside it");
       });
     }
+  }
+}
+
+TEST(FileSafety, AFolderOwnerAndAFileOnlyPlayerTakeOneTurn) {
+  if (::geteuid() != 0) GTEST_SKIP() << "needs root to own the folder while another plays";
+  // The owner replaces the file through a temporary one; the player, who may write only the
+  // file, rewrites it in place. Whoever stores first does so on a slow disk; the second, with
+  // the larger best, comes 100 ms later and must wait for the first's turn, not run past it.
+  for (bool ownerFirst : {true, false}) {
+    SCOPED_TRACE(ownerFirst ? "the owner first" : "the player first");
+    Setting s;
+    WriteFile(s.Ini(), "[QUILLON]\nHighScore=100\n", 0666);
+    ::chown(s.program.c_str(), 0, 0);
+    LockFolder(s.program);
+    const bool ok = InParallel(2, [&](int who) {
+      const bool owner = (who == 0) == ownerFirst;
+      if (!owner && (::setgroups(0, nullptr) != 0 || ::setgid(kPlayer) != 0 || ::setuid(kPlayer) != 0)) return false;
+      PosixFileSystem files(s.data.string() + "/");
+      if (who == 0) files.onFlush = [](const std::string&) { std::this_thread::sleep_for(std::chrono::milliseconds(300)); };
+      if (who == 1) std::this_thread::sleep_for(std::chrono::milliseconds(100));
+      HighScoreStore store(files);
+      store.SetFolder(s.program.string() + "/");
+      const std::int32_t best = who == 0 ? 2000 : 3000;
+      return store.Write(best, Patience::Long) == best;
+    });
+    EXPECT_TRUE(ok) << "each store kept its own best, the second after the first";
+    EXPECT_EQ(ReadFile(s.Ini()), "[QUILLON]\nHighScore=3000\n");
+    EXPECT_FALSE(fs::exists(s.data));
+    EXPECT_EQ(Entries(s.program), std::vector<std::string>{"Quillon.ini"});
+  }
+}
+
+// A run's code for these tests: "run:N" reaches N.
+std::optional<std::int32_t> RunScore(std::string_view code) {
+  if (code.substr(0, 4) != "run:") return std::nullopt;
+  return std::atoi(std::string(code.substr(4)).c_str());
+}
+
+TEST(FileSafety, TheRunGoesWhereItsBestGoesOrBothGoToThePlayersFolder) {
+  // A locked folder with a writable file and no run file of the player's own, or with one; a
+  // full disk beside the program; the player's run file a link planted to someone else's
+  // file in a shared folder.
+  enum { kLockedNoRun, kLockedOwnRun, kFullDisk, kPlanted };
+  for (int place : {kLockedNoRun, kLockedOwnRun, kFullDisk, kPlanted}) {
+    SCOPED_TRACE(place);
+    if ((place == kFullDisk || place == kPlanted) && ::geteuid() != 0) continue;  // a mount, another user
+    Setting s;
+    const fs::path run = s.program / "Quillon.run", ownRun = s.data / "Quillon.run";
+    const fs::path shared = s.root.path / "shared", victim = shared / "theirs";
+    if (place == kFullDisk) {
+      if (::mount("tmpfs", s.program.c_str(), "tmpfs", 0, "size=16k,mode=0777") != 0) GTEST_SKIP() << "no tmpfs";
+      std::ofstream(s.program / "filler", std::ios::binary) << std::string(64 << 10, 'x');
+    }
+    WriteFile(s.Ini(), "[QUILLON]\nHighScore=100\n", 0666);
+    GiveToPlayer(s.Ini());
+    if (place == kLockedOwnRun) {
+      WriteFile(run, "run:5\n", 0644);
+      GiveToPlayer(run);
+    }
+    if (place == kLockedNoRun || place == kLockedOwnRun) LockFolder(s.program);
+    if (place == kPlanted) {
+      fs::create_directories(shared);
+      ::chmod(shared.c_str(), 01777);
+      WriteFile(victim, "theirs\n", 0666);
+      fs::create_directories(s.data);
+      WriteFile(s.Own(), "[QUILLON]\nHighScore=100\n");
+      fs::create_symlink(victim, ownRun);
+      for (const fs::path& p : {s.data, s.Own()}) GiveToPlayer(p);
+      ::lchown(ownRun.c_str(), kPlayer, kPlayer);
+    }
+    AsPlayer([&](Checks& c) {
+      c.Expect(s.store.Write(500, Patience::Brief, "run:500", RunScore) == 500, "the best is kept");
+      const bool beside = place == kLockedOwnRun;
+      c.Expect(s.store.RunKept() == (place != kPlanted), "the run with it, where it can be");
+      c.Expect(ReadFile(beside ? s.Ini() : s.Own()) == "[QUILLON]\nHighScore=500\n", "the best in its place");
+      if (place != kPlanted) {
+        c.Expect(ReadFile(beside ? run : ownRun) == "run:500\n", "the run beside it");
+        c.Expect(s.store.ReadRun(RunScore) == "run:500", "and read back");
+      }
+      c.Expect(s.Best() == 500, "the best read back");
+    });
+    if (place == kPlanted) {
+      EXPECT_EQ(ReadFile(victim), "theirs\n");
+      EXPECT_TRUE(fs::is_symlink(ownRun));
+      EXPECT_EQ(Entries(shared), std::vector<std::string>{"theirs"});
+    }
+    if (place == kFullDisk) ::umount2(s.program.c_str(), MNT_DETACH);
   }
 }
 

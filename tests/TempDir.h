@@ -6,6 +6,14 @@
 #include <sstream>
 #include <string>
 
+#ifdef _WIN32
+#include <windows.h>
+#else
+#include <fcntl.h>
+#include <sys/file.h>
+#include <unistd.h>
+#endif
+
 namespace quillon::testing {
 
 // A whole file's bytes; empty when there is none.
@@ -36,6 +44,40 @@ struct TempDir {
   std::string Ini() const { return (path / "Quillon.ini").string(); }
   void Write(const std::string& text) const { std::ofstream(Ini(), std::ios::binary) << text; }
   std::string Read() const { return ReadFile(Ini()); }
+};
+
+// A file held as another program holds it (locked, or open unshared) for the object's life;
+// an empty path holds nothing.
+class HeldFile {
+ public:
+  explicit HeldFile(const std::string& path) {
+    if (path.empty()) return;
+#ifdef _WIN32
+    handle_ = CreateFileW(std::filesystem::u8path(path).wstring().c_str(), GENERIC_READ, 0, nullptr, OPEN_EXISTING, 0, nullptr);
+#else
+    fd_ = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
+    if (fd_ >= 0) ::flock(fd_, LOCK_EX);
+#endif
+  }
+  HeldFile(const HeldFile&) = delete;
+  HeldFile& operator=(const HeldFile&) = delete;
+  ~HeldFile() { Release(); }
+  void Release() {
+#ifdef _WIN32
+    if (handle_ != INVALID_HANDLE_VALUE) CloseHandle(handle_);
+    handle_ = INVALID_HANDLE_VALUE;
+#else
+    if (fd_ >= 0) ::close(fd_);
+    fd_ = -1;
+#endif
+  }
+
+ private:
+#ifdef _WIN32
+  HANDLE handle_ = INVALID_HANDLE_VALUE;
+#else
+  int fd_ = -1;
+#endif
 };
 
 }  // namespace quillon::testing

@@ -141,17 +141,24 @@ TEST(WinFileSystem, AFileAnotherProgramHoldsIsWaitedForThenLeftAlone) {
   CloseHandle(held);
   DeleteFileW((ini + L".new").c_str());
   EXPECT_EQ(dir.Read(), "[QUILLON]\r\nHighScore=400\r\n");
-  // Held for good: neither read as 0 nor replaced; the best goes to the player's own copy...
+  // Held for good: neither read as 0 (a start's read says the best is not known yet) nor
+  // replaced; a round's end waits for a later turn, and the program's end takes the best to
+  // the player's own copy...
   dir.Write("[QUILLON]\r\nHighScore=100000\r\n");
   held = CreateFileW(ini.c_str(), GENERIC_READ, 0, nullptr, OPEN_EXISTING, 0, nullptr);
   ASSERT_NE(held, INVALID_HANDLE_VALUE);
-  EXPECT_EQ(store.Write(658), 658);
+  best = -1;
+  EXPECT_FALSE(store.Read(best));
+  EXPECT_EQ(best, -1);
+  EXPECT_EQ(store.Write(658), std::nullopt);
+  EXPECT_TRUE(store.Busy()) << store.Problem();
+  EXPECT_EQ(store.Write(658, Patience::Long), 658);
   CloseHandle(held);
   EXPECT_EQ(dir.Read(), "[QUILLON]\r\nHighScore=100000\r\n");
   EXPECT_EQ(ReadFile(data.path / "Quillon.ini"), "[QUILLON]\nHighScore=658\n");
   // ...and once released, its larger best shows again at the next start.
   best = 0;
-  store.Read(best);
+  EXPECT_TRUE(store.Read(best));
   EXPECT_EQ(best, 100000);
 }
 

@@ -264,7 +264,9 @@ WriteOutcome WinFileSystem::Update(const std::string& path, const Change& change
     return Abandon(WriteOutcome::Failed, GetLastError());
   }
   // The rename replaces the old file in one step, while the temporary file is still held;
-  // write-through keeps it on the disk. A file another program holds is waited for.
+  // write-through keeps it on the disk. The old file's turn is let go only now (Wine replaces no
+  // file that is open), a moment before. A file another program holds is waited for.
+  if (held.ok()) held.Close();
   for (int attempt = 0;; ++attempt) {
     if (MoveFileExW(temp.c_str(), target.c_str(), MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH)) {
       return withCompanion(WriteOutcome::Written);

@@ -226,7 +226,9 @@ def read_golden(name):
 
 def read_titles():
     with open(os.path.join(GOLDEN, "titles.txt")) as f:
-        return {int(line.split()[0]): {int(v, 16) for v in line.split()[1:]} for line in f if line.strip()}
+        # A best, or "unknown": the title while the stored best could not be read yet.
+        return {(line.split()[0] if line.split()[0] == "unknown" else int(line.split()[0])):
+                {int(v, 16) for v in line.split()[1:]} for line in f if line.strip()}
 
 
 TITLES = read_titles()
