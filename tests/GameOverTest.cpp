@@ -330,7 +330,9 @@ TEST(GameOver, ABestThatArrivesInARoundIsTheBannersMeasureUntilTheSlowDown) {
     EXPECT_FALSE(banner[0]);
     for (std::size_t f = 1; f < banner.size(); ++f) ASSERT_EQ(banner[f], c.banner) << f;
     EXPECT_EQ(h.game.R.Record.bestBefore, c.bestBefore);
-    if (c.arrives > 0) EXPECT_EQ(h.game.HighScore, 1000);
+    if (c.arrives > 0) {
+      EXPECT_EQ(h.game.HighScore, 1000);
+    }
     EXPECT_EQ(dir.Read(), "[QUILLON]\nHighScore=" + std::to_string(c.stored) + "\n");
   }
 }

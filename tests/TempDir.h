@@ -7,7 +7,9 @@
 #include <string>
 
 #ifdef _WIN32
-#include <windows.h>
+#include <fcntl.h>
+#include <io.h>
+#include <share.h>
 #else
 #include <fcntl.h>
 #include <sys/file.h>
@@ -53,7 +55,8 @@ class HeldFile {
   explicit HeldFile(const std::string& path) {
     if (path.empty()) return;
 #ifdef _WIN32
-    handle_ = CreateFileW(std::filesystem::u8path(path).wstring().c_str(), GENERIC_READ, 0, nullptr, OPEN_EXISTING, 0, nullptr);
+    // Open and shared with nobody.
+    if (_wsopen_s(&fd_, std::filesystem::u8path(path).wstring().c_str(), _O_RDONLY | _O_BINARY, _SH_DENYRW, 0) != 0) fd_ = -1;
 #else
     fd_ = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
     if (fd_ >= 0) ::flock(fd_, LOCK_EX);
@@ -64,20 +67,15 @@ class HeldFile {
   ~HeldFile() { Release(); }
   void Release() {
 #ifdef _WIN32
-    if (handle_ != INVALID_HANDLE_VALUE) CloseHandle(handle_);
-    handle_ = INVALID_HANDLE_VALUE;
+    if (fd_ >= 0) _close(fd_);
 #else
     if (fd_ >= 0) ::close(fd_);
-    fd_ = -1;
 #endif
+    fd_ = -1;
   }
 
  private:
-#ifdef _WIN32
-  HANDLE handle_ = INVALID_HANDLE_VALUE;
-#else
   int fd_ = -1;
-#endif
 };
 
 }  // namespace quillon::testing
