@@ -1,5 +1,7 @@
 #include "display/Pictures.h"
 
+#include <charconv>
+
 #include <cctype>
 #include <cmath>
 #include <string>
@@ -75,9 +77,13 @@ bool ParsePgm(std::string_view data, int& width, int& height, std::string_view& 
     while (pos < data.size() && !std::isspace(static_cast<unsigned char>(data[pos]))) ++pos;
     return data.substr(start, pos - start);
   };
-  if (word() != "P5") return false;
-  width = std::stoi(std::string(word()));
-  height = std::stoi(std::string(word()));
+  // A size that is no number, or none a picture could have, is no picture (never an exception).
+  const auto size = [&](int& value) {
+    const std::string_view w = word();
+    return std::from_chars(w.data(), w.data() + w.size(), value).ptr == w.data() + w.size() && !w.empty() &&
+           value > 0 && value <= 4096;
+  };
+  if (word() != "P5" || !size(width) || !size(height)) return false;
   if (word() != "255") return false;
   ++pos;  // the single blank after the header
   if (data.size() < pos + static_cast<std::size_t>(width) * height) return false;

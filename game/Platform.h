@@ -46,9 +46,11 @@ class Platform : public Presenter {
   // True where the program can end with no close request (a browser tab): a new best is then
   // stored as soon as the banner announces it, not only when the round ends.
   virtual bool StoresBestAtOnce() const { return false; }
-  // Runs `job` beside the frame loop where the platform can, so that a slow disk never holds
-  // up a frame; at once where it can't. One at a time: a job is handed over only once the last
-  // has ended.
+  // Whether RunAside runs a job beside the frame loop, so that a slow disk never holds up a
+  // frame; where it doesn't (a page, whose storage already waits without holding the page up),
+  // the game stores in the frame itself.
+  virtual bool RunsAside() const { return false; }
+  // Hands `job` over; one at a time: only once the last has ended.
   virtual void RunAside(const std::function<void()>& job) { job(); }
   // True once the job handed over last has ended.
   virtual bool AsideDone() { return true; }

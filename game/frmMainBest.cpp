@@ -19,6 +19,10 @@ std::int32_t frmMain::StoreBest(std::int32_t best, Patience patience, const std:
 
 void frmMain::StoreAside(std::int32_t best, std::string run) {
   WaitStored();
+  if (!platform_.RunsAside()) {
+    StoreBest(best, Patience::Brief, run);
+    return;
+  }
   job_ = StoreJob{best, std::move(run), Patience::Brief};
   storing_ = true;
   // Nothing else touches the store until TakeStored has seen the job end.

@@ -2,6 +2,7 @@
 
 #include <cstdint>
 #include <functional>
+#include <stdexcept>
 #include <string>
 #include <vector>
 
@@ -45,6 +46,10 @@ class FakePlatform : public Platform {
   std::uint32_t presentCost = 0;                  // ms a present takes: a slow machine
   int presentLimit = 0;                           // if set, the program ends past it: no hang
   const Surface* watched = nullptr;                // picWork, to see it at ShowWindow
+  // A job handed aside ends at once (0), after this many pumps, or (-1) only when waited for:
+  // a disk slower than any round.
+  int asideFrames = 0;
+  std::function<void()> afterAside;  // runs after each job handed aside has ended
 
   int presents = 0;
   int pumps = 0;
@@ -61,6 +66,7 @@ class FakePlatform : public Platform {
   }
   void PumpEvents(WindowEvents& events) override {
     ++pumps;
+    if (pending_ && pendingFor_ > 0 && --pendingFor_ == 0) EndAside();
     if (onPump) onPump(events);
     // Index loop: a handler may end the program, and the script must not be reallocated.
     for (std::size_t i = next_; i < script.size() && script[i].afterPresent <= presents; ++i) {
@@ -95,6 +101,17 @@ class FakePlatform : public Platform {
     if (onPresent) onPresent(surface);
   }
   [[noreturn]] void EndProgram() override { throw ProgramEnded{}; }
+  bool RunsAside() const override { return asideFrames != 0; }
+  void RunAside(const std::function<void()>& job) override {
+    if (pending_) throw std::logic_error("a job handed aside while the last one runs");
+    pending_ = job;
+    pendingFor_ = asideFrames;
+    if (asideFrames == 0) EndAside();
+  }
+  bool AsideDone() override { return !pending_; }
+  void WaitAside() override {
+    if (pending_) EndAside();
+  }
 
   std::string caption;
   std::vector<std::string> reported;
@@ -102,7 +119,16 @@ class FakePlatform : public Platform {
   int clientW = 0, clientH = 0;
 
  private:
+  void EndAside() {
+    const std::function<void()> job = std::move(pending_);
+    pending_ = nullptr;
+    job();
+    if (afterAside) afterAside();
+  }
+
   std::size_t next_ = 0;
+  std::function<void()> pending_;
+  int pendingFor_ = 0;
 };
 
 // Pictures and the system font, made once for the whole test run.

@@ -9,6 +9,7 @@
 
 #include "GameHarness.h"
 #include "TempDir.h"
+#include "game/Replay.h"
 
 namespace quillon {
 namespace {
@@ -25,6 +26,9 @@ bool BannerShown(const std::vector<Colour>& frame) {
         return false;
   return true;
 }
+
+// A seed whose first two rounds, played with no jump, score more the second time.
+constexpr std::uint32_t kTwoRisingRounds = 2;
 
 // A round whose first frame brings the fourth hit.
 template <typename Extra>
@@ -201,6 +205,43 @@ TEST(GameOver, ABestThatCanBeKeptNowhereIsToldOnceARun) {
       << h.fake.reported[0];
   EXPECT_NE(h.fake.reported[0].find("no data folder"), std::string::npos) << h.fake.reported[0];
   EXPECT_GT(h.game.HighScore, 500);  // the run itself still holds it
+}
+
+// A round's end hands its store to a job beside the frame loop: the title shows the new best at
+// once, whatever the disk; a later round's store waits for the last, so they go in in order,
+// each best with its own run.
+TEST(GameOver, TheTitleNeverWaitsForAStoreAndStoresGoInInOrder) {
+  TempDir dir;
+  Harness h;
+  h.keepPixels = false;
+  h.fake.asideFrames = -1;
+  h.game.Store.SetFolder(dir.Folder());
+  h.game.R.Rnd.Seed(kTwoRisingRounds);
+  std::vector<std::string> kept;
+  h.fake.afterAside = [&] { kept.push_back(dir.Read() + testing::ReadFile(dir.path / "Quillon.run")); };
+  // Two whole rounds as they fall, no jump: the second scores more than the first.
+  std::int32_t scores[2];
+  std::string runs[2];
+  for (int round = 0; round < 2; ++round) {
+    h.game.Phase = PhasePlay;
+    h.game.Prepare();
+    h.game.GameR();
+    scores[round] = h.game.R.Score;
+    runs[round] = RunCode(h.game.R.Record);
+    EXPECT_EQ(h.game.HighScore, scores[round]) << "the title shows the new best at once";
+    EXPECT_EQ(kept.size(), static_cast<std::size_t>(round)) << "while its store is still under way";
+  }
+  ASSERT_GT(scores[1], scores[0]);
+  try {
+    h.game.Form_Unload();
+  } catch (const testing::ProgramEnded&) {
+  }
+  const auto file = [](std::int32_t best, const std::string& run) {
+    return "[QUILLON]\nHighScore=" + std::to_string(best) + "\n" + run + "\n";
+  };
+  EXPECT_EQ(kept, (std::vector<std::string>{file(scores[0], runs[0]), file(scores[1], runs[1])}));
+  EXPECT_EQ(h.game.Store.ReadRun(ScoreOfRun), runs[1]);
+  EXPECT_TRUE(h.fake.reported.empty());
 }
 
 #ifndef _WIN32

@@ -72,7 +72,8 @@ WriteOutcome PosixFileSystem::Busy() {
   return WriteOutcome::Busy;
 }
 
-WriteOutcome PosixFileSystem::Update(const std::string& path, const Change& change, Patience patience,
+// Kept out of line: the page pauses in its callers, and pausing code is made larger.
+[[gnu::noinline]] WriteOutcome PosixFileSystem::Update(const std::string& path, const Change& change, Patience patience,
                                      Companion* companion, bool shared) {
   lastError_.clear();
   if (companion != nullptr) companion->outcome = WriteOutcome::Kept;

@@ -34,6 +34,7 @@ class SdlPlatform final : public Platform {
   void ShowWindow() override;
   void ReportUnkeptBest(const std::string& message) override;
   void Present(const Surface& surface) override;
+  bool RunsAside() const override { return true; }
   void RunAside(const std::function<void()>& job) override { aside_.Run(job); }
   bool AsideDone() override { return aside_.Done(); }
   void WaitAside() override { aside_.Wait(); }

@@ -75,8 +75,21 @@ extern "C" EMSCRIPTEN_KEEPALIVE const char* quillon_watch() {
   return g_problem.c_str();
 }
 
+// The kept run, where it reaches the best kept beside it (runs.js shows Watch and Share for
+// that one only); empty for none.
+extern "C" EMSCRIPTEN_KEEPALIVE const char* quillon_kept_run() {
+  static std::string code;
+  code.clear();
+  if (g_page != nullptr) {
+    HighScoreStore store(g_page->Files());
+    store.SetFolder(g_page->ProgramFolder());
+    code = store.ReadRun(ScoreOfRun, Patience::Now).value_or(std::string());
+  }
+  return code.c_str();
+}
+
 void WebPlatform::ReportUnkeptBest(const std::string& message) {
-  EM_ASM({ Module.quillonNotice('The best score could not be kept: ' + UTF8ToString($0) + '.'); }, message.c_str());
+  EM_ASM({ Module.quillonNotice('Quillon ' + UTF8ToString($0) + '.'); }, message.c_str());
 }
 
 void WebPlatform::Open(const Pictures& pictures) {

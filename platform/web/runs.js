@@ -1,12 +1,22 @@
 // The best run, when one is kept: watched in the window, or shared as a link that plays it. Part
 // of the game's script (a --pre-js), for its files and its memory.
 var quillonRuns = document.getElementById('runs');
+// Asked of the game only when the best's or the run's file has changed: a run counts only
+// while it reaches the best kept beside it.
+var quillonKept = { files: null, code: '' };
 function quillonKeptRun() {
+  var files;
   try {
-    return FS.readFile('/quillon/Quillon.run', { encoding: 'utf8' }).split(/\r?\n/)[0];
+    files = FS.readFile('/quillon/Quillon.run', { encoding: 'utf8' }) + '\n' +
+      FS.readFile('/quillon/Quillon.ini', { encoding: 'utf8' });
   } catch (e) {
     return '';
   }
+  if (files !== quillonKept.files) {
+    quillonKept.files = files;
+    quillonKept.code = UTF8ToString(_quillon_kept_run());
+  }
+  return quillonKept.code;
 }
 setInterval(function () {
   var none = !runtimeInitialized || !quillonKeptRun();

@@ -32,6 +32,7 @@ class WinPlatform final : public Platform {
   void ShowWindow() override;
   void ReportUnkeptBest(const std::string& message) override { unkept_ = message; }
   void Present(const Surface& surface) override;
+  bool RunsAside() const override { return true; }
   void RunAside(const std::function<void()>& job) override { aside_.Run(job); }
   bool AsideDone() override { return aside_.Done(); }
   void WaitAside() override { aside_.Wait(); }

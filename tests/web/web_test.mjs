@@ -355,6 +355,44 @@ test('storage that answers late or never holds play back about three seconds and
   }
 });
 
+test('a round that ends before storage answers keeps its best and its run when it does, and only then offers them', async () => {
+  const setup = await openPage();
+  await stored(setup, null);
+  await setup.close();
+  // The browser's storage answers when the test says so, however long the round took (the page
+  // gives up on it only after ten minutes here).
+  const page = await openPage(() => {
+    const wait = window.setTimeout;
+    window.setTimeout = (f, ms, ...rest) => wait(f, ms === 30000 ? 600000 : ms, ...rest);
+    const open = IDBFactory.prototype.open;
+    let first = true;
+    IDBFactory.prototype.open = function (...args) {
+      const request = open.apply(this, args);
+      if (!first) return request;
+      first = false;
+      let handler = null, event = null;
+      Object.defineProperty(request, 'onsuccess', { configurable: true, get: () => handler, set: (h) => { handler = h; } });
+      request.addEventListener('success', (e) => { event = e; });
+      window.__answer = () => handler && handler.call(request, event);
+      return request;
+    };
+  });
+  await waitFor(page, showsTitle(UNKNOWN.titles), 'the title with no best on it', 6000);
+  await page.keyboard.press('Enter');
+  await waitFor(page, isPlay, 'play');
+  await waitFor(page, showsTitle(UNKNOWN.titles), 'the round played out and the title back', 240000);
+  const offered = () => page.evaluate(() => !document.getElementById('runs').classList.contains('none'));
+  assert.equal(await offered(), false);
+  assert.equal(await stored(page), null);
+  await page.evaluate(() => window.__answer());
+  await page.waitForFunction(() => !document.getElementById('runs').classList.contains('none'), { timeout: 15000 });
+  assert.match(await stored(page) || '', /^\[QUILLON\]\nHighScore=[1-9][0-9]*\n$/);
+  assert.equal(await page.evaluate(() => document.getElementById('notice').textContent), '');
+  assert.deepEqual(page.problems, []);
+  await stored(page, null);
+  await page.close();
+});
+
 test('a best on its way when the page went away is rolled forward at the next visit', async () => {
   const page = await openPage();
   await stored(page, null);
@@ -868,7 +906,7 @@ const FINGERPRINTS = () => {
 };
 
 test('a shared link plays its run frame for frame as every platform does, and the best run is watched and shared', async () => {
-  const [code, , ...golden] = fs.readFileSync(path.join(HERE, '../data/golden/jumper.txt'), 'utf8').trim().split('\n');
+  const [code, reaches, ...golden] = fs.readFileSync(path.join(HERE, '../data/golden/jumper.txt'), 'utf8').trim().split('\n');
   // A link's run: after the title, each frame of the run as the in-process suite has it, in order.
   let page = await browser.newPage();
   await page.evaluateOnNewDocument(FINGERPRINTS);
@@ -911,19 +949,21 @@ test('a shared link plays its run frame for frame as every platform does, and th
     await waitFor(page, isPlay, 'play after the bad link ' + bad.slice(0, 20));
     await page.close();
   }
-  // A kept run: its two buttons; Share's link carries its code, Watch plays it, Escape stops it;
-  // a gamepad's top button plays it too.
+  // A kept run, with the best it reaches beside it: its two buttons; Share's link carries its
+  // code, Watch plays it, Escape stops it; a gamepad's top button plays it too.
   page = await openPage(PADS);
-  await page.evaluate((code) => new Promise((resolve) => {
+  await page.evaluate((code, reaches) => new Promise((resolve) => {
     const open = indexedDB.open('/quillon', 21);
     open.onupgradeneeded = () => open.result.createObjectStore('FILE_DATA').createIndex('timestamp', 'timestamp');
     open.onsuccess = () => {
       const tx = open.result.transaction(['FILE_DATA'], 'readwrite');
-      tx.objectStore('FILE_DATA').put({ timestamp: new Date(), mode: 33206, contents: new TextEncoder().encode(code + '\n') },
-                                      '/quillon/Quillon.run');
+      const put = (name, text) => tx.objectStore('FILE_DATA').put(
+        { timestamp: new Date(), mode: 33206, contents: new TextEncoder().encode(text) }, '/quillon/' + name);
+      put('Quillon.run', code + '\n');
+      put('Quillon.ini', '[QUILLON]\nHighScore=' + reaches + '\n');
       tx.oncomplete = () => { open.result.close(); resolve(); };
     };
-  }), code);
+  }), code, reaches);
   await page.reload({ waitUntil: 'load' });
   await page.waitForSelector('#runs:not(.none)', { timeout: 15000 });
   await page.click('#share');
@@ -961,7 +1001,7 @@ test('a browser that refuses storage still plays, with no error shown', async ()
   await playToTheBanner(page, expected());
   await new Promise((r) => setTimeout(r, 1000));
   assert.match(await page.evaluate(() => document.getElementById('notice').textContent), /only for this visit/);
-  assert.doesNotMatch(await page.evaluate(() => document.getElementById('notice').textContent), /could not be kept/);
+  assert.doesNotMatch(await page.evaluate(() => document.getElementById('notice').textContent), /cannot keep/);
   assert.deepEqual(page.problems, []);
   await page.close();
 });
