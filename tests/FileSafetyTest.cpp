@@ -62,7 +62,7 @@ void AsPlayer(const std::function<void(Checks&)>& body) {
     Checks checks;
     body(checks);
     (void)!::write(out[1], checks.failures.data(), checks.failures.size());
-    ::_exit(checks.failures.empty() ? 0 : 1);
+    testing::ExitChild(checks.failures.empty() ? 0 : 1);
   }
   ::close(out[1]);
   std::string failures;
@@ -96,6 +96,12 @@ std::vector<std::string> Entries(const fs::path& folder) {
   for (const auto& e : fs::directory_iterator(folder)) names.push_back(e.path().filename().string());
   std::sort(names.begin(), names.end());
   return names;
+}
+
+// A run's code for these tests: "run:N" reaches N.
+std::optional<std::int32_t> RunScore(std::string_view code) {
+  if (code.substr(0, 4) != "run:") return std::nullopt;
+  return std::atoi(std::string(code.substr(4)).c_str());
 }
 
 // A program folder, a player's data folder beside it, and the store over both.
@@ -335,18 +341,25 @@ TEST(FileSafety, TheFileIsFlushedBeforeTheRenameAndTheFolderAfterIt) {
 }
 
 TEST(FileSafety, ANewFileFollowsTheUmaskAndAnOldOneKeepsItsMode) {
+  // The best's file and its run's alike.
   for (mode_t mask : {022, 077, 002}) {
     Setting s;
+    const fs::path run = s.program / "Quillon.run";
     const mode_t old = ::umask(mask);
-    EXPECT_TRUE(s.store.Write(1));
+    EXPECT_TRUE(s.store.Write(1, Patience::Brief, "run:1", RunScore));
     EXPECT_EQ(::umask(old), mask) << "the game leaves the umask as it found it";
     struct stat st {};
-    ASSERT_EQ(::stat(s.Ini().c_str(), &st), 0);
-    EXPECT_EQ(st.st_mode & 0777, 0666 & ~mask) << std::oct << mask;
-    ::chmod(s.Ini().c_str(), 0641);  // every kind of bit, however odd on a settings file
-    EXPECT_TRUE(s.store.Write(2));
-    ASSERT_EQ(::stat(s.Ini().c_str(), &st), 0);
-    EXPECT_EQ(st.st_mode & 0777, 0641u);
+    for (const fs::path& file : {s.Ini(), run}) {
+      ASSERT_EQ(::stat(file.c_str(), &st), 0);
+      EXPECT_EQ(st.st_mode & 0777, 0666 & ~mask) << std::oct << mask << file;
+      ::chmod(file.c_str(), 0641);  // every kind of bit, however odd on a settings file
+    }
+    EXPECT_TRUE(s.store.Write(2, Patience::Brief, "run:2", RunScore));
+    EXPECT_EQ(ReadFile(run), "run:2\n");
+    for (const fs::path& file : {s.Ini(), run}) {
+      ASSERT_EQ(::stat(file.c_str(), &st), 0);
+      EXPECT_EQ(st.st_mode & 0777, 0641u) << file;
+    }
   }
   if (::geteuid() != 0) GTEST_SKIP() << "needs root to leave someone else's temporary file behind";
   // A leftover the player may write but not chmod: the mode can't be copied, the score still goes in.
@@ -393,7 +406,7 @@ bool InParallel(int count, const std::function<bool(int)>& body) {
   std::fflush(nullptr);
   for (int i = 0; i < count; ++i) {
     const pid_t pid = ::fork();
-    if (pid == 0) ::_exit(body(i) ? 0 : 1);
+    if (pid == 0) testing::ExitChild(body(i) ? 0 : 1);
     children.push_back(pid);
   }
   bool ok = true;
@@ -590,12 +603,6 @@ TEST(FileSafety, AFolderOwnerAndAFileOnlyPlayerTakeOneTurn) {
     EXPECT_FALSE(fs::exists(s.data));
     EXPECT_EQ(Entries(s.program), std::vector<std::string>{"Quillon.ini"});
   }
-}
-
-// A run's code for these tests: "run:N" reaches N.
-std::optional<std::int32_t> RunScore(std::string_view code) {
-  if (code.substr(0, 4) != "run:") return std::nullopt;
-  return std::atoi(std::string(code.substr(4)).c_str());
 }
 
 TEST(FileSafety, TheRunGoesWhereItsBestGoesOrBothGoToThePlayersFolder) {
