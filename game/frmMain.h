@@ -107,6 +107,7 @@ class frmMain : public WindowEvents {
     std::optional<std::int32_t> kept;
     bool busy = false, runKept = false;
     std::string problem;
+    void Run(HighScoreStore& store);
   };
   // Stores `best` now; returns the best now kept, or `best` itself when it could not be kept yet.
   std::int32_t StoreBest(std::int32_t best, Patience patience, const std::string& run);

@@ -7,12 +7,16 @@
 
 namespace quillon {
 
+void frmMain::StoreJob::Run(HighScoreStore& store) {
+  kept = store.Write(best, patience, run, ScoreOfRun);
+  busy = store.Busy();
+  runKept = store.RunKept();
+  problem = store.Problem();
+}
+
 std::int32_t frmMain::StoreBest(std::int32_t best, Patience patience, const std::string& run) {
   StoreJob job{best, run, patience};
-  job.kept = Store.Write(best, patience, run, ScoreOfRun);
-  job.busy = Store.Busy();
-  job.runKept = Store.RunKept();
-  job.problem = Store.Problem();
+  job.Run(Store);
   Stored(job);
   return job.kept.value_or(best);
 }
@@ -26,12 +30,7 @@ void frmMain::StoreAside(std::int32_t best, std::string run) {
   job_ = StoreJob{best, std::move(run), Patience::Brief};
   storing_ = true;
   // Nothing else touches the store until TakeStored has seen the job end.
-  platform_.RunAside([this] {
-    job_.kept = Store.Write(job_.best, job_.patience, job_.run, ScoreOfRun);
-    job_.busy = Store.Busy();
-    job_.runKept = Store.RunKept();
-    job_.problem = Store.Problem();
-  });
+  platform_.RunAside([this] { job_.Run(Store); });
   TakeStored();
 }
 

@@ -17,10 +17,20 @@ namespace quillon {
 
 using namespace posix;
 
+PosixFileSystem::Deadline PosixFileSystem::Until(Patience patience, std::chrono::milliseconds longWait) const {
+  const auto wait = patience == Patience::Long ? longWait : patience == Patience::Brief ? waits.brief
+                                                                                      : std::chrono::milliseconds(0);
+  return std::chrono::steady_clock::now() + wait;
+}
+
+void PosixFileSystem::FlushFolder(const std::string& path) {
+  const std::string folder = FolderOf(path);
+  Fd dir(::open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
+  if (dir.ok()) Flush(dir.get(), folder);
+}
+
 FileText PosixFileSystem::Read(const std::string& path, Patience patience) {
-  const auto wait = patience == Patience::Long ? waits.read : patience == Patience::Brief ? waits.brief
-                                                                                         : std::chrono::milliseconds(0);
-  return ReadUntil(path, std::chrono::steady_clock::now() + wait);
+  return ReadUntil(path, Until(patience, waits.read));
 }
 
 FileText PosixFileSystem::ReadUntil(const std::string& path, Deadline deadline) {
@@ -82,9 +92,7 @@ WriteOutcome PosixFileSystem::Busy() {
     lastError_ = "a link that is not to be followed, or a loop of links";
     return WriteOutcome::NotHere;
   }
-  const auto wait = patience == Patience::Long ? waits.long_ : patience == Patience::Brief ? waits.brief
-                                                                                         : std::chrono::milliseconds(0);
-  const Deadline deadline = std::chrono::steady_clock::now() + wait;
+  const Deadline deadline = Until(patience, waits.long_);
   int error = 0;
   const WriteOutcome outcome = ReplaceThroughTemp(*target, change, companion, deadline, error);
   if (outcome != WriteOutcome::Failed || error == 0) return outcome;
@@ -114,7 +122,22 @@ bool PosixFileSystem::Flush(int fd, const std::string& path) {
   return ::fsync(fd) == 0;
 }
 
-WriteOutcome PosixFileSystem::Stage(Companion& companion, Deadline deadline, Staged& staged) {
+bool PosixFileSystem::Stage(Companion* companion, Deadline deadline, Staged& staged) {
+  if (companion == nullptr) return true;
+  staged.companion = companion;
+  companion->outcome = StageText(*companion, deadline, staged);
+  staged.ready = companion->outcome == WriteOutcome::Written;
+  return staged.ready || companion->outcome == WriteOutcome::Kept;
+}
+
+void PosixFileSystem::Unstage(Staged& staged) {
+  if (!staged.ready) return;
+  staged.ready = false;
+  staged.companion->outcome = WriteOutcome::Kept;
+  if (!staged.inPlace) ::unlink(staged.temp.c_str());
+}
+
+WriteOutcome PosixFileSystem::StageText(Companion& companion, Deadline deadline, Staged& staged) {
   const auto target = FollowLinks(companion.path);
   if (!target) {
     lastError_ = companion.path + ": a link that is not to be followed";
@@ -154,19 +177,24 @@ WriteOutcome PosixFileSystem::Stage(Companion& companion, Deadline deadline, Sta
   return WriteOutcome::NotHere;
 }
 
-bool PosixFileSystem::Finish(Staged& staged) {
+void PosixFileSystem::Finish(Staged& staged) {
+  if (!staged.ready) return;
   // Not flushed on its own: the folder's flush after the first file's rename takes both, and a
   // companion lost to a power cut only goes missing (the run is checked against the best).
+  bool ok = false;
   if (staged.inPlace) {
-    return WriteAll(staged.fd.get(), staged.text, 0) &&
-           ::ftruncate(staged.fd.get(), static_cast<off_t>(staged.text.size())) == 0;
+    ok = WriteAll(staged.fd.get(), staged.text, 0) &&
+         ::ftruncate(staged.fd.get(), static_cast<off_t>(staged.text.size())) == 0;
+  } else {
+    (void)::fchmod(staged.fd.get(), staged.mode);
+    struct stat st {};
+    ok = ::fstat(staged.fd.get(), &st) == 0 && (st.st_size == 0 || ::ftruncate(staged.fd.get(), 0) == 0) &&
+         WriteAll(staged.fd.get(), staged.text, 0) && ::rename(staged.temp.c_str(), staged.target.c_str()) == 0;
+    if (!ok) ::unlink(staged.temp.c_str());
   }
-  (void)::fchmod(staged.fd.get(), staged.mode);
-  struct stat st {};
-  const bool ok = ::fstat(staged.fd.get(), &st) == 0 && (st.st_size == 0 || ::ftruncate(staged.fd.get(), 0) == 0) &&
-                  WriteAll(staged.fd.get(), staged.text, 0) && ::rename(staged.temp.c_str(), staged.target.c_str()) == 0;
-  if (!ok) ::unlink(staged.temp.c_str());
-  return ok;
+  if (ok) return;
+  staged.companion->outcome = WriteOutcome::Failed;
+  lastError_ = staged.target + ": " + std::strerror(errno);
 }
 
 WriteOutcome PosixFileSystem::ReplaceThroughTemp(const std::string& target, const Change& change,
@@ -242,15 +270,9 @@ WriteOutcome PosixFileSystem::ReplaceThroughTemp(const std::string& target, cons
       return drop(WriteOutcome::Refused);
     }
     Staged staged;
-    if (companion != nullptr) {
-      companion->outcome = Stage(*companion, deadline, staged);
-      // A companion that can't go here takes the first file elsewhere with it.
-      if (companion->outcome != WriteOutcome::Written && companion->outcome != WriteOutcome::Kept) {
-        return drop(companion->outcome);
-      }
-    }
-    const bool staging = companion != nullptr && companion->outcome == WriteOutcome::Written;
-    if (!contents && !staging) return drop(WriteOutcome::Kept);
+    // A companion that can't go here takes the first file elsewhere with it.
+    if (!Stage(companion, deadline, staged)) return drop(companion->outcome);
+    if (!contents && !staged.ready) return drop(WriteOutcome::Kept);
     if (contents) {
       // The mode is worth keeping, but never at the cost of the score.
       (void)::fchmod(fd.get(), static_cast<mode_t>(exists ? (st.st_mode & 07777) : (0666 & ~CurrentUmask())));
@@ -260,24 +282,16 @@ WriteOutcome PosixFileSystem::ReplaceThroughTemp(const std::string& target, cons
       if (!ok) {
         error = errno;
         drop(WriteOutcome::Failed);
-        if (staging) {
-          companion->outcome = WriteOutcome::Kept;
-          if (!staged.inPlace) ::unlink(staged.temp.c_str());
-        }
+        Unstage(staged);
         return Fail(WriteOutcome::Failed, error);
       }
     } else {
       drop(WriteOutcome::Kept);
     }
-    if (staging && !Finish(staged)) {
-      companion->outcome = WriteOutcome::Failed;
-      lastError_ = staged.target + ": " + std::strerror(errno);
-    }
+    Finish(staged);
     fd.Close();
     // The renames live in the folder: flush it too, or a power cut may bring the old file back.
-    const std::string folder = FolderOf(target);
-    Fd dir(::open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
-    if (dir.ok()) Flush(dir.get(), folder);
+    FlushFolder(target);
     return contents ? WriteOutcome::Written : WriteOutcome::Kept;
   }
 }
@@ -326,13 +340,7 @@ WriteOutcome PosixFileSystem::RewriteInPlace(const std::string& target, const Ch
   if (!text) return Fail(WriteOutcome::NotHere, errno);
   const std::optional<std::string> contents = change(FileText{FileText::Kind::Text, *text});
   Staged staged;
-  if (companion != nullptr) {
-    companion->outcome = Stage(*companion, deadline, staged);
-    if (companion->outcome != WriteOutcome::Written && companion->outcome != WriteOutcome::Kept) {
-      return companion->outcome;
-    }
-  }
-  const bool staging = companion != nullptr && companion->outcome == WriteOutcome::Written;
+  if (!Stage(companion, deadline, staged)) return companion->outcome;
   if (contents) {
     // The whole text in one write, then the tail cut and all of it flushed; readers wait
     // while it is only partly there.
@@ -340,22 +348,12 @@ WriteOutcome PosixFileSystem::RewriteInPlace(const std::string& target, const Ch
                     ::ftruncate(fd.get(), static_cast<off_t>(contents->size())) == 0 && Flush(fd.get(), target);
     if (!ok) {
       error = errno != 0 ? errno : EIO;
-      if (staging) {
-        companion->outcome = WriteOutcome::Kept;
-        if (!staged.inPlace) ::unlink(staged.temp.c_str());
-      }
+      Unstage(staged);
       return Fail(WriteOutcome::Failed, error);
     }
   }
-  if (staging && !Finish(staged)) {
-    companion->outcome = WriteOutcome::Failed;
-    lastError_ = staged.target + ": " + std::strerror(errno);
-  }
-  if (staging && !staged.inPlace) {
-    const std::string folder = FolderOf(staged.target);
-    Fd dir(::open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
-    if (dir.ok()) Flush(dir.get(), folder);
-  }
+  Finish(staged);
+  if (staged.ready && !staged.inPlace) FlushFolder(staged.target);
   if (!contents) return WriteOutcome::Kept;
   return fd.Close() ? WriteOutcome::Written : Fail(WriteOutcome::Failed, EIO);
 }

@@ -39,11 +39,16 @@ class PosixFileSystem final : public FileSystem {
   using Deadline = std::chrono::steady_clock::time_point;
   // A companion's new text, ready to go in once the first file has.
   struct Staged {
+    Companion* companion = nullptr;
+    bool ready = false;  // its text goes in once the first file's has
     std::string target, temp, text;
     posix::Fd fd{-1};
     bool inPlace = false;
     mode_t mode = 0;
   };
+
+  Deadline Until(Patience patience, std::chrono::milliseconds longWait) const;
+  void FlushFolder(const std::string& path);
 
   FileText ReadUntil(const std::string& path, Deadline deadline);
   bool Flush(int fd, const std::string& path);
@@ -51,8 +56,14 @@ class PosixFileSystem final : public FileSystem {
                                   Deadline deadline, int& error);
   WriteOutcome RewriteInPlace(const std::string& target, const Change& change, Companion* companion,
                               Deadline deadline, int tempError, bool shared);
-  WriteOutcome Stage(Companion& companion, Deadline deadline, Staged& staged);
-  bool Finish(Staged& staged);
+  // Makes a companion's text ready to go in (nothing to do without one); false, its outcome
+  // saying why, where it can't go here.
+  bool Stage(Companion* companion, Deadline deadline, Staged& staged);
+  WriteOutcome StageText(Companion& companion, Deadline deadline, Staged& staged);
+  // Takes back what was made ready, when the first file could not be written.
+  void Unstage(Staged& staged);
+  // Puts the ready text in; its outcome says when it failed.
+  void Finish(Staged& staged);
   WriteOutcome Busy();
   WriteOutcome Fail(WriteOutcome outcome, int error);
 

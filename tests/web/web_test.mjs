@@ -315,25 +315,37 @@ test('a tab whose best is stale never replaces another tab\'s larger best', asyn
   await first.close();
 });
 
+// In the page: the browser's storage answers its first request `after` ms late, or (null) only
+// when window.__answer() is called; the page gives up on it after `giveUp` ms instead of 30 s.
+const LATE_STORAGE = ({ after, giveUp }) => {
+  if (giveUp) {
+    const wait = window.setTimeout;
+    window.setTimeout = (f, ms, ...rest) => wait(f, ms === 30000 ? giveUp : ms, ...rest);
+  }
+  const open = IDBFactory.prototype.open;
+  let first = true;
+  IDBFactory.prototype.open = function (...args) {
+    const request = open.apply(this, args);
+    if (!first) return request;
+    first = false;
+    let handler = null, event = null;
+    Object.defineProperty(request, 'onsuccess', { configurable: true, get: () => handler, set: (h) => { handler = h; } });
+    window.__answer = () => handler && handler.call(request, event);
+    request.addEventListener('success', (e) => {
+      event = e;
+      if (after !== null) setTimeout(window.__answer, after);
+    });
+    return request;
+  };
+};
+
 test('storage that answers late or never holds play back about three seconds and never lowers the stored best', async () => {
   for (const delay of [Infinity, 4000]) {
     const setup = await openPage();
     await stored(setup, '[QUILLON]\nHighScore=1000000\n');
     await setup.close();
     // The browser's storage answers the page's first request only after `delay`, or never.
-    const page = await openPage((delay) => {
-      const open = IDBFactory.prototype.open;
-      let first = true;
-      IDBFactory.prototype.open = function (...args) {
-        const request = open.apply(this, args);
-        if (!first) return request;
-        first = false;
-        let handler = null;
-        Object.defineProperty(request, 'onsuccess', { configurable: true, get: () => handler, set: (h) => { handler = h; } });
-        if (delay !== null) request.addEventListener('success', (e) => setTimeout(() => handler && handler.call(request, e), delay));
-        return request;
-      };
-    }, Number.isFinite(delay) ? delay : null);
+    const page = await openPage(LATE_STORAGE, { after: Number.isFinite(delay) ? delay : null });
     const start = Date.now();
     await waitFor(page, showsTitle(UNKNOWN.titles), 'the title before the stored best, with no best on it', 6000);
     assert.ok(Date.now() - start > 2000, 'the title waited for the stored best a while');
@@ -361,22 +373,7 @@ test('a round that ends before storage answers keeps its best and its run when i
   await setup.close();
   // The browser's storage answers when the test says so, however long the round took (the page
   // gives up on it only after twenty minutes here).
-  const page = await openPage(() => {
-    const wait = window.setTimeout;
-    window.setTimeout = (f, ms, ...rest) => wait(f, ms === 30000 ? 1200000 : ms, ...rest);
-    const open = IDBFactory.prototype.open;
-    let first = true;
-    IDBFactory.prototype.open = function (...args) {
-      const request = open.apply(this, args);
-      if (!first) return request;
-      first = false;
-      let handler = null, event = null;
-      Object.defineProperty(request, 'onsuccess', { configurable: true, get: () => handler, set: (h) => { handler = h; } });
-      request.addEventListener('success', (e) => { event = e; });
-      window.__answer = () => handler && handler.call(request, event);
-      return request;
-    };
-  });
+  const page = await openPage(LATE_STORAGE, { after: null, giveUp: 1200000 });
   await waitFor(page, showsTitle(UNKNOWN.titles), 'the title with no best on it', 6000);
   await page.keyboard.press('Enter');
   await waitFor(page, isPlay, 'play');
