@@ -19,6 +19,17 @@ struct Transaction {
   int outcome = 0;  // 1 written, 0 kept, -1 failed
 };
 
+// What a write means to store, kept should the page go away first; `now` keeps it at once.
+// Only the best's own file has a leftover to roll forward (storage.js keeps one, the best's).
+void KeepPending(const std::string& path, const std::optional<std::string>& text, bool now) {
+  if (!text) return;
+  EM_ASM({
+    if (UTF8ToString($2) !== QUILLON_FILE) return;
+    Module.quillonPending = HEAPU8.slice($0, $0 + $1);
+    if ($3) quillonKeepPending();
+  }, text->data(), text->size(), path.c_str(), now ? 1 : 0);
+}
+
 }  // namespace
 
 // Called by the page from inside the transaction, while the game sleeps in Update.
@@ -56,25 +67,24 @@ WriteOutcome WebFileSystem::Update(const std::string& path, const Change& change
                                    Companion* companion, bool shared) {
   lastError_.clear();
   if (companion != nullptr) companion->outcome = WriteOutcome::Kept;
-  // Where the browser refused its storage, or never answered, the game's folder lives in
+  // Where the browser refused its storage, the game's folder lives in
   // memory for this visit, and nothing is ever written over what could not be read.
   const int state = EM_ASM_INT({
     var state = Module.quillonStorage;
     return state === 'browser' ? 1 : state === 'memory' ? 0 : 2;
   });
   // Nothing is stored before the stored best has been read: the game tries again when it has.
+  // Meanwhile the best waits where the browser writes at once, for the next visit should this
+  // one end first (over one kept by an earlier visit only where it is larger).
   if (state == 2) {
+    const auto left = files_.Leftover(path);
+    KeepPending(path, change(left ? FileText{FileText::Kind::Text, *left} : files_.Read(path)), true);
     lastError_ = "the browser's storage has not answered yet";
     return WriteOutcome::Busy;
   }
   if (state == 0) return files_.Update(path, change, patience, companion, shared);
   // Should the page go away before the transaction ends, this is what it meant to store.
-  if (const auto pending = change(files_.Read(path))) {
-    // Only the best's own file has a leftover to roll forward (storage.js keeps one, the best's).
-    EM_ASM({
-      if (UTF8ToString($2) === QUILLON_FILE) Module.quillonPending = HEAPU8.slice($0, $0 + $1);
-    }, pending->data(), pending->size(), path.c_str());
-  }
+  KeepPending(path, change(files_.Read(path)), false);
   Transaction t;
   t.change = &change;
   t.companion = companion;

@@ -49,7 +49,7 @@ std::string FingerprintText(const Surface& frame) {
 
 }  // namespace
 
-// The browser's storage answered after the game had started.
+// The browser's storage answered after the game had started, or another tab stored a best.
 extern "C" EMSCRIPTEN_KEEPALIVE void quillon_storage_ready() {
   if (g_page != nullptr) g_page->StorageReady();
 }

@@ -15,6 +15,8 @@ function padFor(element, code) {
     element.addEventListener(name, function () { element.classList.remove('down'); });
   }
   element.addEventListener('contextmenu', function (event) { event.preventDefault(); });
+  // Pressed from the keyboard (a click with no pointer behind it).
+  element.addEventListener('click', function (event) { if (event.detail === 0) press(code); });
 }
 padFor(pads.low, KEY_SPACE);
 padFor(pads.high, KEY_ENTER);
@@ -42,13 +44,21 @@ function readPads() {
     padButtons[pad.index] = now;
   }
 }
-// F11 and a double-click give the page the whole screen; Escape leaves it, as always.
-// Keys that would scroll the page never do: the game's page stays where it is.
+// Enter or Space on a focused control presses it, not the game: the game's own listener, later
+// on the window, never hears it.
+window.addEventListener('keydown', function (event) {
+  if (event.target.tagName === 'BUTTON' && (event.key === 'Enter' || event.key === ' ')) event.stopImmediatePropagation();
+}, true);
+// F11 and a double-click give the page the whole screen; Escape leaves it, as always. S shares
+// the best run. Keys that would scroll the page never do: the game's page stays where it is.
 var scrolling = ['ArrowUp', 'ArrowDown', 'ArrowLeft', 'ArrowRight', 'PageUp', 'PageDown', 'Home', 'End', ' '];
 window.addEventListener('keydown', function (event) {
   if (event.key === 'F11') {
     event.preventDefault();
     fullScreen();
+  } else if (event.code === 'KeyS' && !event.repeat && !event.ctrlKey && !event.metaKey && !event.altKey &&
+             !runs.classList.contains('none')) {
+    document.getElementById('share').click();
   } else if (scrolling.indexOf(event.key) >= 0) {
     event.preventDefault();
   }

@@ -3,6 +3,7 @@
 // device pixel a game pixel gets the picture shrunk to fit: a little soft, never cut off.
 var touch = matchMedia('(pointer: coarse)');
 var pads = { low: document.getElementById('low'), high: document.getElementById('high') };
+var runs = document.getElementById('runs');
 function fit() {
   var ratio = window.devicePixelRatio || 1;
   var room = document.documentElement;
@@ -12,9 +13,11 @@ function fit() {
   document.body.classList.toggle('touch', touch.matches);
   var help = document.getElementById('help');
   var upright = touch.matches && width <= height;
+  var kept = !runs.classList.contains('none');
   var words = touch.matches ? 'Tap the picture to start; the left button jumps low, the right one high.' +
                               (upright ? ' Turn the phone for a bigger picture.' : '')
-                            : 'Enter starts a game and makes the car jump high; Space makes it jump low. W: watch the best run. F11: full screen.';
+                            : 'Enter starts a game and makes the car jump high; Space makes it jump low. ' +
+                              (kept ? 'W: watch the best run. S: share it. ' : '') + 'F11: full screen.';
   // Only a change: the lines are watched, and every write would call for another fit.
   if (help.textContent !== words) help.textContent = words;
   var side = 0, below = 0;
@@ -33,31 +36,34 @@ function fit() {
   // On a dense screen (a phone's) a whole scale that leaves much of the room empty gives way to
   // one that fills it: at two device pixels a CSS pixel or more, a game pixel one device pixel
   // wider than its neighbour can't be seen. Elsewhere whole scales keep every pixel alike.
-  var fractional = scale < 1 || (ratio >= 2 && scale / shrink < 0.75);
+  var fractional = scale < 1 || (ratio >= 2 && scale / shrink < 0.8);
   var w = fractional ? Math.max(1, Math.floor(425 * shrink)) : 425 * scale;
   var h = fractional ? Math.max(1, Math.floor(300 * shrink)) : 300 * scale;
-  // Upright, the picture sits at the top, the thumbs' buttons at the bottom.
-  var left = Math.floor((across - w) / 2) + Math.round(side * ratio), top = upright ? 0 : Math.floor((down - h) / 2);
-  canvas.style.width = w / ratio + 'px';
-  canvas.style.height = h / ratio + 'px';
-  canvas.style.left = left / ratio + 'px';
-  canvas.style.top = top / ratio + 'px';
   // The full-screen button: over the picture's corner, or in the bar below it when upright,
   // where the lines leave it room.
   var full = document.getElementById('full');
   full.style.right = side + 6 + 'px';
-  full.style.top = upright ? (top + h) / ratio + 6 + 'px' : '6px';
-  lines.style.left = lines.style.right = upright ? full.offsetWidth + 12 + 'px' : '';
-  // The lines go in the bar below the picture; where it has no room for them, they sit at
-  // the bottom over the picture, and the help line goes.
+  var edge = upright ? full.offsetWidth + 12 + 'px' : side ? side + 'px' : '';
+  lines.style.left = lines.style.right = edge;
+  // The lines go in the bar below the picture, measured there afresh each time (so a layout is
+  // the same however often it is made); the picture rises to make room for them. Where even
+  // that leaves too little, they sit at the bottom over the picture, and the help line goes.
   lines.className = '';
-  lines.style.top = (top + h) / ratio + 'px';
-  if ((down - top - h) / ratio < lines.offsetHeight) {
+  lines.style.top = lines.style.bottom = '';
+  var need = Math.ceil(lines.offsetHeight * ratio);
+  // Upright, the picture sits at the top, the thumbs' buttons at the bottom.
+  var left = Math.floor((across - w) / 2) + Math.round(side * ratio);
+  var top = upright ? 0 : Math.max(0, Math.min(Math.floor((down - h) / 2), down - h - need));
+  canvas.style.width = w / ratio + 'px';
+  canvas.style.height = h / ratio + 'px';
+  canvas.style.left = left / ratio + 'px';
+  canvas.style.top = top / ratio + 'px';
+  full.style.top = upright ? (top + h) / ratio + 6 + 'px' : '6px';
+  if (down - top - h < need) {
     lines.className = 'cramped';
-    lines.style.top = '';
     lines.style.bottom = below + 'px';
   } else {
-    lines.style.bottom = '';
+    lines.style.top = (top + h) / ratio + 'px';
   }
   canvas.dataset.scale = fractional ? shrink : scale;
   // A change of device pixels a CSS pixel (a zoom, another screen) comes without a resize.
@@ -85,6 +91,8 @@ function fullScreen() {
 }
 window.addEventListener('resize', fit);
 new MutationObserver(fit).observe(lines, { childList: true, subtree: true, characterData: true });
+// The best run's buttons come and go by a class.
+new MutationObserver(fit).observe(runs, { attributes: true, attributeFilter: ['class'] });
 document.addEventListener('fullscreenchange', fit);
 touch.addEventListener('change', fit);
 document.getElementById('full').addEventListener('click', fullScreen);

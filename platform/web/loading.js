@@ -15,7 +15,7 @@
 //   quillonPresented (frames shown), quillonFirstFrameMs, and each frame's fingerprint into
 //   quillonFingerprints when a test made that array; runs.js sets quillonShareLink.
 // The game exports: _quillon_press(13, 32, 87 or 27: Enter, Space, W, Escape) for a press from
-//   the page, _quillon_storage_ready() when storage answered late, _quillon_watch_buffer(n)
+//   the page, _quillon_storage_ready() when storage answered late or another tab stored, _quillon_watch_buffer(n)
 //   and _quillon_watch() to hand over a shared link's code (the answer is empty, or why it
 //   can't be played), and _quillon_transaction_buffer, _change, _result, _done for
 //   quillonTransact. The page sets quillonFailed once it has said that the game could not

@@ -2,9 +2,11 @@
 // layout Emscripten's IDBFS gives it (so a best stored by an earlier build is still read).
 // The stored file is brought in while the WebAssembly loads. Where the browser takes longer than
 // about three seconds, the game starts all the same ('late'): nothing is stored until the stored
-// best has been read, and when it comes the game is told and keeps the larger. A browser that
-// refuses storage, or never answers, leaves the folder in memory: the best score then holds for
-// this visit, the page says so, and nothing is ever written over what could not be read.
+// best has been read, and when it comes, however late, the game is told and keeps the larger;
+// meanwhile a round's best waits where the browser writes at once, for this visit's storage or
+// the next visit's. A browser that refuses storage leaves the folder in memory: the best score
+// then holds for this visit, the page says so, and nothing is ever written over what could not
+// be read.
 var QUILLON_DB = '/quillon', QUILLON_STORE = 'FILE_DATA', QUILLON_FILE = '/quillon/Quillon.ini';
 var QUILLON_RUN = '/quillon/Quillon.run';
 // A file's record, as IDBFS keeps it.
@@ -31,8 +33,11 @@ Module['preRun'].push(function () {
     Module.quillonNotice('The best score is still loading\u2026');
     removeRunDependency('quillon-storage');
   }, 3000);
-  // Long enough for any browser that will answer at all.
-  var never = setTimeout(function () { done(null, 'memory'); }, 30000);
+  // Long enough for any browser that will answer soon: the player hears what is going on, and
+  // the page goes on waiting.
+  var never = setTimeout(function () {
+    Module.quillonNotice('The browser\u2019s storage has not answered yet: a new best score waits on this page and is stored once it does.');
+  }, 30000);
   function done(db, state) {
     var was = Module.quillonStorage;
     if (was !== 'pending' && was !== 'late') return;
@@ -58,16 +63,8 @@ Module['preRun'].push(function () {
     request.onsuccess = function () {
       var db = request.result;
       try {
-        // The best and the run kept with it, read together.
-        var files = db.transaction([QUILLON_STORE], 'readonly').objectStore(QUILLON_STORE);
-        var get = files.get(QUILLON_FILE), run = files.get(QUILLON_RUN);
-        run.onsuccess = function () {
-          if (Module.quillonStorage !== 'pending' && Module.quillonStorage !== 'late') return;
-          if (get.result && get.result.contents) FS.writeFile(QUILLON_FILE, get.result.contents);
-          if (run.result && run.result.contents) FS.writeFile(QUILLON_RUN, run.result.contents);
-          done(db, 'browser');
-        };
-        get.onerror = run.onerror = function (event) { event.preventDefault(); done(null, 'memory'); };
+        var waiting = function () { return Module.quillonStorage === 'pending' || Module.quillonStorage === 'late'; };
+        quillonLoad(db, waiting, function () { done(db, 'browser'); }, function () { done(null, 'memory'); });
       } catch (e) {
         done(null, 'memory');
       }
@@ -87,6 +84,30 @@ Module['preRun'].push(function () {
   } catch (e) {
   }
 });
+
+// The best and the run kept with it, read together into the folder in memory.
+// `still` says when they come whether they are still wanted.
+function quillonLoad(db, still, then, failed) {
+  var files = db.transaction([QUILLON_STORE], 'readonly').objectStore(QUILLON_STORE);
+  var get = files.get(QUILLON_FILE), run = files.get(QUILLON_RUN);
+  run.onsuccess = function () {
+    if (!still()) return;
+    if (get.result && get.result.contents) FS.writeFile(QUILLON_FILE, get.result.contents);
+    if (run.result && run.result.contents) FS.writeFile(QUILLON_RUN, run.result.contents);
+    then();
+  };
+  get.onerror = run.onerror = function (event) { event.preventDefault(); failed(); };
+}
+
+// A best another tab stored: this one reads it in, and the game measures its round against it.
+var quillonTabs = typeof BroadcastChannel === 'function' ? new BroadcastChannel('quillon') : null;
+if (quillonTabs) quillonTabs.onmessage = function () {
+  if (Module.quillonStorage !== 'browser') return;
+  try {
+    quillonLoad(Module.quillonDb, function () { return true; }, function () { Module._quillon_storage_ready(); }, function () {});
+  } catch (e) {
+  }
+};
 
 // One write: the read, the game's decision and the put in a single transaction, so that a
 // larger best another tab stored in the meantime is seen and kept; the run kept with the best
@@ -123,6 +144,7 @@ Module.quillonTransact = function (context, path, companion) {
     // The folder in memory follows what is stored, once it is.
     transaction.oncomplete = function () {
       written.forEach(function (w) { FS.writeFile(w[0], w[1]); });
+      if (outcome > 0 && quillonTabs) quillonTabs.postMessage(1);
       end();
     };
     transaction.onabort = transaction.onerror = function (event) {

@@ -652,7 +652,7 @@ test('keys reach the game wherever the focus is, no key scrolls the page, and th
   });
   const help = await centre(page, '#help');
   await page.mouse.click(help.x, help.y);
-  await page.evaluate(() => document.getElementById('full').focus());
+  await page.evaluate(() => document.activeElement.blur());
   await page.keyboard.press('NumpadEnter');
   await waitFor(page, isPlay, 'play after Enter with the focus elsewhere');
   for (const key of ['Space', 'ArrowDown', 'PageDown', 'End']) await page.keyboard.press(key);
@@ -662,17 +662,94 @@ test('keys reach the game wherever the focus is, no key scrolls the page, and th
   await page.evaluate(() => {
     window.__taken = {};
     window.addEventListener('keydown', (event) => { window.__taken[event.code] = event.defaultPrevented; });
-    document.getElementById('full').focus();
+    document.getElementById('canvas').focus();
   });
   for (const key of ['Enter', 'KeyA', '!', 'Escape', 'Tab']) await page.keyboard.press(key);
   assert.deepEqual(await page.evaluate(() => window.__taken),
     { Enter: true, KeyA: false, Digit1: false, Escape: false, Tab: false });
-  assert.notEqual(await page.evaluate(() => document.activeElement.id), 'full');
+  assert.notEqual(await page.evaluate(() => document.activeElement.id), 'canvas');
   // A remote or an on-screen keyboard may name only what its key types: each still gives its own jump.
   const typed = (key) => page.evaluate((k) => window.dispatchEvent(new KeyboardEvent('keydown', { key: k })), key);
   const high = (await jump(page, () => typed('Enter'))).top;
   const low = (await jump(page, () => typed(' '))).top;
   assert.ok(high < 40 && low > 70 && low < 110, `the typed Enter reached ${high}, the typed space ${low}`);
+  assert.deepEqual(page.problems, []);
+  await page.close();
+});
+
+// Every control the page shows, where it is.
+const CONTROLS = () => [...document.querySelectorAll('button')].filter((b) => b.offsetParent !== null)
+  .map((b) => { const r = b.getBoundingClientRect(); return { id: b.id, left: r.left, top: r.top, right: r.right, bottom: r.bottom }; });
+
+test('the page\'s controls stay on the screen however often it is laid out, take a finger, and answer the keyboard', async () => {
+  const [code, reaches] = fs.readFileSync(path.join(GOLDEN, 'jumper.txt'), 'utf8').trim().split('\n');
+  const setup = await openPage();
+  await keepRun(setup, code, reaches);
+  await setup.close();
+  for (const [width, height, ratio, touch] of [[425, 360, 1, false], [1366, 657, 1, false], [700, 480, 1, false],
+    [640, 360, 2, true], [360, 640, 2, true], [844, 390, 3, true], [768, 1024, 2, true], [412, 915, 2.625, true]]) {
+    const at = `${width}x${height} at ${ratio}`;
+    const page = await browser.newPage();
+    page.problems = [];
+    page.on('pageerror', (e) => page.problems.push(String(e)));
+    await page.setViewport({ width, height, deviceScaleFactor: ratio, isMobile: touch, hasTouch: touch });
+    await page.goto(base, { waitUntil: 'load' });
+    await page.waitForSelector('#runs:not(.none)', { timeout: 15000 });
+    const onScreen = async (when) => {
+      const controls = await page.evaluate(CONTROLS);
+      assert.ok(controls.some((c) => c.id === 'share'), `${at} ${when}: no Share`);
+      for (const c of controls) {
+        assert.ok(c.left >= 0 && c.top >= 0 && c.right <= width && c.bottom <= height, `${at} ${when}: ${JSON.stringify(c)}`);
+        if (touch) assert.ok(c.right - c.left >= 44 && c.bottom - c.top >= 44, `${at} ${when}: ${JSON.stringify(c)} is small for a finger`);
+      }
+      // Laid out again and again, it stays where it is.
+      await page.evaluate(() => { for (let i = 0; i < 5; i++) fit(); });
+      assert.deepEqual(await page.evaluate(CONTROLS), controls, `${at} ${when}: moved by another layout`);
+    };
+    await onScreen('with a run kept');
+    await page.evaluate(() => document.getElementById('share').click());
+    await page.waitForFunction(() => /link/i.test(document.getElementById('notice').textContent));
+    await onScreen('after Share');
+    assert.deepEqual(page.problems, []);
+    await page.close();
+  }
+  // From the keyboard: Tab reaches each control, Enter or Space presses the focused one and not
+  // the game, S shares, and the help line names W and S only while there is a run to watch.
+  const page = await openPage();
+  await page.setViewport({ width: 425, height: 360 });
+  await page.waitForSelector('#runs:not(.none)', { timeout: 15000 });
+  await page.waitForFunction(() => Module.quillonPresented > 5);
+  assert.match(await page.$eval('#help', (h) => h.textContent), /W: watch the best run\. S: share it\./);
+  const reached = [];
+  for (let i = 0; i < 4; i++) {
+    await page.keyboard.press('Tab');
+    reached.push(await page.evaluate(() => document.activeElement.id));
+  }
+  for (const id of ['full', 'watch', 'share']) assert.ok(reached.includes(id), `Tab reached ${reached}`);
+  await page.focus('#share');
+  await page.keyboard.press('Enter');
+  await page.waitForFunction(() => Module.quillonShareLink);
+  await page.evaluate(() => { Module.quillonShareLink = ''; });
+  await page.keyboard.press('KeyS');
+  await page.waitForFunction(() => Module.quillonShareLink);
+  assert.ok(!isPlay(Buffer.from(await canvasRgb(page), 'base64')), 'Enter on Share started a game');
+  await page.focus('#watch');
+  await page.keyboard.press('Space');
+  await page.waitForFunction(() => document.title === 'Quillon - watching the best run');
+  await page.keyboard.press('Escape');
+  await page.waitForFunction(() => document.title === 'Quillon');
+  await page.focus('#full');
+  await page.keyboard.press('Enter');
+  await page.waitForFunction(() => document.fullscreenElement !== null);
+  await page.evaluate(() => document.exitFullscreen());
+  // Axe finds nothing to mend, and the page may be zoomed.
+  await page.addScriptTag({ path: path.join(HERE, 'node_modules/axe-core/axe.min.js') });
+  const violations = await page.evaluate(async () => (await axe.run()).violations.map((v) => `${v.id}: ${v.nodes.map((n) => n.target).join(' ')}`));
+  assert.deepEqual(violations, []);
+  await stored(page, null);
+  await page.reload({ waitUntil: 'load' });
+  await waitFor(page, showsTitle(expected().titles), 'the title with no best');
+  assert.doesNotMatch(await page.$eval('#help', (h) => h.textContent), /W:|S:/);
   assert.deepEqual(page.problems, []);
   await page.close();
 });
@@ -903,6 +980,22 @@ const FINGERPRINTS = () => {
   });
 };
 
+// A kept run in the browser's storage, with the best it reaches beside it.
+function keepRun(page, code, reaches) {
+  return page.evaluate((code, reaches) => new Promise((resolve) => {
+    const open = indexedDB.open('/quillon', 21);
+    open.onupgradeneeded = () => open.result.createObjectStore('FILE_DATA').createIndex('timestamp', 'timestamp');
+    open.onsuccess = () => {
+      const tx = open.result.transaction(['FILE_DATA'], 'readwrite');
+      const put = (name, text) => tx.objectStore('FILE_DATA').put(
+        { timestamp: new Date(), mode: 33206, contents: new TextEncoder().encode(text) }, '/quillon/' + name);
+      put('Quillon.run', code + '\n');
+      put('Quillon.ini', '[QUILLON]\nHighScore=' + reaches + '\n');
+      tx.oncomplete = () => { open.result.close(); resolve(); };
+    };
+  }), code, reaches);
+}
+
 test('a shared link plays its run frame for frame as every platform does, and the best run is watched and shared', async () => {
   const [code, reaches, ...golden] = fs.readFileSync(path.join(HERE, '../data/golden/jumper.txt'), 'utf8').trim().split('\n');
   // A link's run: after the title, each frame of the run as the in-process suite has it, in order.
@@ -950,18 +1043,7 @@ test('a shared link plays its run frame for frame as every platform does, and th
   // A kept run, with the best it reaches beside it: its two buttons; Share's link carries its
   // code, Watch plays it, Escape stops it; a gamepad's top button plays it too.
   page = await openPage(PADS);
-  await page.evaluate((code, reaches) => new Promise((resolve) => {
-    const open = indexedDB.open('/quillon', 21);
-    open.onupgradeneeded = () => open.result.createObjectStore('FILE_DATA').createIndex('timestamp', 'timestamp');
-    open.onsuccess = () => {
-      const tx = open.result.transaction(['FILE_DATA'], 'readwrite');
-      const put = (name, text) => tx.objectStore('FILE_DATA').put(
-        { timestamp: new Date(), mode: 33206, contents: new TextEncoder().encode(text) }, '/quillon/' + name);
-      put('Quillon.run', code + '\n');
-      put('Quillon.ini', '[QUILLON]\nHighScore=' + reaches + '\n');
-      tx.oncomplete = () => { open.result.close(); resolve(); };
-    };
-  }), code, reaches);
+  await keepRun(page, code, reaches);
   await page.reload({ waitUntil: 'load' });
   await page.waitForSelector('#runs:not(.none)', { timeout: 15000 });
   await page.click('#share');
