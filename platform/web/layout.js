@@ -54,8 +54,19 @@ function fit() {
   // Upright, the picture sits at the top, the thumbs' buttons at the bottom.
   var left = Math.floor((across - w) / 2) + Math.round(side * ratio);
   var top = upright ? 0 : Math.max(0, Math.min(Math.floor((down - h) / 2), down - h - need));
-  canvas.style.width = w / ratio + 'px';
-  canvas.style.height = h / ratio + 'px';
+  // Layout keeps CSS pixels in 64ths, and a corner that lands a hair before a device pixel
+  // shifts game columns by one: the corner goes on a step both count exactly. The canvas keeps
+  // its own size and is scaled as a whole: a box of a fractional CSS size would be drawn a
+  // device pixel wider or narrower than the picture, one game column too many or too few.
+  var step = 1;
+  for (var m = 1; m <= 1024; m++) {
+    if (Math.abs(m * ratio / 64 - Math.round(m * ratio / 64)) < 1e-6) { step = m / 64; break; }
+  }
+  var last = Math.round(side * ratio) + across - w;
+  left = Math.round(left / ratio / step) * step * ratio;
+  if (left > last) left -= step * ratio;
+  top = Math.floor(top / ratio / step) * step * ratio;
+  canvas.style.transform = 'scale(' + w / 425 / ratio + ',' + h / 300 / ratio + ')';
   canvas.style.left = left / ratio + 'px';
   canvas.style.top = top / ratio + 'px';
   full.style.top = upright ? (top + h) / ratio + 6 + 'px' : '6px';

@@ -188,19 +188,21 @@ function stored(page, text) {
   }), text);
 }
 
-// Plays with Enter held to meet the bullets until the banner shows; the frame it shows in.
-async function playToTheBanner(page, look) {
+// Plays with Enter held to meet the bullets until `done` sees the canvas; the frame it saw.
+async function playUntil(page, done) {
   await page.keyboard.press('Enter');
   await waitFor(page, isPlay, 'the play background');
   const end = Date.now() + 240000;
   for (;;) {
     assert.ok(Date.now() < end, 'the round never ended');
     const rgb = Buffer.from(await canvasRgb(page), 'base64');
-    if (bannerShown(look)(rgb)) return rgb;
+    if (done(rgb)) return rgb;
     await page.keyboard.press('Enter');
     await new Promise((r) => setTimeout(r, 150));
   }
 }
+
+const playToTheBanner = (page, look) => playUntil(page, bannerShown(look));
 
 const bestIn = (ini) => Number((/HighScore=(-?[0-9]+)/.exec(ini || '') || [0, 0])[1]);
 
@@ -296,23 +298,29 @@ test('the banner\'s best is stored at once and outlives a reload one second late
   await page.close();
 });
 
-test('a tab whose best is stale never replaces another tab\'s larger best', async () => {
-  const first = await openPage();
-  await stored(first, '[QUILLON]\nHighScore=100\n');
-  await first.reload({ waitUntil: 'load' });
-  const look = expected('[QUILLON]\nHighScore=100\n');
-  await waitFor(first, showsTitle(look.titles), 'the title with the best of 100');
-  // The second tab stores its larger best while the first one plays.
-  const second = await openPage();
-  await stored(second, '; theirs\n[QUILLON]\nHighScore=1000000\n');
-  await second.close();
-  await playToTheBanner(first, look);
-  const larger = expected('; theirs\n[QUILLON]\nHighScore=1000000\n');
-  await waitFor(first, showsTitle(larger.titles), 'the larger best on the title after the round', 30000);
-  assert.equal(await stored(first), '; theirs\n[QUILLON]\nHighScore=1000000\n');
-  assert.deepEqual(first.problems, []);
-  await stored(first, null);
-  await first.close();
+test('a tab whose best is stale never replaces another tab\'s larger best, and a tab that hears of it hails no lesser round', async () => {
+  // Told: the other tab's game says it stored, as its write does; not told: a browser with no
+  // way for tabs to talk, or a write the tab missed.
+  for (const told of [false, true]) {
+    const first = await openPage();
+    await stored(first, '[QUILLON]\nHighScore=100\n');
+    await first.reload({ waitUntil: 'load' });
+    const look = expected('[QUILLON]\nHighScore=100\n');
+    await waitFor(first, showsTitle(look.titles), 'the title with the best of 100');
+    // The second tab stores its larger best while the first one plays.
+    const second = await openPage();
+    await stored(second, '; theirs\n[QUILLON]\nHighScore=1000000\n');
+    if (told) await second.evaluate(() => new BroadcastChannel('quillon').postMessage(1));
+    await second.close();
+    const larger = expected('; theirs\n[QUILLON]\nHighScore=1000000\n');
+    const end = await playUntil(first, (rgb) => bannerShown(look)(rgb) || showsTitle(larger.titles)(rgb));
+    if (told) assert.ok(!bannerShown(look)(end), 'the banner hailed a round below the best another tab stored');
+    await waitFor(first, showsTitle(larger.titles), 'the larger best on the title after the round', 30000);
+    assert.equal(await stored(first), '; theirs\n[QUILLON]\nHighScore=1000000\n');
+    assert.deepEqual(first.problems, []);
+    await stored(first, null);
+    await first.close();
+  }
 });
 
 // In the page: the browser's storage answers its first request `after` ms late, or (null) only
@@ -339,28 +347,49 @@ const LATE_STORAGE = ({ after, giveUp }) => {
   };
 };
 
-test('storage that answers late or never holds play back about three seconds and never lowers the stored best', async () => {
+test('storage that answers late or never holds play back about three seconds, never lowers the stored best, and loses no best', async () => {
   for (const delay of [Infinity, 4000]) {
+    // Late: a best larger than any round's, which stays; never: one any round beats.
+    const before = Number.isFinite(delay) ? '[QUILLON]\nHighScore=1000000\n' : '[QUILLON]\nHighScore=1\n';
     const setup = await openPage();
-    await stored(setup, '[QUILLON]\nHighScore=1000000\n');
+    await stored(setup, before);
+    await setup.evaluate(() => localStorage.clear());
     await setup.close();
-    // The browser's storage answers the page's first request only after `delay`, or never.
-    const page = await openPage(LATE_STORAGE, { after: Number.isFinite(delay) ? delay : null });
+    // The browser's storage answers the page's first request only after `delay`, or never; the
+    // page says so after five seconds instead of thirty.
+    const page = await openPage(LATE_STORAGE, { after: Number.isFinite(delay) ? delay : null, giveUp: 5000 });
     const start = Date.now();
     await waitFor(page, showsTitle(UNKNOWN.titles), 'the title before the stored best, with no best on it', 6000);
     assert.ok(Date.now() - start > 2000, 'the title waited for the stored best a while');
+    const notice = () => page.evaluate(() => document.getElementById('notice').textContent);
     if (Number.isFinite(delay)) {
       // It comes, and the title shows it.
-      await waitFor(page, showsTitle(expected('[QUILLON]\nHighScore=1000000\n').titles), 'the stored best once it came');
-      assert.equal(await page.evaluate(() => document.getElementById('notice').textContent), '');
+      await waitFor(page, showsTitle(expected(before).titles), 'the stored best once it came');
+      assert.equal(await notice(), '');
+      assert.equal(await stored(page), before);
     } else {
-      assert.match(await page.evaluate(() => document.getElementById('notice').textContent), /still loading/);
-      // Play goes on (no banner hails a round until a best is known: here once the page gives
-      // up on storage); the round's best is never written over what was not read.
-      await playToTheBanner(page, expected());
-      await new Promise((r) => setTimeout(r, 1000));
+      assert.match(await notice(), /still loading/);
+      // Play goes on, with no banner while no best is known; the round's best is never written
+      // over what was not read, and waits for the next visit.
+      await playUntil(page, (rgb) => showsTitle(UNKNOWN.titles)(rgb));
+      assert.match(await notice(), /has not answered yet/);
+      assert.doesNotMatch(await notice(), /keeps no data/);
+      assert.equal(await stored(page), before);
+      const waiting = bestIn(await page.evaluate(() => localStorage.getItem('quillon-pending')));
+      assert.ok(waiting > 1, `the round's best waits: ${waiting}`);
+      assert.deepEqual(page.problems, []);
+      await page.close();
+      // The next visit, whose storage answers, stores it.
+      const next = await openPage();
+      await next.waitForFunction(() => Module.quillonPresented > 5);
+      for (let i = 0; i < 50 && bestIn(await stored(next)) !== waiting; i++) await new Promise((r) => setTimeout(r, 200));
+      assert.equal(await stored(next), `[QUILLON]\nHighScore=${waiting}\n`);
+      assert.equal(await next.evaluate(() => localStorage.getItem('quillon-pending')), null);
+      assert.deepEqual(next.problems, []);
+      await stored(next, null);
+      await next.close();
+      continue;
     }
-    assert.equal(await stored(page), '[QUILLON]\nHighScore=1000000\n');
     assert.deepEqual(page.problems, []);
     await stored(page, null);
     await page.close();
@@ -459,9 +488,12 @@ test('the picture takes the largest whole number of device pixels a game pixel, 
   await waitFor(page, showsTitle(look.titles), 'the title');
   // Layout keeps 1/64 of a CSS pixel; painting snaps that to the device pixel.
   const whole = (v) => Math.abs(v - Math.round(v)) < 0.05;
-  for (const [width, height, ratio, scale] of [[1366, 657, 1, 2], [1280, 609, 1, 2], [900, 700, 1.25, 2],
-    [900, 700, 1.5, 3], [900, 700, 2, 4], [640, 480, 3, 4], [425, 300, 1, 1], [700, 480, 1, 1]]) {
-    await page.setViewport({ width, height, deviceScaleFactor: ratio });
+  // Tablets and phones (touch) too, where the jump buttons take their share of the room.
+  for (const [width, height, ratio, scale, touch] of [[1366, 657, 1, 2], [1280, 609, 1, 2], [900, 700, 1.25, 2],
+    [900, 700, 1.5, 3], [900, 700, 2, 4], [640, 480, 3, 4], [425, 300, 1, 1], [700, 480, 1, 1],
+    [768, 1024, 2, 3, true], [1024, 768, 2, 3, true], [915, 412, 2.625, 3, true], [1280, 800, 2, 4, true]]) {
+    await page.setViewport({ width, height, deviceScaleFactor: ratio, isMobile: !!touch, hasTouch: !!touch });
+    await page.waitForFunction(() => window.Module && Module.quillonPresented > 1);
     await page.evaluate(() => new Promise((r) => requestAnimationFrame(() => requestAnimationFrame(r))));
     await page.waitForFunction((s) => Number(document.getElementById('canvas').dataset.scale) === s, {}, scale);
     const box = await canvasBox(page);
@@ -469,10 +501,14 @@ test('the picture takes the largest whole number of device pixels a game pixel, 
     assert.ok(whole(box.width * ratio) && Math.round(box.width * ratio) === 425 * scale, at);
     assert.ok(whole(box.height * ratio) && Math.round(box.height * ratio) === 300 * scale, at);
     assert.ok(whole(box.left * ratio) && whole(box.top * ratio), at);
-    // Centred, with the same bar on either side to a device pixel.
-    assert.ok(Math.abs((box.across - box.width) / 2 - box.left) * ratio <= 1, at);
-    // Each game pixel a block of one colour: the page's own picture against the canvas's.
+    // Centred, with the same bar on either side to a few CSS pixels (the corner goes where
+    // layout and device pixels meet exactly).
+    assert.ok(Math.abs((box.across - box.width) / 2 - box.left) <= 4, at);
+    // Each game pixel a block of one colour: the page's own picture against the canvas's (with
+    // what the page lays over its corner and its foot out of the way).
+    await page.evaluate(() => { for (const id of ['full', 'lines']) document.getElementById(id).style.visibility = 'hidden'; });
     const shot = decodePng(await page.screenshot({ type: 'png' }));
+    await page.evaluate(() => { for (const id of ['full', 'lines']) document.getElementById(id).style.visibility = ''; });
     assert.equal(shot.width, Math.round(width * ratio), at);
     const rgb = Buffer.from(await canvasRgb(page), 'base64');
     // Painting snaps the picture's corner to a device pixel next to where layout put it.
@@ -481,13 +517,16 @@ test('the picture takes the largest whole number of device pixels a game pixel, 
       const x0 = Math.round(box.left * ratio) + dx, y0 = Math.round(box.top * ratio) + dy;
       let off = 0;
       for (let y = 0; y < 300 * scale; y++) for (let x = 0; x < 425 * scale; x++) {
-        const i = ((y0 + y) * shot.width + x0 + x) * 3, j = (Math.floor(y / scale) * W + Math.floor(x / scale)) * 3;
+        const gx = Math.floor(x / scale), gy = Math.floor(y / scale);
+        // The prompt may turn between the two reads: its box is all that may differ.
+        if (gx >= 130 && gx < 317 && gy >= 225 && gy < 280) continue;
+        const i = ((y0 + y) * shot.width + x0 + x) * 3, j = (gy * W + gx) * 3;
         if (shot.rgb[i] !== rgb[j] || shot.rgb[i + 1] !== rgb[j + 1] || shot.rgb[i + 2] !== rgb[j + 2]) off++;
       }
       wrong = Math.min(wrong, off);
     }
-    // The prompt may turn between the two reads: its box is all that may differ.
-    assert.ok(wrong <= 167 * 35 * scale * scale, `${at}: ${wrong} pixels off`);
+    // Not one device pixel off: a game column one device pixel wider than the others is a fault.
+    assert.equal(wrong, 0, `${at}: ${wrong} pixels off`);
   }
   // A change of device pixels a CSS pixel alone, with no resize, fits the picture anew.
   await page.setViewport({ width: 900, height: 700, deviceScaleFactor: 1 });
@@ -567,8 +606,9 @@ test('on a phone the picture fills the room, taps are jumps that never flip full
   // Width, height, device pixels a CSS pixel, and the least width the picture may take (a
   // fractional scale where a whole one would leave most of the room empty), or the whole scale
   // kept where it fills the room well.
+  // A 412 x 915 phone at 2.625 gets no less than a 360 x 640 one at 2.
   for (const [width, height, ratio, least, whole] of [[360, 640, 2, 340, 0], [390, 844, 3, 370, 0],
-    [844, 390, 3, 0, 3], [768, 1024, 2, 0, 3]]) {
+    [412, 915, 2.625, 360, 0], [844, 390, 3, 540, 0], [768, 1024, 2, 0, 3]]) {
     const at = `${width}x${height} at ${ratio}`;
     const page = await browser.newPage();
     await page.setViewport({ width, height, deviceScaleFactor: ratio, isMobile: true, hasTouch: true });
