@@ -1,9 +1,24 @@
-# Puts the page's own scripts inside it, as one file to fetch: inline_page_scripts(PAGE_VAR DIR).
+# Puts the page's own scripts inside it, shrunk, as one file to fetch: inline_page_scripts(PAGE_VAR DIR).
+if(NOT DEFINED ENV{NODE_PATH})
+  set(ENV{NODE_PATH} /usr/share/nodejs)
+endif()
+# Shrinks IN into OUT (minify.js), or stops the build.
+function(minify_script in out)
+  execute_process(COMMAND node ${CMAKE_CURRENT_LIST_DIR}/minify.js ${in} ${out} RESULT_VARIABLE failed)
+  if(failed)
+    message(FATAL_ERROR "could not shrink ${in}")
+  endif()
+endfunction()
 function(inline_page_scripts page_var dir)
   set(page "${${page_var}}")
   foreach(name loading layout input)
-    file(READ ${dir}/${name}.js script)
-    string(REPLACE "<script src=\"${name}.js\"></script>" "<script>\n${script}</script>" page "${page}")
+    # Its own name: the site's page and the one-file page are made at once.
+    string(RANDOM LENGTH 12 tag)
+    set(shrunk ${CMAKE_CURRENT_BINARY_DIR}/${name}-${tag}.min.js)
+    minify_script(${dir}/${name}.js ${shrunk})
+    file(READ ${shrunk} script)
+    file(REMOVE ${shrunk})
+    string(REPLACE "<script src=\"${name}.js\"></script>" "<script>${script}</script>" page "${page}")
   endforeach()
   set(${page_var} "${page}" PARENT_SCOPE)
 endfunction()
