@@ -50,34 +50,74 @@ async function share(pids, s, page) {
   return page ? [cpu, ((await count()) - f0) / elapsed] : cpu;
 }
 
-// The yardstick: a bare page that changes a block of a 425 x 300 canvas, as large as the title's
-// prompt, 50 times a second, and does nothing else.
-const BARE = `<!doctype html><canvas id=c width=425 height=300></canvas><script>
+// The yardstick: a bare page that puts the same rectangles on a 425 x 300 canvas, laid out as the
+// game's is, as often as the game does, and does nothing else.
+const BARE = `<!doctype html><style>body{margin:0;background:#000}canvas{position:absolute;image-rendering:pixelated;
+  transform-origin:0 0}</style><canvas id=c width=425 height=300></canvas><script>
   const context = document.getElementById('c').getContext('2d', { alpha: false });
-  const block = context.createImageData(167, 35);
-  let n = 0;
-  setInterval(() => { block.data.fill(++n % 256); context.putImageData(block, 140, 235); }, 20);
+  let timer = 0;
+  window.bare = (style, width, height, fps) => {
+    document.getElementById('c').style.cssText = style;
+    const block = context.createImageData(width, height);
+    let n = 0;
+    clearInterval(timer);
+    timer = setInterval(() => { block.data.fill(++n % 256); context.putImageData(block, 0, 0); }, 1000 / fps);
+  };
 </script>`;
+
+// The game's page: the size of what each frame puts on the canvas, on average.
+const DIRTY = () => {
+  const put = CanvasRenderingContext2D.prototype.putImageData;
+  window.__dirty = { area: 0, frames: 0 };
+  CanvasRenderingContext2D.prototype.putImageData = function (...args) {
+    if (args.length === 7) { window.__dirty.area += args[5] * args[6]; window.__dirty.frames++; }
+    return put.apply(this, args);
+  };
+};
+const dirty = async (page) => page.evaluate(() => {
+  const d = window.__dirty, side = Math.sqrt(d.area / Math.max(1, d.frames));
+  window.__dirty = { area: 0, frames: 0 };
+  return [Math.min(425, Math.ceil(side * 425 / 300)), Math.min(300, Math.ceil(side * 300 / 425))];
+});
 
 const { server, url } = await serve(site);
 const browser = await launch();
+const result = {};
 try {
-  const bare = await browser.newPage();
-  await bare.setContent(BARE);
-  await new Promise((r) => setTimeout(r, 1000));
-  const bareTitle = await share(renderers(browser.process().pid), seconds);
-  await bare.close();
-  const page = await browser.newPage();
-  await page.goto(url, { waitUntil: 'load' });
-  await page.waitForFunction(() => (window.Module?.quillonPresented || 0) > 10);
-  const firstFrameMs = await page.evaluate(() => Module.quillonFirstFrameMs);
-  const pids = renderers(browser.process().pid);
-  await new Promise((r) => setTimeout(r, 1000));
-  const [title, titleFps] = await share(pids, seconds, page);
-  await page.keyboard.press('Enter');
-  await new Promise((r) => setTimeout(r, 500));
-  const [play, playFps] = await share(pids, seconds, page);
-  console.log(JSON.stringify({ firstFrameMs, title, play, bare: bareTitle, renderers: pids.length, titleFps, playFps }));
+  for (const ratio of [1, 2]) {
+    const viewport = { width: 900, height: 700, deviceScaleFactor: ratio };
+    const page = await browser.newPage();
+    await page.setViewport(viewport);
+    await page.evaluateOnNewDocument(DIRTY);
+    await page.goto(url, { waitUntil: 'load' });
+    await page.waitForFunction(() => (window.Module?.quillonPresented || 0) > 10);
+    const style = await page.$eval('#canvas', (c) => c.style.cssText);
+    const pids = renderers(browser.process().pid);
+    await new Promise((r) => setTimeout(r, 1000));
+    await dirty(page);
+    const [title, titleFps] = await share(pids, seconds, page);
+    const titleRect = await dirty(page);
+    await page.keyboard.press('Enter');
+    await new Promise((r) => setTimeout(r, 500));
+    await dirty(page);
+    const [play, playFps] = await share(pids, seconds, page);
+    const playRect = await dirty(page);
+    if (ratio === 1) result.firstFrameMs = await page.evaluate(() => Module.quillonFirstFrameMs);
+    await page.close();
+    const bare = await browser.newPage();
+    await bare.setViewport(viewport);
+    await bare.setContent(BARE);
+    await bare.evaluate((s, w, h, f) => window.bare(s, w, h, f), style, ...titleRect, titleFps);
+    await new Promise((r) => setTimeout(r, 1000));
+    const bareTitle = await share(renderers(browser.process().pid), seconds);
+    await bare.evaluate((s, w, h, f) => window.bare(s, w, h, f), style, ...playRect, playFps);
+    await new Promise((r) => setTimeout(r, 1000));
+    const barePlay = await share(renderers(browser.process().pid), seconds);
+    await bare.close();
+    result[ratio] = { title, play, bareTitle, barePlay, titleFps, playFps, titleRect, playRect };
+    if (ratio === 1) Object.assign(result, { title, play, bare: bareTitle, renderers: pids.length, titleFps, playFps });
+  }
+  console.log(JSON.stringify(result));
 } finally {
   await browser.close();
   server.close();
