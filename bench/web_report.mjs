@@ -31,22 +31,25 @@ function renderers(browserPid) {
 }
 
 function cpuSeconds(pids) {
-  let total = 0;
+  const seconds = new Map();
   for (const pid of pids) {
     try {
       const fields = fs.readFileSync(`/proc/${pid}/stat`, 'utf8').split(')').pop().trim().split(' ');
-      total += (Number(fields[11]) + Number(fields[12])) / tick;
+      seconds.set(pid, (Number(fields[11]) + Number(fields[12])) / tick);
     } catch { /* gone */ }
   }
-  return total;
+  return seconds;
 }
 
+// The renderers' CPU share over `s` seconds (a renderer that ends meanwhile is left out), and
+// the page's frames a second.
 async function share(pids, s, page) {
   const count = () => (page ? page.evaluate(() => Module.quillonPresented) : 0);
   const f0 = await count(), c0 = cpuSeconds(pids), t0 = performance.now();
   await new Promise((r) => setTimeout(r, s * 1000));
-  const elapsed = (performance.now() - t0) / 1000;
-  const cpu = (cpuSeconds(pids) - c0) / elapsed;
+  const elapsed = (performance.now() - t0) / 1000, c1 = cpuSeconds(pids);
+  let cpu = 0;
+  for (const [pid, seconds] of c1) if (c0.has(pid)) cpu += (seconds - c0.get(pid)) / elapsed;
   return page ? [cpu, ((await count()) - f0) / elapsed] : cpu;
 }
 
@@ -54,7 +57,7 @@ async function share(pids, s, page) {
 // game's is, as often as the game does, and does nothing else.
 const BARE = `<!doctype html><style>body{margin:0;background:#000}canvas{position:absolute;image-rendering:pixelated;
   transform-origin:0 0}</style><canvas id=c width=425 height=300></canvas><script>
-  const context = document.getElementById('c').getContext('2d', { alpha: false });
+  const context = document.getElementById('c').getContext('2d', { alpha: false, desynchronized: true });
   let timer = 0;
   window.bare = (style, width, height, fps) => {
     document.getElementById('c').style.cssText = style;

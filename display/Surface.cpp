@@ -12,6 +12,8 @@ Surface::Surface(int width, int height, Colour fill)
       pixels_(static_cast<std::size_t>(width) * static_cast<std::size_t>(height), fill & 0xFFFFFF) {}
 
 void Surface::Cls() {
+  touched_.Add(0);
+  touched_.Add(height_ - 1);
   if (picture_ != nullptr && picture_->width_ == width_ && picture_->height_ == height_) {
     // The own picture covers everything, so one plain copy is the whole clear.
     std::memcpy(pixels_.data(), picture_->pixels_.data(), pixels_.size() * sizeof(Colour));

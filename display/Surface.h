@@ -1,7 +1,10 @@
 #pragma once
 
+#include <algorithm>
+#include <climits>
 #include <cstdint>
 #include <string_view>
+#include <utility>
 #include <vector>
 
 namespace quillon {
@@ -44,11 +47,21 @@ class Surface {
   float ScaleWidth() const { return static_cast<float>(width_); }
   float ScaleHeight() const { return static_cast<float>(height_); }
 
-  Colour* Row(int y) { return pixels_.data() + static_cast<std::size_t>(y) * width_; }
+  Colour* Row(int y) {
+    touched_.Add(y);
+    return pixels_.data() + static_cast<std::size_t>(y) * width_;
+  }
   const Colour* Row(int y) const { return pixels_.data() + static_cast<std::size_t>(y) * width_; }
   Colour Pixel(int x, int y) const { return Row(y)[x]; }
   void SetPixel(int x, int y, Colour c) { Row(y)[x] = c & 0xFFFFFF; }
   const std::vector<Colour>& Pixels() const { return pixels_; }
+  // The rows that may have been written since the presenter last forgot them (first > last
+  // when none), so that it compares only those with what it shows.
+  std::pair<int, int> TouchedRows() const { return {touched_.first, std::min(touched_.last, height_ - 1)}; }
+  void ForgetTouched() const {
+    touched_.first = height_;
+    touched_.last = -1;
+  }
 
   // The surface's own picture, laid over the background colour by Cls.
   void SetPicture(const Surface* picture) { picture_ = picture; }
@@ -66,9 +79,27 @@ class Surface {
   int CurrentY = 0;
 
  private:
+  // Every row, until a presenter forgets them; a copy starts with every row touched.
+  struct Touched {
+    int first = 0;
+    int last = INT_MAX;
+    Touched() = default;
+    Touched(const Touched&) {}
+    Touched& operator=(const Touched&) {
+      first = 0;
+      last = INT_MAX;
+      return *this;
+    }
+    void Add(int y) {
+      first = std::min(first, y);
+      last = std::max(last, y);
+    }
+  };
+
   int width_ = 0;
   int height_ = 0;
   std::vector<Colour> pixels_;
+  mutable Touched touched_;
   Colour backColor_ = kBlack;
   const Surface* picture_ = nullptr;
   const Font* font_ = nullptr;

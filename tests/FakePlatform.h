@@ -6,6 +6,8 @@
 #include <string>
 #include <vector>
 
+#include <gtest/gtest.h>
+
 #include "display/Font.h"
 #include "display/Pictures.h"
 #include "game/frmMain.h"
@@ -95,6 +97,7 @@ class FakePlatform : public Platform {
   void ReportUnkeptBest(const std::string& message) override { reported.push_back(message); }
   bool StoresBestAtOnce() const override { return storesAtOnce; }
   void Present(const Surface& surface) override {
+    ShowTouchedRows(surface);
     ++presents;
     now += presentCost;
     if (presentLimit > 0 && presents > presentLimit) throw ProgramEnded{};
@@ -119,6 +122,21 @@ class FakePlatform : public Platform {
   int clientW = 0, clientH = 0;
 
  private:
+  // As the page shows a frame: only the rows the surface says were written since it was last
+  // shown. Every frame of every game a test plays must come out whole that way.
+  void ShowTouchedRows(const Surface& surface) {
+    auto [from, to] = &surface == lastShown_ ? surface.TouchedRows() : std::pair{0, surface.Height() - 1};
+    surface.ForgetTouched();
+    lastShown_ = &surface;
+    shown_.resize(surface.Pixels().size());
+    for (int y = std::max(from, 0); y <= std::min(to, surface.Height() - 1); ++y) {
+      std::copy_n(surface.Row(y), surface.Width(), shown_.begin() + static_cast<std::ptrdiff_t>(y) * surface.Width());
+    }
+    EXPECT_TRUE(shown_ == surface.Pixels()) << "frame " << presents << " has rows written without a touch";
+  }
+  const Surface* lastShown_ = nullptr;
+  std::vector<Colour> shown_;
+
   void EndAside() {
     const std::function<void()> job = std::move(pending_);
     pending_ = nullptr;

@@ -39,6 +39,11 @@ EM_BOOL OnKeyDown(int, const EmscriptenKeyboardEvent* event, void* user) {
 
 WebPlatform* g_page = nullptr;  // for the page's own inputs
 
+// A colour as the canvas's ImageData keeps it in memory: red, green, blue, opaque.
+constexpr std::uint32_t ToRgba(Colour c) {
+  return 0xFF000000u | ((c >> 16) & 0xFFu) | (c & 0xFF00u) | ((c & 0xFFu) << 16);
+}
+
 // A frame's fingerprint in hex, for a test that asks for every frame's (Module.quillonFingerprints).
 std::string FingerprintText(const Surface& frame) {
   if (!EM_ASM_INT({ return Module.quillonFingerprints ? 1 : 0; })) return {};
@@ -95,9 +100,8 @@ void WebPlatform::ReportUnkeptBest(const std::string& message) {
 void WebPlatform::Open(const Pictures& pictures) {
   // Emscripten starts with a umask of 0777, which would leave new files unreadable.
   ::umask(022);
-  rgba_.assign(static_cast<std::size_t>(kScreenW) * kScreenH * 4, 0);
-  for (std::size_t i = 3; i < rgba_.size(); i += 4) rgba_[i] = 255;
   shown_.assign(static_cast<std::size_t>(kScreenW) * kScreenH, kBlack);
+  rgba_.assign(shown_.size(), ToRgba(kBlack));
   EM_ASM({
     var canvas = Module.canvas || document.getElementById('canvas');
     canvas.width = $0;
@@ -105,9 +109,10 @@ void WebPlatform::Open(const Pictures& pictures) {
     Module.quillonCanvas = canvas;
     // A desynchronized canvas skips much of the page's paint cycle on each frame.
     Module.quillonContext = canvas.getContext('2d', {alpha: false, desynchronized: true});
-    Module.quillonImage = Module.quillonContext.createImageData($0, $1);
+    // The canvas reads the game's memory itself, with no copy on the way (the memory never grows).
+    Module.quillonImage = new ImageData(new Uint8ClampedArray(HEAPU8.buffer, $2, $0 * $1 * 4), $0, $1);
     Module.quillonPresented = 0;
-  }, kScreenW, kScreenH);
+  }, kScreenW, kScreenH, rgba_.data());
   // storage.js has brought the stored files in before main() started.
   // The keys reach the game wherever the focus is on the page.
   emscripten_set_keydown_callback(EMSCRIPTEN_EVENT_TARGET_WINDOW, this, EM_TRUE, OnKeyDown);
@@ -203,25 +208,42 @@ void WebPlatform::ShowWindow() {
 }
 
 void WebPlatform::Present(const Surface& surface) {
-  // Only the rows and columns that changed go to the canvas: drawing a canvas is what costs
-  // a browser most, and on the title only the prompt changes.
+  // Only the rectangle that changed goes to the canvas: drawing a canvas is what costs a
+  // browser most, and on the title only the prompt changes.
   const int w = std::min(surface.Width(), kScreenW), h = std::min(surface.Height(), kScreenH);
   int top = h, bottom = -1, left = w, right = -1;
-  for (int y = 0; y < h; ++y) {
+  // Only the rows written since this surface was last shown, if it was the one shown.
+  auto [from, to] = &surface == lastShown_ ? surface.TouchedRows() : std::pair{0, h - 1};
+  surface.ForgetTouched();
+  lastShown_ = &surface;
+  for (int y = std::max(from, 0); y <= std::min(to, h - 1); ++y) {
     const Colour* row = surface.Row(y);
-    Colour* shown = shown_.data() + static_cast<std::size_t>(y) * kScreenW;
-    for (int x = 0; x < w; ++x) {
-      if (row[x] == shown[x]) continue;
+    const std::size_t at = static_cast<std::size_t>(y) * kScreenW;
+    Colour* shown = shown_.data() + at;
+    std::uint32_t* rgba = rgba_.data() + at;
+    int first = w, last = -1;
+    const auto take = [&](int x) {
+      if (row[x] == shown[x]) return;
       shown[x] = row[x];
-      std::uint8_t* out = rgba_.data() + (static_cast<std::size_t>(y) * kScreenW + x) * 4;
-      out[0] = static_cast<std::uint8_t>(row[x] >> 16);
-      out[1] = static_cast<std::uint8_t>(row[x] >> 8);
-      out[2] = static_cast<std::uint8_t>(row[x]);
-      top = std::min(top, y);
-      bottom = y;
-      left = std::min(left, x);
-      right = std::max(right, x);
+      rgba[x] = ToRgba(row[x]);
+      first = std::min(first, x);
+      last = x;
+    };
+    // Eight pixels at a time where nothing changed, which is most of every frame.
+    int x = 0;
+    for (; x + 8 <= w; x += 8) {
+      std::uint64_t now[4], was[4];
+      std::memcpy(now, row + x, sizeof now);
+      std::memcpy(was, shown + x, sizeof was);
+      if (((now[0] ^ was[0]) | (now[1] ^ was[1]) | (now[2] ^ was[2]) | (now[3] ^ was[3])) == 0) continue;
+      for (int i = x; i < x + 8; ++i) take(i);
     }
+    for (; x < w; ++x) take(x);
+    if (last < 0) continue;
+    top = std::min(top, y);
+    bottom = y;
+    left = std::min(left, first);
+    right = std::max(right, last);
   }
   EM_ASM({
     if (!Module.quillonPresented) Module.quillonFirstFrameMs = performance.now();
@@ -229,12 +251,10 @@ void WebPlatform::Present(const Surface& surface) {
     if (typeof fit === 'function' && fit.ratio !== devicePixelRatio) fit();
     Module.quillonPresented++;
     // A test that wants every frame's fingerprint asks for them.
-    if (Module.quillonFingerprints) Module.quillonFingerprints.push(UTF8ToString($6));
-    if ($2 < 0) return;
-    var rowBytes = $5 * 4;
-    Module.quillonImage.data.set(HEAPU8.subarray($0 + $1 * rowBytes, $0 + ($2 + 1) * rowBytes), $1 * rowBytes);
-    Module.quillonContext.putImageData(Module.quillonImage, 0, 0, $3, $1, $4 - $3 + 1, $2 - $1 + 1);
-  }, rgba_.data(), top, bottom, left, right, kScreenW, FingerprintText(surface).c_str());
+    if (Module.quillonFingerprints) Module.quillonFingerprints.push(UTF8ToString($4));
+    if ($1 < 0) return;
+    Module.quillonContext.putImageData(Module.quillonImage, 0, 0, $2, $0, $3 - $2 + 1, $1 - $0 + 1);
+  }, top, bottom, left, right, FingerprintText(surface).c_str());
 }
 
 void WebPlatform::EndProgram() {

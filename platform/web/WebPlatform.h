@@ -49,8 +49,9 @@ class WebPlatform final : public Platform {
   // Keys wait here between two pumps; a full queue drops the newest, as a busy window would.
   std::array<std::int16_t, 64> keys_{};
   std::size_t keyHead_ = 0, keyCount_ = 0;
-  std::vector<std::uint8_t> rgba_;
-  std::vector<Colour> shown_;  // what the canvas shows now
+  std::vector<Colour> shown_;        // what the canvas shows now
+  const Surface* lastShown_ = nullptr;
+  std::vector<std::uint32_t> rgba_;  // the same, as the canvas's ImageData holds it
   WebFileSystem files_;
   bool storageReady_ = false;
   const Pictures* pictures_ = nullptr;

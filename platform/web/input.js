@@ -30,8 +30,11 @@ document.addEventListener('contextmenu', function (event) { event.preventDefault
 // Gamepads with the standard mapping, any number of them, plugged in or out at any time. The
 // face buttons as game/Input.h's KeyForPadButton maps them: bottom (0) starts and jumps high,
 // right (1) and left (2) jump low, top (3) watches the best run.
-var padButtons = {};
+// Read only once the browser has said a pad is there: asking costs each frame.
+var padButtons = {}, padsSeen = false;
+window.addEventListener('gamepadconnected', function () { padsSeen = true; });
 function readPads() {
+  if (!padsSeen) return;
   var all = navigator.getGamepads ? navigator.getGamepads() : [];
   for (var i = 0; i < all.length; i++) {
     var pad = all[i];

@@ -800,6 +800,8 @@ const PADS = () => {
     buttons: Array.from({ length: 17 }, () => ({ pressed: false, value: 0 })) });
   window.__pads = [pad(0), null, pad(2), null];
   navigator.getGamepads = () => window.__pads;
+  // As a browser says it once a pad is there.
+  window.addEventListener('load', () => window.dispatchEvent(new Event('gamepadconnected')));
 };
 const push = (page, pad, button) => page.evaluate(async (p, b) => {
   window.__pads[p].buttons[b].pressed = true;
