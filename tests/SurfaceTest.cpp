@@ -1,6 +1,8 @@
 #include <gtest/gtest.h>
 
 #include <fstream>
+#include <functional>
+#include <utility>
 #include <string>
 
 #include "display/Font.h"
@@ -113,6 +115,40 @@ TEST(Surface, ClsLaysTheOwnPictureAndResetsTheTextPosition) {
   plain.Cls();
   EXPECT_EQ(plain.Pixels(), (std::vector<Colour>{Rgb(7, 7, 7), Rgb(1, 1, 1), Rgb(1, 1, 1), Rgb(1, 1, 1),
                                                  Rgb(1, 1, 1), Rgb(1, 1, 1)}));
+}
+
+// A presenter compares only the rows a surface says were written: each way of writing must
+// say so, and a surface made or copied anew counts all of its rows.
+TEST(Surface, EveryWriteTouchesItsRowsForThePresenter) {
+  const Font* font = testing::TestFont();
+  ASSERT_NE(font, nullptr);
+  Surface source(kScreenW, kScreenH, Rgb(3, 3, 3));
+  // The rows written; text may reach further down, over its line's height.
+  const struct {
+    const char* what;
+    std::function<void(Surface&)> write;
+    int first, last;
+  } rows[] = {
+      {"nothing", [](Surface&) {}, kScreenH, -1},
+      {"a pixel on the top row", [](Surface& s) { s.SetPixel(4, 0, kWhite); }, 0, 0},
+      {"a copy into rows 5 to 9", [&](Surface& s) { BitBlt(s, 10, 5, 20, 5, source, 0, 0, RasterOp::SRCCOPY); }, 5, 9},
+      {"a copy clipped at the foot", [&](Surface& s) { BitBlt(s, 0, kScreenH - 2, 8, 8, source, 0, 0, RasterOp::SRCINVERT); }, kScreenH - 2, kScreenH - 1},
+      {"a clear", [](Surface& s) { s.Cls(); }, 0, kScreenH - 1},
+      {"a copy of another surface", [&](Surface& s) { s = source; }, 0, kScreenH - 1},
+      {"a line of text", [&](Surface& s) { s.SetFont(font); s.CurrentY = 100; s.Print("Score:"); }, 100, 100},
+  };
+  for (const auto& row : rows) {
+    Surface work(kScreenW, kScreenH, kBlack);
+    EXPECT_EQ(work.TouchedRows(), std::pair(0, kScreenH - 1)) << row.what;
+    work.ForgetTouched();
+    row.write(work);
+    const auto [first, last] = work.TouchedRows();
+    if (row.first == 100) {
+      EXPECT_TRUE(first >= 100 && first < last && last < 100 + font->LineHeight()) << first << " to " << last;
+    } else {
+      EXPECT_EQ(std::pair(first, last), std::pair(row.first, row.last)) << row.what;
+    }
+  }
 }
 
 TEST(Surface, PrintPaintsOnlyGlyphPixelsInTheForeColour) {
