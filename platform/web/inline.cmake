@@ -20,5 +20,7 @@ function(inline_page_scripts page_var dir)
     file(REMOVE ${shrunk})
     string(REPLACE "<script src=\"${name}.js\"></script>" "<script>${script}</script>" page "${page}")
   endforeach()
+  # The page's own indentation: nothing in it keeps white space as it stands.
+  string(REGEX REPLACE "\n +" "\n" page "${page}")
   set(${page_var} "${page}" PARENT_SCOPE)
 endfunction()
