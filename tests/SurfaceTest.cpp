@@ -50,6 +50,7 @@ TEST(BitBlt, ClipsAtEveryEdge) {
   EXPECT_FALSE(BitBlt(dst, -4, 0, 4, 3, src, 0, 0, RasterOp::SRCCOPY));
   EXPECT_FALSE(BitBlt(dst, 10, 0, 4, 3, src, 0, 0, RasterOp::SRCCOPY));
   EXPECT_FALSE(BitBlt(dst, 0, -3, 4, 3, src, 0, 0, RasterOp::SRCCOPY));
+  EXPECT_FALSE(BitBlt(dst, 0, 10, 4, 3, src, 0, 0, RasterOp::SRCCOPY));
 }
 
 TEST(MaskedDraw, ShowsSpriteBackgroundAndTheUnmaskedFlame) {
@@ -136,6 +137,7 @@ TEST(Surface, EveryWriteTouchesItsRowsForThePresenter) {
       {"a clear", [](Surface& s) { s.Cls(); }, 0, kScreenH - 1},
       {"a copy of another surface", [&](Surface& s) { s = source; }, 0, kScreenH - 1},
       {"a line of text", [&](Surface& s) { s.SetFont(font); s.CurrentY = 100; s.Print("Score:"); }, 100, 100},
+      {"text with no font to draw it", [](Surface& s) { s.Print("Score:"); }, kScreenH, -1},
   };
   for (const auto& row : rows) {
     Surface work(kScreenW, kScreenH, kBlack);
