@@ -1,6 +1,5 @@
-// The best run, when one is kept: watched in the window, or shared as a link that plays it. Part
-// of the game's script (a --pre-js), for its files and its memory.
-var quillonRuns = document.getElementById('runs');
+// The best run, when one is kept (its buttons in layout.js's `runs`): watched in the window, or
+// shared as a link that plays it. Part of the game's script (a --pre-js), for its files and memory.
 // Asked of the game only when the best's or the run's file has changed: a run counts only
 // while it reaches the best kept beside it.
 var quillonKept = { files: null, code: '' };
@@ -20,7 +19,7 @@ function quillonKeptRun() {
 }
 setInterval(function () {
   var none = !runtimeInitialized || !quillonKeptRun();
-  if (quillonRuns.classList.contains('none') !== none) quillonRuns.classList.toggle('none', none);
+  if (runs.classList.contains('none') !== none) runs.classList.toggle('none', none);
 }, 1000);
 document.getElementById('share').addEventListener('click', function () {
   var code = quillonKeptRun();
