@@ -1,6 +1,7 @@
 // The Windows window where it runs: what it does when its screen's DPI changes.
 #include <gtest/gtest.h>
 
+#include <tuple>
 #include <utility>
 
 #include "FakePlatform.h"
@@ -28,7 +29,9 @@ TEST(WinPlatform, ADpiChangeGivesThatDpisWholeScaleWithNoBands) {
   monitor.cbSize = sizeof monitor;
   GetMonitorInfoW(MonitorFromWindow(window, MONITOR_DEFAULTTONEAREST), &monitor);
   const RECT area = monitor.rcWork;
-  for (auto [dpi, scale] : {std::pair<UINT, int>{144, 2}, {192, 2}, {96, 1}, {144, 2}}) {
+  // Some moves come while full screen: the change must hold when the window comes back.
+  for (auto [dpi, scale, full] : {std::tuple<UINT, int, bool>{144, 2, false}, {192, 2, false}, {96, 1, false},
+                                  {192, 2, true}, {96, 1, true}, {144, 2, false}}) {
     // Lowered until the framed window fits the screen's work area, as a small screen needs.
     const auto fits = [&](int s) {
       const SIZE f = Framed(kScreenW * s, kScreenH * s, dpi);
@@ -37,12 +40,17 @@ TEST(WinPlatform, ADpiChangeGivesThatDpisWholeScaleWithNoBands) {
     while (scale > 1 && !fits(scale)) --scale;
     // What Windows proposes for the new DPI, and then the message as it sends it, with the size
     // it would pick on its own (between two scales) as the suggestion.
+    if (full) SendMessageW(window, WM_KEYDOWN, VK_F11, 0);
     SIZE proposed{};
-    EXPECT_TRUE(SendMessageW(window, WM_GETDPISCALEDSIZE, dpi, reinterpret_cast<LPARAM>(&proposed)));
+    // Full screen, the window keeps the screen's size: Windows is told to propose none.
+    EXPECT_EQ(SendMessageW(window, WM_GETDPISCALEDSIZE, dpi, reinterpret_cast<LPARAM>(&proposed)), !full);
     const SIZE framed = Framed(kScreenW * scale, kScreenH * scale, dpi);
-    EXPECT_EQ(std::make_pair(proposed.cx, proposed.cy), std::make_pair(framed.cx, framed.cy)) << dpi;
+    if (!full) {
+      EXPECT_EQ(std::make_pair(proposed.cx, proposed.cy), std::make_pair(framed.cx, framed.cy)) << dpi;
+    }
     RECT suggested{40, 30, 40 + MulDiv(kScreenW, dpi, 96) - 7, 30 + MulDiv(kScreenH, dpi, 96) - 9};
     SendMessageW(window, WM_DPICHANGED, MAKEWPARAM(dpi, dpi), reinterpret_cast<LPARAM>(&suggested));
+    if (full) SendMessageW(window, WM_KEYDOWN, VK_F11, 0);
     RECT client{}, outer{};
     GetClientRect(window, &client);
     GetWindowRect(window, &outer);

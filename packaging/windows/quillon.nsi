@@ -82,14 +82,87 @@ Function un.onInit
   Call un.WaitForGame
 FunctionEnd
 
+; Every new file is written beside the old one first, and only when all of them are there does
+; each take the old one's place: a file that can't be written or replaced leaves the last
+; version whole, and the registration as it was. A failed write asks Retry or Cancel; silent,
+; the installer ends with status 4.
+AllowSkipFiles off
+Var swapped
+
+Function Unstage
+  Delete "$INSTDIR\quillon.exe.new"
+  Delete "$INSTDIR\README.txt.new"
+  Delete "$INSTDIR\uninstall.exe.new"
+FunctionEnd
+
+Function .onInstFailed
+  Call Unstage
+  SetErrorLevel 4
+FunctionEnd
+
+; Puts name.new in name's place, the old one kept as name.old; error flag set where it can't.
+!macro SWAP name
+  ${If} $swapped != "failed"
+    Delete "$INSTDIR\${name}.old"
+    ClearErrors
+    ${If} ${FileExists} "$INSTDIR\${name}"
+      Rename "$INSTDIR\${name}" "$INSTDIR\${name}.old"
+    ${EndIf}
+    ${IfNot} ${Errors}
+      Rename "$INSTDIR\${name}.new" "$INSTDIR\${name}"
+      ${If} ${Errors}
+        Rename "$INSTDIR\${name}.old" "$INSTDIR\${name}"
+        StrCpy $swapped "failed"
+      ${Else}
+        StrCpy $swapped "$swapped ${name}"
+      ${EndIf}
+    ${Else}
+      StrCpy $swapped "failed"
+    ${EndIf}
+  ${EndIf}
+!macroend
+
 Section "Quillon"
   SetShellVarContext current
   ; The game may have been started while the pages showed.
   Call WaitForGame
   SetOutPath "$INSTDIR"
-  File "${SOURCE}\quillon.exe"
-  File "${SOURCE}\README.txt"
-  WriteUninstaller "$INSTDIR\uninstall.exe"
+  retry:
+  File "/oname=quillon.exe.new" "${SOURCE}\quillon.exe"
+  File "/oname=README.txt.new" "${SOURCE}\README.txt"
+  ClearErrors
+  WriteUninstaller "$INSTDIR\uninstall.exe.new"
+  ${If} ${Errors}
+    StrCpy $swapped "failed"
+  ${Else}
+    StrCpy $swapped ""
+    !insertmacro SWAP "quillon.exe"
+    !insertmacro SWAP "README.txt"
+    !insertmacro SWAP "uninstall.exe"
+  ${EndIf}
+  ${If} $swapped == "failed"
+    ; Each file that was replaced goes back.
+    ${If} ${FileExists} "$INSTDIR\uninstall.exe.old"
+      Delete "$INSTDIR\uninstall.exe"
+      Rename "$INSTDIR\uninstall.exe.old" "$INSTDIR\uninstall.exe"
+    ${EndIf}
+    ${If} ${FileExists} "$INSTDIR\README.txt.old"
+      Delete "$INSTDIR\README.txt"
+      Rename "$INSTDIR\README.txt.old" "$INSTDIR\README.txt"
+    ${EndIf}
+    ${If} ${FileExists} "$INSTDIR\quillon.exe.old"
+      Delete "$INSTDIR\quillon.exe"
+      Rename "$INSTDIR\quillon.exe.old" "$INSTDIR\quillon.exe"
+    ${EndIf}
+    Call Unstage
+    MessageBox MB_RETRYCANCEL|MB_ICONEXCLAMATION "Quillon's files in $INSTDIR could not be replaced. \
+      Close what uses them, then choose Retry." /SD IDCANCEL IDRETRY retry
+    Abort
+  ${EndIf}
+  ; What the old version left may still be in use (a program just closed): it goes when it can.
+  Delete "$INSTDIR\quillon.exe.old"
+  Delete "$INSTDIR\README.txt.old"
+  Delete "$INSTDIR\uninstall.exe.old"
   CreateShortcut "$SMPROGRAMS\Quillon.lnk" "$INSTDIR\quillon.exe" "" "$INSTDIR\quillon.exe" 0 SW_SHOWNORMAL "" \
     "Jump the broken car over bullets and catch the coins"
   WriteRegStr HKCU "${UNINSTALL}" "DisplayName" "Quillon"
@@ -98,7 +171,9 @@ Section "Quillon"
   WriteRegStr HKCU "${UNINSTALL}" "Publisher" "The Quillon developers"
   WriteRegStr HKCU "${UNINSTALL}" "InstallLocation" "$INSTDIR"
   WriteRegStr HKCU "${UNINSTALL}" "UninstallString" '"$INSTDIR\uninstall.exe"'
-  WriteRegStr HKCU "${UNINSTALL}" "QuietUninstallString" '"$INSTDIR\uninstall.exe" /S'
+  ; In place (_?=), so that its status is the uninstaller's own: the copy it would otherwise
+  ; make of itself in the temporary folder runs on after the status was given.
+  WriteRegStr HKCU "${UNINSTALL}" "QuietUninstallString" '"$INSTDIR\uninstall.exe" /S _?=$INSTDIR'
   WriteRegDWORD HKCU "${UNINSTALL}" "NoModify" 1
   WriteRegDWORD HKCU "${UNINSTALL}" "NoRepair" 1
   SectionGetSize 0 $0
@@ -106,14 +181,50 @@ Section "Quillon"
 SectionEnd
 
 ; The program goes; the player's best score (Quillon.ini, here or in %LOCALAPPDATA%\Quillon)
-; stays, and so does the folder while it holds it.
+; stays, and so does the folder while it holds it. A file that can't go stops the uninstall
+; there, with status 4 (silent) or Retry and Cancel: the program file goes first, so nothing
+; else has gone when it is held.
+!macro REMOVE path
+  Delete "${path}"
+  ${If} ${FileExists} "${path}"
+    MessageBox MB_RETRYCANCEL|MB_ICONEXCLAMATION "Could not remove ${path}. Close what uses it, then choose Retry." \
+      /SD IDCANCEL IDRETRY retry
+    SetErrorLevel 4
+    Quit
+  ${EndIf}
+!macroend
+
 Section "Uninstall"
   SetShellVarContext current
   Call un.WaitForGame
-  Delete "$INSTDIR\quillon.exe"
-  Delete "$INSTDIR\README.txt"
-  Delete "$INSTDIR\uninstall.exe"
+  retry:
+  !insertmacro REMOVE "$INSTDIR\quillon.exe"
+  !insertmacro REMOVE "$INSTDIR\README.txt"
   Delete "$SMPROGRAMS\Quillon.lnk"
-  RMDir "$INSTDIR"
+  ${If} $EXEDIR == $INSTDIR
+    ; Run in place, for a status of its own: a running program can't delete itself, so a copy
+    ; in the temporary folder takes this file away once this one has ended.
+    ClearErrors
+    CopyFiles /SILENT "$EXEPATH" "$TEMP\quillon-uninstall.exe"
+    Exec '"$TEMP\quillon-uninstall.exe" /S _?=$INSTDIR'
+    ${If} ${Errors}
+      SetErrorLevel 4
+      Quit
+    ${EndIf}
+  ${Else}
+    ; The copy: the program that started it may take a moment to end.
+    StrCpy $1 0
+    ${Do}
+      Delete "$INSTDIR\uninstall.exe"
+      ${IfNot} ${FileExists} "$INSTDIR\uninstall.exe"
+      ${OrIf} $1 > 100
+        ${Break}
+      ${EndIf}
+      IntOp $1 $1 + 1
+      Sleep 100
+    ${Loop}
+    !insertmacro REMOVE "$INSTDIR\uninstall.exe"
+    RMDir "$INSTDIR"
+  ${EndIf}
   DeleteRegKey HKCU "${UNINSTALL}"
 SectionEnd

@@ -1,5 +1,6 @@
 #include "platform/windows/WinPlatform.h"
 
+#include <algorithm>
 #include <cstring>
 
 #include "game/Input.h"
@@ -154,9 +155,24 @@ void WinPlatform::ToggleFullScreen(bool on) {
     SetWindowLongPtrW(window, GWL_STYLE, kStyle | WS_VISIBLE);
     SetWindowPos(window, nullptr, restore_[0], restore_[1], restore_[2] - restore_[0], restore_[3] - restore_[1],
                  SWP_FRAMECHANGED | SWP_NOZORDER | SWP_NOACTIVATE);
+    FitClientToScale();
   }
   fullScreen_ = on;
   InvalidateRect(window, nullptr, FALSE);
+}
+
+void WinPlatform::FitClientToScale() {
+  // Where the frame came out otherwise than the DPI's metrics say (a system that frames every
+  // window at one DPI), the client area is put right by the difference.
+  const HWND window = AsWindow(window_);
+  RECT client{}, outer{};
+  GetClientRect(window, &client);
+  GetWindowRect(window, &outer);
+  const int dx = kScreenW * scale_ - client.right, dy = kScreenH * scale_ - client.bottom;
+  if (dx != 0 || dy != 0) {
+    SetWindowPos(window, nullptr, 0, 0, outer.right - outer.left + dx, outer.bottom - outer.top + dy,
+                 SWP_NOMOVE | SWP_NOZORDER | SWP_NOACTIVATE);
+  }
 }
 
 std::intptr_t WinPlatform::Handle(unsigned message, std::uintptr_t wParam, std::intptr_t lParam) {
@@ -197,21 +213,26 @@ std::intptr_t WinPlatform::Handle(unsigned message, std::uintptr_t wParam, std::
       // Dragged to a screen of another scale, or the scale changed: that screen's whole scale,
       // the window where Windows suggests, exactly as large as the picture at it.
       const auto* suggested = reinterpret_cast<const RECT*>(lParam);
-      if (!fullScreen_) {
-        const UINT dpi = HIWORD(wParam);
-        scale_ = ScaleAt(dpi);
-        const SIZE outer = OuterSize(kScreenW * scale_, kScreenH * scale_, dpi);
+      const UINT dpi = HIWORD(wParam);
+      scale_ = ScaleAt(dpi);
+      const SIZE outer = OuterSize(kScreenW * scale_, kScreenH * scale_, dpi);
+      if (fullScreen_) {
+        // Kept for the way back: the window then comes back at this DPI's scale, on this screen.
+        const RECT area = MonitorOf(AsWindow(window_)).rcWork;
+        POINT corner{restore_[0], restore_[1]};
+        if (!PtInRect(&area, corner)) {
+          corner.x = area.left + std::max(0L, (area.right - area.left - outer.cx) / 2);
+          corner.y = area.top + std::max(0L, (area.bottom - area.top - outer.cy) / 2);
+        }
+        restore_[0] = corner.x, restore_[1] = corner.y;
+        restore_[2] = corner.x + outer.cx, restore_[3] = corner.y + outer.cy;
+        const RECT screen = MonitorOf(AsWindow(window_)).rcMonitor;
+        SetWindowPos(AsWindow(window_), nullptr, screen.left, screen.top, screen.right - screen.left,
+                     screen.bottom - screen.top, SWP_NOZORDER | SWP_NOACTIVATE);
+      } else {
         SetWindowPos(AsWindow(window_), nullptr, suggested->left, suggested->top, outer.cx, outer.cy,
                      SWP_NOZORDER | SWP_NOACTIVATE);
-        // Where the frame came out otherwise than that DPI's metrics say (a system that frames
-        // every window at one DPI), the client area is put right by the difference.
-        RECT client{};
-        GetClientRect(AsWindow(window_), &client);
-        const int dx = kScreenW * scale_ - client.right, dy = kScreenH * scale_ - client.bottom;
-        if (dx != 0 || dy != 0) {
-          SetWindowPos(AsWindow(window_), nullptr, 0, 0, outer.cx + dx, outer.cy + dy,
-                       SWP_NOMOVE | SWP_NOZORDER | SWP_NOACTIVATE);
-        }
+        FitClientToScale();
       }
       InvalidateRect(AsWindow(window_), nullptr, FALSE);
       return 0;

@@ -51,6 +51,8 @@ class WinPlatform final : public Platform {
   // The scale the window takes at a DPI.
   int ScaleAt(unsigned dpi);
   void ToggleFullScreen(bool on);
+  // Makes the client area exactly the picture at the scale, however the frame came out.
+  void FitClientToScale();
 
   void* window_ = nullptr;
   void* icons_[2] = {nullptr, nullptr};

@@ -19,6 +19,9 @@ int Say(const std::string& text, UINT icon) {
 }  // namespace
 
 int WINAPI wWinMain(HINSTANCE instance, HINSTANCE, PWSTR, int) {
+  // Held from the first instruction to the last, message boxes too: while it is, the installer
+  // and uninstaller touch no file, and this copy's program file is never half replaced.
+  CreateMutexW(nullptr, FALSE, L"Quillon.Running");
   std::vector<std::string> args;
   int argc = 0;
   if (wchar_t** argv = CommandLineToArgvW(GetCommandLineW(), &argc)) {
@@ -70,8 +73,6 @@ int WINAPI wWinMain(HINSTANCE instance, HINSTANCE, PWSTR, int) {
                 status == 2 ? MB_ICONWARNING : MB_ICONERROR);
     return status;
   }
-  // Held while the game runs: the installer and uninstaller wait for it before touching a file.
-  CreateMutexW(nullptr, FALSE, L"Quillon.Running");
   if (watch) quillon::WatchGame(platform, pictures, font, *watch);
   quillon::RunGame(platform, pictures, font);
 }

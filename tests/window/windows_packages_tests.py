@@ -129,9 +129,31 @@ class WinePackages(Wine):
         began = time.time()
         self.assertEqual(run(upgrade, "/S").returncode, 3)
         self.assertGreater(time.time() - began, 5)  # it waited for the player first
-        self.assertEqual(run(os.path.join(home, "uninstall.exe"), "/S", "_?=C:\\Games\\Quillon").returncode, 3)
+        quiet = re.search(r"QuietUninstallString\s+REG_SZ\s+(.*)", run("reg", "query", key).stdout).group(1).strip()
+        # The uninstall Settings and management tools run, as it stands: its status is its own.
+        uninstall = lambda: run(*[part.strip('"') for part in re.findall(r'"[^"]*"|\S+', quiet)]).returncode
+        self.assertEqual(uninstall(), 3)
         self.assertEqual(installed(), before)
         self.assertEqual(before[1], first_exe)
+        self.assertEqual(g.close(), 0)
+        # A game that shows only a message box holds them off just the same.
+        g = Game(exe=os.path.join(home, "quillon.exe"), player=become_player, launcher=[self.wine], args=["--version"],
+                 **self.env)
+        self.games.append(g)
+        g.find_window(timeout=60)
+        self.assertEqual(run(upgrade, "/S").returncode, 3)
+        self.assertEqual(uninstall(), 3)
+        self.assertEqual(installed(), before)
+        g.proc.kill()
+        g.proc.wait()
+        # A file that can't be written: the installer says so, and the last version stays whole.
+        os.mkdir(os.path.join(home, "README.txt.new"))
+        if os.geteuid() == 0:
+            os.chown(os.path.join(home, "README.txt.new"), PLAYER, PLAYER)
+        self.assertEqual(run(upgrade, "/S").returncode, 4)
+        os.rmdir(os.path.join(home, "README.txt.new"))
+        self.assertEqual(installed(), before)
+        g = start()
 
         # Closed while it waits: the next version goes into the chosen folder, the best kept.
         waiting = subprocess.Popen([self.wine, upgrade, "/S"], env=env(**self.env), preexec_fn=become_player,
@@ -149,9 +171,10 @@ class WinePackages(Wine):
         g = start()
         g.wait_for(shows_title(777), timeout=60)
         self.assertEqual(g.close(), 0)
-        run(os.path.join(home, "uninstall.exe"), "/S")
-        subprocess.run([os.path.join(os.path.dirname(self.wine), "wineserver"), "-w"], env=env(**self.env),
-                       preexec_fn=become_player, timeout=120)
+        self.assertEqual(uninstall(), 0)
+        end = time.time() + 30  # the uninstaller itself goes the moment it has ended
+        while os.listdir(home) != ["Quillon.ini"] and time.time() < end:
+            time.sleep(0.1)
         self.assertEqual(sorted(os.listdir(home)), ["Quillon.ini"])
         self.assertFalse(os.path.exists(os.path.join(menu, "Quillon.lnk")))
         self.assertNotIn("DisplayName", run("reg", "query", key).stdout)

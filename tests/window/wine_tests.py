@@ -1,4 +1,5 @@
 """quillon.exe under Wine: the in-process suite, pixels, keys, files, DPI."""
+import fcntl
 import os
 import re
 import shutil
@@ -27,16 +28,24 @@ class Wine(Games):
         cls.prefix = os.path.join(cls.home, "prefix")
         cls.env = dict(WINEPREFIX=cls.prefix, WINEDEBUG="-all", HOME=cls.home, WINEDLLOVERRIDES="mscoree,mshtml=")
         # The player's own Wine, made once: the folder tests need someone whom a folder can refuse.
-        # Wine's first start in a prefix now and then fails on a busy machine; a second one does not.
-        for attempt in range(3):
-            boot = subprocess.run([cls.wine, "wineboot", "-i"], env=env(**cls.env), preexec_fn=become_player,
-                                  stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL, timeout=300)
-            if boot.returncode == 0:
-                break
-            subprocess.run([os.path.join(os.path.dirname(cls.wine), "wineserver"), "-k"], env=env(**cls.env),
-                           preexec_fn=become_player, stderr=subprocess.DEVNULL)
-        else:
-            raise RuntimeError(f"wineboot failed with status {boot.returncode}")
+        # Two groups making their prefixes at once, as one user, make wineboot fail now and then:
+        # one at a time, across the groups, and what it said kept for the failure.
+        with open(os.path.join(tempfile.gettempdir(), "quillon-wineboot.lock"), "a") as lock:
+            fcntl.flock(lock, fcntl.LOCK_EX)
+            said = []
+            for attempt in range(3):
+                boot = subprocess.run([cls.wine, "wineboot", "-i"], env=env(**cls.env), preexec_fn=become_player,
+                                      capture_output=True, text=True, timeout=300)
+                if boot.returncode == 0:
+                    break
+                said.append(f"status {boot.returncode}: {boot.stdout[-1500:]}{boot.stderr[-1500:]}")
+                subprocess.run([os.path.join(os.path.dirname(cls.wine), "wineserver"), "-k"], env=env(**cls.env),
+                               preexec_fn=become_player, stderr=subprocess.DEVNULL)
+            else:
+                raise RuntimeError("wineboot failed three times:\n" + "\n".join(said))
+            # Until its server has ended too: the next group's boot never meets this one's going down.
+            subprocess.run([os.path.join(os.path.dirname(cls.wine), "wineserver"), "-w"], env=env(**cls.env),
+                           preexec_fn=become_player, timeout=120)
 
     @classmethod
     def tearDownClass(cls):
