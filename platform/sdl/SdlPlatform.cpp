@@ -1,6 +1,8 @@
 #include "platform/sdl/SdlPlatform.h"
 
+#include <fcntl.h>
 #include <signal.h>
+#include <sys/wait.h>
 #include <unistd.h>
 
 #include <chrono>
@@ -31,6 +33,32 @@ bool IsUnset(const char* name) {
   return value == nullptr || *value == '\0';
 }
 
+// Whether SDL's video starts on this Wayland display, tried in a child: on some compositors
+// (one with no seat) SDL itself crashes as it starts, where X11 may still be there to use.
+// Empty where it starts, else why not.
+std::string WaylandProblem() {
+  const pid_t child = ::fork();
+  if (child < 0) return {};  // can't ask: let SDL find out for itself
+  if (child == 0) {
+    // Not a word of its own: what it has to say, the parent says.
+    if (const int null = ::open("/dev/null", O_WRONLY); null >= 0) ::dup2(null, STDERR_FILENO);
+    SDL_SetHint(SDL_HINT_VIDEODRIVER, "wayland");
+    ::_exit(SDL_Init(SDL_INIT_VIDEO) == 0 ? 0 : 1);
+  }
+  // A compositor that never answers is as good as none.
+  int status = 0;
+  for (int waited = 0; ::waitpid(child, &status, WNOHANG) == 0; waited += 10) {
+    if (waited >= 5000) {
+      ::kill(child, SIGKILL);
+      ::waitpid(child, &status, 0);
+      return "it did not answer";
+    }
+    ::usleep(10 * 1000);
+  }
+  if (WIFEXITED(status)) return WEXITSTATUS(status) == 0 ? "" : "SDL could not start on it";
+  return "SDL crashed starting on it (signal " + std::to_string(WTERMSIG(status)) + ")";
+}
+
 SDL_Surface* WrapPixels(const Surface& s) {
   return SDL_CreateRGBSurfaceWithFormatFrom(const_cast<Colour*>(s.Pixels().data()), s.Width(),
                                             s.Height(), 32, s.Width() * 4, SDL_PIXELFORMAT_RGB888);
@@ -55,7 +83,14 @@ int SdlPlatform::Open(const Pictures& pictures, const char* scale, std::string* 
   // Without a Wayland session, X11 is the only place a window can go; trying Wayland
   // as well would only add its own complaint to ours. With one, a window of its own there
   // (Xwayland would have the compositor enlarge, and smooth, the picture), X11 where that fails.
-  if (!driverAsked) SDL_SetHint(SDL_HINT_VIDEODRIVER, IsUnset("WAYLAND_DISPLAY") ? "x11" : "wayland,x11");
+  std::string wayland;  // why Wayland was passed over
+  if (!driverAsked && !IsUnset("WAYLAND_DISPLAY")) wayland = WaylandProblem();
+  if (!driverAsked) SDL_SetHint(SDL_HINT_VIDEODRIVER, IsUnset("WAYLAND_DISPLAY") || !wayland.empty() ? "x11" : "wayland,x11");
+  if (!wayland.empty() && IsUnset("DISPLAY")) {
+    *error = std::string("no display available at WAYLAND_DISPLAY=") + std::getenv("WAYLAND_DISPLAY") + " (" +
+             wayland + ")";
+    return 1;
+  }
   if (SDL_Init(SDL_INIT_VIDEO) != 0) {
     // Named as the player's environment names it.
     std::string tried;
@@ -90,9 +125,11 @@ int SdlPlatform::Open(const Pictures& pictures, const char* scale, std::string* 
   int pixelsW = 0, pixelsH = 0;
   SDL_GetWindowSizeInPixels(window_, &pixelsW, &pixelsH);
   density_ = std::max(1, pixelsW / kScreenW);
-  // SDL's own window surface is as large as the window, not its buffer: there the frame goes
-  // through a renderer, into a texture as large as the buffer.
-  if (density_ > 1 || (driver != nullptr && std::strcmp(driver, "wayland") == 0)) {
+  // On Wayland the frame goes to the compositor in shared memory, at the buffer's size. SDL's
+  // own window surface is as large as the window, not its buffer: where there is no such
+  // memory, the frame goes through a renderer, into a texture as large as the buffer.
+  if (driver != nullptr && std::strcmp(driver, "wayland") == 0) wayland_ = sdl::WaylandFrames::For(window_);
+  if (wayland_ == nullptr && (density_ > 1 || (driver != nullptr && std::strcmp(driver, "wayland") == 0))) {
     renderer_ = SDL_CreateRenderer(window_, -1, 0);
     if (renderer_ == nullptr) {
       *error = std::string("the window has no surface to draw on (") + SDL_GetError() + ")";

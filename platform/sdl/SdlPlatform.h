@@ -4,6 +4,7 @@
 
 struct SDL_SysWMmsg;
 
+#include <memory>
 #include <optional>
 #include <string>
 #include <vector>
@@ -12,6 +13,7 @@ struct SDL_SysWMmsg;
 #include "display/Pictures.h"
 #include "game/Platform.h"
 #include "platform/posix/PosixFileSystem.h"
+#include "platform/sdl/SdlWayland.h"
 
 namespace quillon {
 
@@ -66,7 +68,8 @@ class SdlPlatform final : public Platform {
 
   SDL_Window* window_ = nullptr;
   int density_ = 1;                        // device pixels a window unit (an output's scale)
-  SDL_Renderer* renderer_ = nullptr;       // where the window surface can't take the buffer's size
+  std::unique_ptr<sdl::WaylandFrames> wayland_;  // a Wayland window's frames, in shared memory
+  SDL_Renderer* renderer_ = nullptr;       // where neither the window surface nor those can be had
   SDL_Texture* texture_ = nullptr;
   SDL_Surface* buffer_ = nullptr;          // the frame at the buffer's size, as the texture gets it
   std::vector<SDL_GameController*> pads_;  // every gamepad plugged in

@@ -8,15 +8,24 @@
 namespace quillon {
 
 SDL_Surface* SdlPlatform::Target() {
-  if (renderer_ == nullptr) return SDL_GetWindowSurface(window_);
+  if (renderer_ == nullptr && wayland_ == nullptr) return SDL_GetWindowSurface(window_);
   int w = 0, h = 0;
-  if (SDL_GetRendererOutputSize(renderer_, &w, &h) != 0 || w <= 0 || h <= 0) return nullptr;
+  if (wayland_ != nullptr) {
+    SDL_GetWindowSizeInPixels(window_, &w, &h);
+  } else if (SDL_GetRendererOutputSize(renderer_, &w, &h) != 0) {
+    return nullptr;
+  }
+  if (w <= 0 || h <= 0) return nullptr;
   if (buffer_ == nullptr || buffer_->w != w || buffer_->h != h) {
     if (texture_ != nullptr) SDL_DestroyTexture(texture_);
+    texture_ = nullptr;
     SDL_FreeSurface(buffer_);
     buffer_ = SDL_CreateRGBSurfaceWithFormat(0, w, h, 32, SDL_PIXELFORMAT_RGB888);
-    texture_ = SDL_CreateTexture(renderer_, SDL_PIXELFORMAT_RGB888, SDL_TEXTUREACCESS_STREAMING, w, h);
-    if (buffer_ == nullptr || texture_ == nullptr) return nullptr;
+    if (renderer_ != nullptr) {
+      texture_ = SDL_CreateTexture(renderer_, SDL_PIXELFORMAT_RGB888, SDL_TEXTUREACCESS_STREAMING, w, h);
+      if (texture_ == nullptr) return nullptr;
+    }
+    if (buffer_ == nullptr) return nullptr;
   }
   return buffer_;
 }
@@ -43,6 +52,21 @@ void SdlPlatform::Show(int top, int bottom, bool all) {
   if (SDL_MUSTLOCK(screen)) SDL_UnlockSurface(screen);
   shownOn_ = screen;
   redrawAll_ = false;
+  SDL_Rect rows{std::max(0, place.x), std::max(0, place.y + top * place.scale), kScreenW * place.scale,
+                (bottom - top + 1) * place.scale};
+  rows.w = std::min(rows.w, screen->w - rows.x);
+  rows.h = std::min(rows.h, screen->h - rows.y);
+  if (wayland_ != nullptr) {
+    // Hidden, it has nowhere to go yet: it goes whole when the window shows.
+    if ((SDL_GetWindowFlags(window_) & SDL_WINDOW_SHOWN) == 0) {
+      redrawAll_ = true;
+      return;
+    }
+    if (!wayland_->Show(*screen, all ? 0 : rows.y, all ? screen->h - 1 : rows.y + rows.h - 1)) {
+      Fail("cannot draw on the window");
+    }
+    return;
+  }
   if (renderer_ != nullptr) {
     // One texel a device pixel: nothing for the renderer to smooth.
     if (SDL_UpdateTexture(texture_, nullptr, screen->pixels, screen->pitch) != 0 ||
@@ -56,10 +80,6 @@ void SdlPlatform::Show(int top, int bottom, bool all) {
     SDL_UpdateWindowSurface(window_);
     return;
   }
-  SDL_Rect rows{std::max(0, place.x), std::max(0, place.y + top * place.scale), kScreenW * place.scale,
-                (bottom - top + 1) * place.scale};
-  rows.w = std::min(rows.w, screen->w - rows.x);
-  rows.h = std::min(rows.h, screen->h - rows.y);
   if (rows.w > 0 && rows.h > 0) SDL_UpdateWindowSurfaceRects(window_, &rows, 1);
 }
 

@@ -16,13 +16,15 @@ from harness import *  # noqa: F401,F403
 class Wayland(Games):
     """The game as a Wayland client of its own, in a weston nested in the Xvfb."""
 
-    def start_weston(self, scale=1):
-        """A weston 520 x 400 across in its own units, its output at `scale` device pixels each."""
+    def start_weston(self, scale=1, headless=False):
+        """A weston 520 x 400 across in its own units, its output at `scale` device pixels each;
+        or, headless, one with no output to see and no seat."""
         self.runtime = tempfile.mkdtemp(prefix="quillon-xdg-")
         os.chmod(self.runtime, 0o700)
         log = os.path.join(self.runtime, "weston.log")
         with open(log, "w") as f:
-            self.weston = subprocess.Popen(["weston", "--backend=x11-backend.so", "--width=520", "--height=400",
+            backend = "headless-backend.so" if headless else "x11-backend.so"
+            self.weston = subprocess.Popen(["weston", "--backend=" + backend, "--width=520", "--height=400",
                                             f"--scale={scale}", "--socket=quillon-test", "--idle-time=0"],
                                            env=env(XDG_RUNTIME_DIR=self.runtime), stdout=f, stderr=f)
         self.addCleanup(self.stop_weston, self.weston, self.runtime)
@@ -32,8 +34,8 @@ class Wayland(Games):
         while self.screen is None and time.time() < end:
             with open(log) as f:
                 found = [line.split("window id ")[1].split()[0] for line in f if "window id " in line]
-            if found and os.path.exists(os.path.join(self.runtime, "quillon-test")):
-                self.screen = int(found[0])
+            if (found or headless) and os.path.exists(os.path.join(self.runtime, "quillon-test")):
+                self.screen = int(found[0]) if found else 0
             time.sleep(0.1)
         self.assertIsNotNone(self.screen, "weston did not start")
 
@@ -77,6 +79,9 @@ class Wayland(Games):
             self.start_weston(scale)
             g = self.wayland_game(**driver)
             x, y = self.find_title(g, scale)
+            # Shown through shared memory: OpenGL, where the GPU is a program, would cost ten times as much.
+            with open(f"/proc/{g.proc.pid}/maps") as f:
+                self.assertFalse("_dri.so" in f.read(), "drawn through OpenGL")
             if "DISPLAY" in driver:
                 found = subprocess.run(["xdotool", "search", "--pid", str(g.proc.pid)], env=env(),
                                        capture_output=True, text=True).stdout.split()
@@ -116,3 +121,18 @@ class Wayland(Games):
         self.assertEqual(status, 1)
         self.assertEqual(len(err.splitlines()), 1, err)
         self.assertIn("window", err)
+
+    def test_a_compositor_sdl_cannot_start_on_leaves_x11_or_one_line(self):
+        # SDL crashes as it starts on a weston with no seat: the game goes to X11 where there is
+        # one, and where there is none says so in one line.
+        self.start_weston(headless=True)
+        g = self.wayland_game(DISPLAY=harness.DISPLAY)
+        g.find_window(timeout=30)
+        g.wait_for(shows_title(1250), timeout=30)
+        self.assertEqual(g.close(), 0)
+        g = self.wayland_game()
+        status = g.proc.wait(timeout=30)
+        err = g.proc.stderr.read().decode()
+        self.assertEqual(status, 1)
+        self.assertEqual(len(err.splitlines()), 1, err)
+        self.assertIn("WAYLAND_DISPLAY=quillon-test", err)
