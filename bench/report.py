@@ -6,8 +6,10 @@ Builds nothing itself; tools/report builds a release tree and calls this with it
 import gzip
 import json
 import os
+import shutil
 import subprocess
 import sys
+import tempfile
 import time
 
 BUILD = sys.argv[1]
@@ -108,6 +110,7 @@ def main():
         title, play, stats = run_probe([probe], display)
         scaled = {s: run_probe([probe, str(s)], display)[:2] for s in (2, 3)}
         scaled["full screen 1920x1080"] = run_probe([probe], display, size=(1920, 1080))[:2]
+        wayland_rows, game_memory, xjump_memory = wayland_and_memory(display)
         windows = None
         if WINDOWS:
             windows = run_probe([wine_program(), os.path.join(WINDOWS, "quillon_pacing_probe.exe")], display,
@@ -130,6 +133,21 @@ def main():
         label = f"at scale {name}" if isinstance(name, int) else f"in a {name}"
         print(f"CPU {label}: title {t * 100:.2f}%, play {p * 100:.2f}% of one core"
               + (" (targets under 3% and 2% at scale 3)" if name == 3 else ""))
+    print()
+    print(f"== The game on Wayland (weston nested in the Xvfb) and on X11, side by side ({SECONDS:.0f} s on the "
+          "title each) ==")
+    for scale, wayland, compositor, x11 in wayland_rows:
+        print(f"at scale {scale}: Wayland {wayland * 100:.2f}% of one core (weston {compositor * 100:.2f}% more), "
+              f"X11 {x11 * 100:.2f}%: {wayland / max(x11, 1e-6):.1f}x" + (" (target within 2x)" if scale == 2 else ""))
+    rss, pss, where = game_memory
+    print()
+    print("== Memory at 1x on the title, under the same Xvfb ==")
+    print(f"quillon: RSS {rss / 1024:.1f} MB, PSS {pss / 1024:.1f} MB; RSS by where it lies: "
+          + ", ".join(f"{name} {kb / 1024:.1f} MB" for name, kb in sorted(where.items(), key=lambda i: -i[1])))
+    if xjump_memory:
+        x_rss, x_pss, _ = xjump_memory
+        print(f"xjump:   RSS {x_rss / 1024:.1f} MB, PSS {x_pss / 1024:.1f} MB; quillon's RSS is "
+              f"{rss / x_rss:.1f}x xjump's (target within 1.5x), its PSS {pss / x_pss:.1f}x")
     if windows:
         w_title, w_play, w_stats = windows
         exe = os.path.getsize(os.path.join(WINDOWS, "platform", "windows", "quillon.exe"))
@@ -146,6 +164,78 @@ def main():
         print(f"quillon.exe: {exe / 1024 / 1024:.2f} MB (target under 1.5 MB)")
     if SITE:
         web_report(title, play)
+
+
+def memory(pid):
+    """RSS and PSS in KB, and where the RSS lies: the heap, other private memory, shared memory
+    with the X server, the program itself, and the libraries it loads."""
+    with open(f"/proc/{pid}/smaps_rollup") as f:
+        rollup = {line.split(":")[0]: int(line.split()[1]) for line in f if line.split()[-1] == "kB"}
+    where, name = {}, None
+    with open(f"/proc/{pid}/smaps") as f:
+        for line in f:
+            fields = line.split()
+            if "-" in fields[0] and len(fields) >= 5 and ":" in fields[3]:
+                path = fields[5] if len(fields) > 5 else ""
+                name = ("heap" if path == "[heap]" else "other private" if not path or path.startswith("[")
+                        else "X11 shared memory" if path.startswith("/SYSV") else "libraries" if ".so" in path
+                        else "the program")
+            elif fields[0] == "Rss:":
+                where[name] = where.get(name, 0) + int(fields[1])
+    return rollup["Rss"], rollup["Pss"], where
+
+
+def wayland_and_memory(display):
+    """The game on Wayland (a weston nested in the Xvfb) against the same on X11, at scales 1
+    and 2; and its memory at 1x against xjump's, on the same Xvfb."""
+    game = os.path.abspath(os.path.join(BUILD, "quillon"))
+    env = dict(os.environ, DISPLAY=display)
+    env.pop("WAYLAND_DISPLAY", None)
+    rows = []
+    for scale in (1, 2):
+        runtime = tempfile.mkdtemp(prefix="quillon-report-xdg-")
+        os.chmod(runtime, 0o700)
+        weston = subprocess.Popen(["weston", "--backend=x11-backend.so", "--width=1000", "--height=760",
+                                   f"--scale={scale}", "--socket=quillon-report", "--idle-time=0"],
+                                  env=dict(env, XDG_RUNTIME_DIR=runtime), stdout=subprocess.DEVNULL,
+                                  stderr=subprocess.DEVNULL)
+        try:
+            for _ in range(200):
+                if os.path.exists(os.path.join(runtime, "quillon-report")):
+                    break
+                time.sleep(0.05)
+            folder = tempfile.mkdtemp(prefix="quillon-report-")
+            on_wayland = subprocess.Popen([game], cwd=folder, stderr=subprocess.DEVNULL,
+                                          env=dict(env, DISPLAY="", WAYLAND_DISPLAY="quillon-report",
+                                                   XDG_RUNTIME_DIR=runtime))
+            time.sleep(2)
+            c0, w0, t0 = cpu_seconds(on_wayland.pid), cpu_seconds(weston.pid), time.monotonic()
+            time.sleep(SECONDS)
+            elapsed = time.monotonic() - t0
+            wayland, compositor = (cpu_seconds(on_wayland.pid) - c0) / elapsed, (cpu_seconds(weston.pid) - w0) / elapsed
+            on_wayland.terminate()
+            on_wayland.wait()
+        finally:
+            weston.terminate()
+            weston.wait()
+            shutil.rmtree(runtime, ignore_errors=True)
+        on_x11 = subprocess.Popen([game, "--scale", str(scale)], cwd=folder, env=env, stderr=subprocess.DEVNULL)
+        time.sleep(2)
+        x11 = share(on_x11.pid, SECONDS)
+        if scale == 1:
+            game_memory = memory(on_x11.pid)
+        on_x11.terminate()
+        on_x11.wait()
+        rows.append((scale, wayland, compositor, x11))
+    xjump_memory = None
+    if os.path.exists("/usr/games/xjump"):
+        xjump = subprocess.Popen(["/usr/games/xjump"], env=dict(env, HOME=tempfile.mkdtemp(prefix="quillon-xjump-")),
+                                 stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
+        time.sleep(3)
+        xjump_memory = memory(xjump.pid)
+        xjump.terminate()
+        xjump.wait()
+    return rows, game_memory, xjump_memory
 
 
 def web_report(desktop_title, desktop_play):

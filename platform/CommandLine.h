@@ -52,7 +52,8 @@ struct CommandLine {
   }
 };
 
-// What --help lists: the keys and options, and what each does.
+// What --help lists: the keys, the options, the environment (Linux's) and the exit statuses,
+// and what each does. The manual, the metadata and the README say the same.
 struct UsageLine {
   const char* what;
   const char* does;
@@ -62,26 +63,45 @@ inline constexpr UsageLine kUsageLines[] = {
     {"Space, gamepad B or X", "jump low"},
     {"F11", "full screen (F11 or Escape leaves it)"},
     {"W, gamepad Y", "on the title: watch the best run again (Enter or Escape stops it)"},
-    {"--scale N", "show each game pixel as N x N screen pixels"},
+    {"--scale N, --scale=N", "show each game pixel as N x N screen pixels"},
     {"--run-code", "print the best run's code, to share it, and exit"},
     {"--watch CODE", "play the run a code (or a file holding one) names, then exit"},
     {"--verify CODE", "print the score the run a code names reaches when played again, and exit "
                       "(a code can be made up: this proves the run possible, not played)"},
-    {"--help", "show this and exit"},
+    {"-h, --help", "show this and exit"},
     {"--version", "show the version and exit"},
+};
+inline constexpr UsageLine kEnvironmentLines[] = {
+    {"WAYLAND_DISPLAY", "the Wayland display to open the window on (preferred)"},
+    {"DISPLAY", "the X display, where there is no Wayland one or the game can't start on it"},
+    {"SDL_VIDEODRIVER", "x11 or wayland: open the window there and nowhere else"},
+    {"GDK_SCALE", "the desktop's scale, a whole number (else the X resource Xft.dpi: 96 is 1)"},
+    {"XDG_DATA_HOME", "where the player's data folder lies (by default ~/.local/share)"},
+};
+inline constexpr UsageLine kExitLines[] = {
+    {"0", "the window was closed, or an option did what it says"},
+    {"1", "no display, or it was lost; standard output can't be written; a code that names no "
+          "round (--verify, --watch); no run kept yet (--run-code)"},
+    {"2", "an unknown option, or a --scale that is not a whole number the screen can show"},
 };
 
 // The usage, as --help shows it in a terminal, in columns; `bestScore` says where the best
-// score lives.
-inline std::string Usage(const std::string& program, const std::string& bestScore) {
+// score lives, and `environment` whether the variables that choose a display count here.
+inline std::string Usage(const std::string& program, const std::string& bestScore, bool environment = true) {
   std::string text = "Usage: " + program + " [--scale N] [--watch CODE]\n"
                      "       " + program + " --verify CODE | --run-code\n"
                      "Quillon: jump a broken car over bullets and catch coins.\n\n";
-  for (const UsageLine& line : kUsageLines) {
-    std::string what = line.what;
-    what.resize(std::max<std::size_t>(what.size() + 2, 23), ' ');
-    text += "  " + what + line.does + "\n";
-  }
+  const auto table = [&text](const char* heading, const auto& lines) {
+    text += heading;
+    for (const UsageLine& line : lines) {
+      std::string what = line.what;
+      what.resize(std::max<std::size_t>(what.size() + 2, 23), ' ');
+      text += "  " + what + line.does + "\n";
+    }
+  };
+  table("", kUsageLines);
+  if (environment) table("\nEnvironment:\n", kEnvironmentLines);
+  table("\nExit status:\n", kExitLines);
   return text + "\nThe best score is kept " + bestScore + ".\n";
 }
 
@@ -90,6 +110,8 @@ inline std::string Usage(const std::string& program, const std::string& bestScor
 inline std::string UsageForBox(const std::string& program, const std::string& bestScore) {
   std::string text = "Quillon: jump a broken car over bullets and catch coins.\n\n" + program + " [--scale N]\n\n";
   for (const UsageLine& line : kUsageLines) text += std::string(line.what) + ": " + line.does + "\n";
+  text += "\nExit status:\n";
+  for (const UsageLine& line : kExitLines) text += std::string(line.what) + ": " + line.does + "\n";
   return text + "\nThe best score is kept " + bestScore + ".";
 }
 

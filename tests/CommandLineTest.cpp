@@ -33,7 +33,9 @@ TEST(CommandLine, OptionsAsBothPlatformsTakeThem) {
   const std::string usage = Usage("quillon", "in one place");
   EXPECT_EQ(usage.rfind("Usage: quillon [--scale N] [--watch CODE]\n       quillon --verify CODE | --run-code\n", 0), 0u);
   EXPECT_NE(usage.find("The best score is kept in one place.\n"), std::string::npos);
-  EXPECT_NE(usage.find("\n  --scale N              show each game pixel"), std::string::npos);  // columns
+  EXPECT_NE(usage.find("\n  --scale N, --scale=N   show each game pixel"), std::string::npos);  // columns
+  EXPECT_NE(usage.find("\nExit status:\n  0                      "), std::string::npos);
+  EXPECT_EQ(Usage("quillon", "x", false).find("DISPLAY"), std::string::npos);  // no such thing on Windows
   // In a message box: every entry on a line of its own as "what: does", nothing aligned with
   // runs of spaces.
   const std::string box = UsageForBox("quillon.exe", "in one place");

@@ -1,6 +1,7 @@
 // Writes the window icons as PNG files for the desktop's hicolor icon theme:
 // write_icons OUTDIR makes OUTDIR/quillon-SIZE.png for each size the theme asks for, each the
 // art drawn for that size or a whole-number enlargement of the largest that divides it.
+#include <algorithm>
 #include <array>
 #include <cstdint>
 #include <cstdio>
@@ -8,7 +9,11 @@
 #include <string>
 #include <vector>
 
+#include "display/Font.h"
 #include "display/Pictures.h"
+#include "game/FileSystem.h"
+#include "game/Game.h"
+#include "game/Platform.h"
 
 namespace {
 
@@ -147,9 +152,19 @@ std::vector<std::uint8_t> Zlib(const std::vector<std::uint8_t>& raw, std::size_t
   return z;
 }
 
-// The art enlarged `scale` times, centred on black `size` pixels across (0: no border); with
-// `alpha`, as 32-bit colour with every pixel opaque (what an icon entry of 32 bits promises).
-std::vector<std::uint8_t> PngBytes(const quillon::Surface& art, int scale, int size = 0, bool alpha = false);
+// Whether an art pixel lies outside the icon's shape: a tile with rounded corners, as desktop
+// icons have, cut by whole art pixels so that an enlargement stays crisp.
+bool Outside(const quillon::Surface& art, int x, int y) {
+  const double r = art.Width() / 8;
+  const double dx = std::max(0.0, std::max(r - (x + 0.5), (x + 0.5) - (art.Width() - r)));
+  const double dy = std::max(0.0, std::max(r - (y + 0.5), (y + 0.5) - (art.Height() - r)));
+  return dx * dx + dy * dy > r * r;
+}
+
+// The art enlarged `scale` times, centred on black `size` pixels square (0: no border); with
+// `alpha`, as 32-bit colour, transparent outside the icon's shape when `shaped`.
+std::vector<std::uint8_t> PngBytes(const quillon::Surface& art, int scale, int size = 0, bool alpha = false,
+                                   bool shaped = false);
 
 bool WriteFile(const std::string& path, const std::vector<std::uint8_t>& bytes) {
   FILE* f = std::fopen(path.c_str(), "wb");
@@ -176,14 +191,17 @@ std::vector<std::uint8_t> IconBitmap(const quillon::Surface& art, int scale, int
   const auto inside = [&](int x, int y) { return x >= margin && y >= margin && x < margin + drawn && y < margin + drawn; };
   for (int y = size - 1; y >= 0; --y)
     for (int x = 0; x < size; ++x) {
-      const quillon::Colour c = inside(x, y) ? art.Pixel((x - margin) / scale, (y - margin) / scale) : 0;
-      PutLittle(out, inside(x, y) ? 0xFF000000u | c : 0u, 4);
+      const bool shown = inside(x, y) && !Outside(art, (x - margin) / scale, (y - margin) / scale);
+      const quillon::Colour c = shown ? art.Pixel((x - margin) / scale, (y - margin) / scale) : 0;
+      PutLittle(out, shown ? 0xFF000000u | c : 0u, 4);
     }
   const int maskRow = (size + 31) / 32 * 4;
   for (int y = size - 1; y >= 0; --y) {
     std::vector<std::uint8_t> row(static_cast<std::size_t>(maskRow), 0);
     for (int x = 0; x < size; ++x)
-      if (!inside(x, y)) row[static_cast<std::size_t>(x / 8)] |= static_cast<std::uint8_t>(0x80 >> (x % 8));
+      if (!inside(x, y) || Outside(art, (x - margin) / scale, (y - margin) / scale)) {
+        row[static_cast<std::size_t>(x / 8)] |= static_cast<std::uint8_t>(0x80 >> (x % 8));
+      }
     out.insert(out.end(), row.begin(), row.end());
   }
   return out;
@@ -197,7 +215,7 @@ bool WriteIco(const std::string& path, const std::vector<Art>& all) {
   for (int size : {16, 20, 24, 32, 40, 48, 64, 256}) {
     const Art* art = ArtFor(all, size);
     const int scale = size / art->size;
-    images.push_back({size, size == 256 ? PngBytes(art->picture, scale, 0, true) : IconBitmap(art->picture, scale, size)});
+    images.push_back({size, size == 256 ? PngBytes(art->picture, scale, 0, true, true) : IconBitmap(art->picture, scale, size)});
   }
   std::vector<std::uint8_t> ico;
   PutLittle(ico, 0, 2);
@@ -247,45 +265,95 @@ bool WriteWizard(const std::string& path, const quillon::Surface& art) {
   return WriteFile(path, bmp);
 }
 
-bool WritePng(const std::string& path, const quillon::Surface& art, int scale, int size = 0) {
-  return WriteFile(path, PngBytes(art, scale, size));
+bool WritePng(const std::string& path, const quillon::Surface& art, int scale, int size = 0, bool shaped = false) {
+  return WriteFile(path, PngBytes(art, scale, size, shaped, shaped));
 }
 
-std::vector<std::uint8_t> PngBytes(const quillon::Surface& art, int scale, int size, bool alpha) {
-  const int drawn = art.Width() * scale;
-  if (size < drawn) size = drawn;
-  const int border = (size - drawn) / 2;
+std::vector<std::uint8_t> PngBytes(const quillon::Surface& art, int scale, int size, bool alpha, bool shaped) {
+  const int drawnW = art.Width() * scale, drawnH = art.Height() * scale;
+  const int width = std::max(size, drawnW), height = size > 0 ? std::max(size, drawnH) : drawnH;
+  const int left = (width - drawnW) / 2, top = (height - drawnH) / 2;
   std::vector<std::uint8_t> raw;
-  for (int y = 0; y < size; ++y) {
+  for (int y = 0; y < height; ++y) {
     raw.push_back(0);  // no filter
-    for (int x = 0; x < size; ++x) {
-      const bool inside = x >= border && x < border + drawn && y >= border && y < border + drawn;
-      const quillon::Colour c = inside ? art.Pixel((x - border) / scale, (y - border) / scale) : quillon::kBlack;
+    for (int x = 0; x < width; ++x) {
+      const bool inside = x >= left && x < left + drawnW && y >= top && y < top + drawnH;
+      const bool shown = inside && !(shaped && Outside(art, (x - left) / scale, (y - top) / scale));
+      const quillon::Colour c = shown ? art.Pixel((x - left) / scale, (y - top) / scale) : quillon::kBlack;
       raw.push_back(static_cast<std::uint8_t>(c >> 16));
       raw.push_back(static_cast<std::uint8_t>(c >> 8));
       raw.push_back(static_cast<std::uint8_t>(c));
-      if (alpha) raw.push_back(0xFF);
+      if (alpha) raw.push_back(shown || !shaped ? 0xFF : 0);
     }
   }
   std::vector<std::uint8_t> png = {0x89, 'P', 'N', 'G', '\r', '\n', 0x1A, '\n'};
   std::vector<std::uint8_t> header;
-  PutBig(header, static_cast<std::uint32_t>(size));
-  PutBig(header, static_cast<std::uint32_t>(size));
+  PutBig(header, static_cast<std::uint32_t>(width));
+  PutBig(header, static_cast<std::uint32_t>(height));
   header.insert(header.end(), {8, static_cast<std::uint8_t>(alpha ? 6 : 2), 0, 0, 0});  // 8-bit RGB(A)
   Chunk(png, "IHDR", header);
-  Chunk(png, "IDAT", Zlib(raw, static_cast<std::size_t>(size) * (alpha ? 4 : 3) + 1));
+  Chunk(png, "IDAT", Zlib(raw, static_cast<std::size_t>(width) * (alpha ? 4 : 3) + 1));
   Chunk(png, "IEND", {});
   return png;
 }
+
+// No files at all: a first start's title, with no best score yet.
+class NoFiles final : public quillon::FileSystem {
+ public:
+  quillon::FileText Read(const std::string&, quillon::Patience) override { return {}; }
+  quillon::WriteOutcome Update(const std::string&, const Change&, quillon::Patience, Companion*, bool) override {
+    return quillon::WriteOutcome::NotHere;
+  }
+  std::string LastError() const override { return {}; }
+  std::optional<std::string> Leftover(const std::string&) override { return std::nullopt; }
+  void DropLeftover(const std::string&) override {}
+  std::string DataFolder() override { return {}; }
+  bool MakeFolder(const std::string&) override { return false; }
+};
+
+// The game itself with no window: the title it shows once its prompt has come up, as the
+// store's screenshot, each game pixel two screen pixels as the desktop's 2x scale shows it.
+class TitleShot final : public quillon::Platform {
+ public:
+  explicit TitleShot(std::string path) : path_(std::move(path)) {}
+  std::int32_t Clock() override { return now_; }
+  void PumpEvents(quillon::WindowEvents&) override {}
+  void WaitForEvents(std::int32_t timeoutMs) override { now_ += std::max(timeoutMs, 1); }
+  std::string ProgramFolder() override { return "/nonexistent-quillon-folder/"; }
+  quillon::FileSystem& Files() override { return files_; }
+  std::uint32_t RandomSeed() override { return 1; }
+  void SetCaption(const std::string&) override {}
+  void SetClientSize(int, int) override {}
+  void ShowWindow() override {}
+  void ReportUnkeptBest(const std::string&) override {}
+  void Present(const quillon::Surface& surface) override {
+    // The prompt at its brightest, half a second in.
+    if (++presents_ < 20) return;
+    std::exit(WriteFile(path_, PngBytes(surface, 2)) ? 0 : 1);
+  }
+  [[noreturn]] void EndProgram() override { std::exit(1); }
+
+ private:
+  std::string path_;
+  NoFiles files_;
+  std::int32_t now_ = 1000;
+  int presents_ = 0;
+};
 
 }  // namespace
 
 int main(int argc, char** argv) {
   if (argc < 2) {
-    std::fprintf(stderr, "usage: write_icons OUTDIR [SIZE...] | write_icons --ico FILE | write_icons --wizard FILE\n");
+    std::fprintf(stderr, "usage: write_icons OUTDIR [SIZE...] | write_icons --ico FILE | write_icons --wizard FILE | write_icons --title FILE\n");
     return 2;
   }
   const quillon::Pictures pictures = quillon::LoadPictures();
+  if (std::string(argv[1]) == "--title") {
+    if (argc != 3) return 2;
+    static TitleShot shot(argv[2]);
+    quillon::RunGame(shot, pictures, &quillon::Font::BuiltIn());
+    return 1;
+  }
   const std::vector<Art> art = LoadArt(pictures);
   if (std::string(argv[1]) == "--wizard") {
     if (argc != 3 || !WriteWizard(argv[2], pictures.icon32)) {
@@ -326,7 +394,7 @@ int main(int argc, char** argv) {
       return 2;
     }
     const std::string path = std::string(argv[1]) + "/quillon-" + std::to_string(size) + ".png";
-    if (!WritePng(path, drawn->picture, size / drawn->size)) {
+    if (!WritePng(path, drawn->picture, size / drawn->size, 0, true)) {
       std::fprintf(stderr, "write_icons: cannot write %s\n", path.c_str());
       return 1;
     }

@@ -41,14 +41,19 @@ void SdlPlatform::Show(int top, int bottom, bool all) {
   }
   const Placement place = PlaceIn(screen->w, screen->h, kScreenW, kScreenH);
   const int bytes = screen->format->BytesPerPixel;
-  inFormat_.resize(static_cast<std::size_t>(kScreenW) * kScreenH * bytes);
   if (SDL_MUSTLOCK(screen) && SDL_LockSurface(screen) != 0) Fail("cannot draw on the window");
   if (all) SDL_FillRect(screen, nullptr, SDL_MapRGB(screen->format, 0, 0, 0));
-  SDL_ConvertPixels(kScreenW, bottom - top + 1, SDL_PIXELFORMAT_RGB888, last_.data() + top * kScreenW,
-                    kScreenW * 4, screen->format->format, inFormat_.data() + top * kScreenW * bytes,
-                    kScreenW * bytes);
-  ScaleRows(inFormat_.data(), kScreenW, top, bottom, bytes, static_cast<std::uint8_t*>(screen->pixels),
-            screen->pitch, screen->w, screen->h, place);
+  // The game's own colours are the window's nearly always: a copy in another format only where not.
+  const std::uint8_t* frame = reinterpret_cast<const std::uint8_t*>(last_.data());
+  if (screen->format->format != SDL_PIXELFORMAT_RGB888) {
+    inFormat_.resize(static_cast<std::size_t>(kScreenW) * kScreenH * bytes);
+    SDL_ConvertPixels(kScreenW, bottom - top + 1, SDL_PIXELFORMAT_RGB888, last_.data() + top * kScreenW,
+                      kScreenW * 4, screen->format->format, inFormat_.data() + top * kScreenW * bytes,
+                      kScreenW * bytes);
+    frame = inFormat_.data();
+  }
+  ScaleRows(frame, kScreenW, top, bottom, bytes, static_cast<std::uint8_t*>(screen->pixels), screen->pitch, screen->w,
+            screen->h, place);
   if (SDL_MUSTLOCK(screen)) SDL_UnlockSurface(screen);
   shownOn_ = screen;
   redrawAll_ = false;
