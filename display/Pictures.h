@@ -35,6 +35,15 @@ struct Pictures {
 
 Pictures LoadPictures();
 
+// Whether an icon art pixel lies outside the icon's shape: a tile with rounded corners, as
+// desktop icons have, cut by whole art pixels so that an enlargement stays crisp.
+inline bool OutsideIcon(const Surface& art, int x, int y) {
+  const double r = art.Width() / 8;
+  const auto beyond = [r](double at, int size) { return at < r ? r - at : at > size - r ? at - (size - r) : 0.0; };
+  const double dx = beyond(x + 0.5, art.Width()), dy = beyond(y + 0.5, art.Height());
+  return dx * dx + dy * dy > r * r;
+}
+
 // A sprite drawn as a text pixel map; the mask covers every letter but '.' and 'r'.
 // Used for the built-in maps and by tests.
 bool ParsePixelMap(std::string_view text, Surface& picture, Surface* mask);

@@ -152,14 +152,7 @@ std::vector<std::uint8_t> Zlib(const std::vector<std::uint8_t>& raw, std::size_t
   return z;
 }
 
-// Whether an art pixel lies outside the icon's shape: a tile with rounded corners, as desktop
-// icons have, cut by whole art pixels so that an enlargement stays crisp.
-bool Outside(const quillon::Surface& art, int x, int y) {
-  const double r = art.Width() / 8;
-  const double dx = std::max(0.0, std::max(r - (x + 0.5), (x + 0.5) - (art.Width() - r)));
-  const double dy = std::max(0.0, std::max(r - (y + 0.5), (y + 0.5) - (art.Height() - r)));
-  return dx * dx + dy * dy > r * r;
-}
+using quillon::OutsideIcon;
 
 // The art enlarged `scale` times, centred on black `size` pixels square (0: no border); with
 // `alpha`, as 32-bit colour, transparent outside the icon's shape when `shaped`.
@@ -191,7 +184,7 @@ std::vector<std::uint8_t> IconBitmap(const quillon::Surface& art, int scale, int
   const auto inside = [&](int x, int y) { return x >= margin && y >= margin && x < margin + drawn && y < margin + drawn; };
   for (int y = size - 1; y >= 0; --y)
     for (int x = 0; x < size; ++x) {
-      const bool shown = inside(x, y) && !Outside(art, (x - margin) / scale, (y - margin) / scale);
+      const bool shown = inside(x, y) && !OutsideIcon(art, (x - margin) / scale, (y - margin) / scale);
       const quillon::Colour c = shown ? art.Pixel((x - margin) / scale, (y - margin) / scale) : 0;
       PutLittle(out, shown ? 0xFF000000u | c : 0u, 4);
     }
@@ -199,7 +192,7 @@ std::vector<std::uint8_t> IconBitmap(const quillon::Surface& art, int scale, int
   for (int y = size - 1; y >= 0; --y) {
     std::vector<std::uint8_t> row(static_cast<std::size_t>(maskRow), 0);
     for (int x = 0; x < size; ++x)
-      if (!inside(x, y) || Outside(art, (x - margin) / scale, (y - margin) / scale)) {
+      if (!inside(x, y) || OutsideIcon(art, (x - margin) / scale, (y - margin) / scale)) {
         row[static_cast<std::size_t>(x / 8)] |= static_cast<std::uint8_t>(0x80 >> (x % 8));
       }
     out.insert(out.end(), row.begin(), row.end());
@@ -278,7 +271,7 @@ std::vector<std::uint8_t> PngBytes(const quillon::Surface& art, int scale, int s
     raw.push_back(0);  // no filter
     for (int x = 0; x < width; ++x) {
       const bool inside = x >= left && x < left + drawnW && y >= top && y < top + drawnH;
-      const bool shown = inside && !(shaped && Outside(art, (x - left) / scale, (y - top) / scale));
+      const bool shown = inside && !(shaped && OutsideIcon(art, (x - left) / scale, (y - top) / scale));
       const quillon::Colour c = shown ? art.Pixel((x - left) / scale, (y - top) / scale) : quillon::kBlack;
       raw.push_back(static_cast<std::uint8_t>(c >> 16));
       raw.push_back(static_cast<std::uint8_t>(c >> 8));

@@ -59,9 +59,15 @@ std::string WaylandProblem() {
   return "SDL crashed starting on it (signal " + std::to_string(WTERMSIG(status)) + ")";
 }
 
-SDL_Surface* WrapPixels(const Surface& s) {
-  return SDL_CreateRGBSurfaceWithFormatFrom(const_cast<Colour*>(s.Pixels().data()), s.Width(),
-                                            s.Height(), 32, s.Width() * 4, SDL_PIXELFORMAT_RGB888);
+// The icon with its shape: clear outside it.
+SDL_Surface* IconSurface(const Surface& art) {
+  SDL_Surface* icon = SDL_CreateRGBSurfaceWithFormat(0, art.Width(), art.Height(), 32, SDL_PIXELFORMAT_ARGB8888);
+  if (icon == nullptr) return nullptr;
+  for (int y = 0; y < art.Height(); ++y) {
+    auto* row = reinterpret_cast<std::uint32_t*>(static_cast<std::uint8_t*>(icon->pixels) + y * icon->pitch);
+    for (int x = 0; x < art.Width(); ++x) row[x] = OutsideIcon(art, x, y) ? 0u : 0xFF000000u | art.Pixel(x, y);
+  }
+  return icon;
 }
 
 }  // namespace
@@ -188,7 +194,7 @@ void SdlPlatform::WatchForTheEnd() {
 }
 
 void SdlPlatform::SetIcons(const Pictures& pictures) {
-  if (SDL_Surface* icon = WrapPixels(pictures.icon32)) {
+  if (SDL_Surface* icon = IconSurface(pictures.icon32)) {
     SDL_SetWindowIcon(window_, icon);
     SDL_FreeSurface(icon);
   }

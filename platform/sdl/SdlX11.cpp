@@ -76,7 +76,7 @@ void SdlPlatform::SetX11Icons(const Pictures& pictures) {
   const auto xw = X11Of(window_);
   if (!xw) return;
   // SDL sets one icon image; X11 can carry several sizes: 16 and 32 as drawn, 64 as a whole
-  // enlargement of the 32.
+  // enlargement of the 32, each clear outside the icon's shape.
   std::vector<unsigned long> data;
   const std::pair<const Surface*, int> sizes[] = {{&pictures.icon16, 1}, {&pictures.icon32, 1}, {&pictures.icon32, 2}};
   for (const auto& [icon, times] : sizes) {
@@ -84,7 +84,10 @@ void SdlPlatform::SetX11Icons(const Pictures& pictures) {
     data.push_back(static_cast<unsigned long>(size));
     data.push_back(static_cast<unsigned long>(size));
     for (int y = 0; y < size; ++y)
-      for (int x = 0; x < size; ++x) data.push_back(0xFF000000UL | icon->Pixel(x / times, y / times));
+      for (int x = 0; x < size; ++x) {
+        const bool outside = OutsideIcon(*icon, x / times, y / times);
+        data.push_back(outside ? 0UL : 0xFF000000UL | icon->Pixel(x / times, y / times));
+      }
   }
   XChangeProperty(xw->display, xw->window, XInternAtom(xw->display, "_NET_WM_ICON", False), XA_CARDINAL, 32,
                   PropModeReplace, reinterpret_cast<const unsigned char*>(data.data()), static_cast<int>(data.size()));

@@ -102,6 +102,16 @@ class RealWindow(Games):
         self.assertIn('WM_CLASS(STRING) = "org.quillon.Quillon", "org.quillon.Quillon"', props)
         # Each drawn for its size or a whole enlargement of one design (no 48 from the 16's art).
         self.assertEqual(re.findall(r"Icon \((\d+) x \1\)", props), ["16", "32", "64"])
+        # Each a tile of its own shape: its corners clear, its middle solid.
+        raw = subprocess.run(["xprop", "-id", str(g.window), "-f", "_NET_WM_ICON", "32c", " = $0+", "_NET_WM_ICON"],
+                             env=env(), capture_output=True, text=True, check=True).stdout
+        values, at = [int(v) for v in raw.split("=", 1)[1].split(",")], 0
+        while at < len(values):
+            n = values[at]
+            pixels = values[at + 2:at + 2 + n * n]
+            self.assertEqual([pixels[i] >> 24 for i in (0, n - 1, n * (n - 1), n * n - 1)], [0] * 4, n)
+            self.assertEqual(pixels[n * (n // 2) + n // 2] >> 24, 255, n)
+            at += 2 + n * n
         with open(os.path.join(ARGS.source, "packaging", "quillon.desktop.in")) as f:
             self.assertIn("StartupWMClass=org.quillon.Quillon\n", f.read())
         self.assertEqual(g.close(), 0)
