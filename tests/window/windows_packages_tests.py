@@ -33,16 +33,19 @@ class WinePackages(Wine):
         sizes = sorted((groups[0][6 + 14 * i] or 256) for i in range(count))
         self.assertEqual(sizes, [16, 20, 24, 32, 40, 48, 64, 256])
         icons = {ident: data for (kind, ident), data in found.items() if kind == 3}
-        # The 256 px one a PNG with alpha, as its 32 bits say; every other drawn to its edges
-        # (no smaller art on a transparent margin).
+        # The 256 px one a PNG with alpha, as its 32 bits say; every other drawn to its edges (no
+        # smaller art on a transparent margin), a tile whose corners alone are clear.
         pngs = [data for data in icons.values() if data.startswith(b"\x89PNG")]
         self.assertEqual(len(pngs), 1)
         self.assertEqual(struct.unpack_from(">IIBB", pngs[0], 16), (256, 256, 8, 6))
         for data in icons.values():
             if not data.startswith(b"\x89PNG"):
                 size = struct.unpack_from("<I", data, 4)[0]
-                colours = data[40:40 + size * size * 4]
-                self.assertTrue(all(colours[i + 3] == 0xFF for i in range(0, len(colours), 4)), size)
+                alpha = lambda x, y: data[40 + (y * size + x) * 4 + 3]
+                self.assertEqual([alpha(x, y) for x, y in ((0, 0), (size - 1, 0), (0, size - 1), (size - 1, size - 1))],
+                                 [0] * 4, size)
+                middles = ((size // 2, 0), (0, size // 2), (size // 2, size - 1), (size - 1, size // 2), (size // 2, size // 2))
+                self.assertEqual([alpha(x, y) for x, y in middles], [0xFF] * 5, size)
         self.assertEqual(len([k for k in found if k[0] == 24]), 1)  # one manifest
         version = next(data for (kind, _), data in found.items() if kind == 16).decode("utf-16-le", "replace")
         for key, value in (("FileDescription", "Quillon"), ("ProductName", "Quillon"),
