@@ -2,6 +2,7 @@
 
 #include <fcntl.h>
 #include <signal.h>
+#include <sys/resource.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -40,8 +41,10 @@ std::string WaylandProblem() {
   const pid_t child = ::fork();
   if (child < 0) return {};  // can't ask: let SDL find out for itself
   if (child == 0) {
-    // Not a word of its own: what it has to say, the parent says.
+    // Not a word of its own, nor a core file: what it has to say, the parent says.
     if (const int null = ::open("/dev/null", O_WRONLY); null >= 0) ::dup2(null, STDERR_FILENO);
+    const rlimit none{0, 0};
+    ::setrlimit(RLIMIT_CORE, &none);
     SDL_SetHint(SDL_HINT_VIDEODRIVER, "wayland");
     ::_exit(SDL_Init(SDL_INIT_VIDEO) == 0 ? 0 : 1);
   }
