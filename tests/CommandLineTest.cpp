@@ -21,6 +21,9 @@ TEST(CommandLine, OptionsAsBothPlatformsTakeThem) {
   EXPECT_EQ(CommandLine::Parse({"--scale"}).scale, "");  // no number after it: not an unknown option
   EXPECT_EQ(CommandLine::Parse({"--scale"}).wrong, "");
   EXPECT_EQ(CommandLine::Parse({}).wrong, "");
+  // Nothing asked, nothing on: a plain start plays.
+  const CommandLine plain = CommandLine::Parse({});
+  EXPECT_FALSE(plain.help || plain.version || plain.runCode || plain.verify || plain.watch || plain.scale);
   // What --scale says before any screen is asked; whether it fits one comes later.
   const auto problem = [](std::vector<std::string> args) { return CommandLine::Parse(args).ScaleProblem(); };
   EXPECT_EQ(problem({}), std::nullopt);
@@ -34,7 +37,10 @@ TEST(CommandLine, OptionsAsBothPlatformsTakeThem) {
   EXPECT_EQ(usage.rfind("Usage: quillon [--scale N] [--watch CODE]\n       quillon --verify CODE | --run-code\n", 0), 0u);
   EXPECT_NE(usage.find("The best score is kept in one place.\n"), std::string::npos);
   EXPECT_NE(usage.find("\n  --scale N, --scale=N   show each game pixel"), std::string::npos);  // columns
-  EXPECT_NE(usage.find("\nExit status:\n  0                      "), std::string::npos);
+  EXPECT_NE(usage.find("\n  Space, gamepad B or X  jump low\n"), std::string::npos);  // the widest still lines up
+  // Keys and options, then the environment, then the exit statuses; the message box alike.
+  EXPECT_LT(usage.find("--version"), usage.find("\nEnvironment:\n  WAYLAND_DISPLAY"));
+  EXPECT_LT(usage.find("\nEnvironment:\n"), usage.find("\nExit status:\n  0                      "));
   EXPECT_EQ(Usage("quillon", "x", false).find("DISPLAY"), std::string::npos);  // no such thing on Windows
   // In a message box: every entry on a line of its own as "what: does", nothing aligned with
   // runs of spaces.
@@ -44,6 +50,7 @@ TEST(CommandLine, OptionsAsBothPlatformsTakeThem) {
     EXPECT_NE(usage.find(line.what), std::string::npos) << line.what;
   }
   EXPECT_EQ(box.find("  "), std::string::npos) << box;
+  EXPECT_LT(box.find("--version"), box.find("\nExit status:\n0: "));
   EXPECT_NE(box.find("\nThe best score is kept in one place."), std::string::npos);
 }
 
