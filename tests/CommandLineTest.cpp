@@ -51,6 +51,7 @@ TEST(CommandLine, OptionsAsBothPlatformsTakeThem) {
   }
   EXPECT_EQ(box.find("  "), std::string::npos) << box;
   EXPECT_LT(box.find("--version"), box.find("\nExit status:\n0: "));
+  EXPECT_NE(box.find("\nExit status:\n0: "), std::string::npos);
   EXPECT_NE(box.find("\nThe best score is kept in one place."), std::string::npos);
 }
 
