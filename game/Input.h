@@ -11,6 +11,7 @@ constexpr std::int16_t kKeyEnter = 13;    // start, and the high jump
 constexpr std::int16_t kKeySpace = 32;    // the low jump
 constexpr std::int16_t kKeyProcess = 229; // a key an input method took for itself: the low jump too
 constexpr std::int16_t kKeyWatch = 87;    // W, on the title: watch the best run again
+constexpr std::int16_t kKeyDaily = 68;    // D, on the title: the day's round, the same for everyone
 constexpr std::int16_t kKeyEscape = 27;   // stops a run being watched
 
 // A gamepad's face buttons by where they sit (A, B, X, Y on an Xbox pad; cross, circle,

@@ -1,6 +1,7 @@
 #pragma once
 
 #include <cstdint>
+#include <ctime>
 #include <functional>
 #include <string>
 
@@ -38,6 +39,8 @@ class Platform : public Presenter {
   virtual std::string ProgramFolder() = 0;
   virtual FileSystem& Files() = 0;
   virtual std::uint32_t RandomSeed() = 0;
+  // Seconds since 1970 by the wall clock, for the daily run's UTC date and nothing else.
+  virtual std::int64_t UtcSeconds() { return static_cast<std::int64_t>(std::time(nullptr)); }
   virtual void SetCaption(const std::string& caption) = 0;
   virtual void SetClientSize(int width, int height) = 0;
   virtual void ShowWindow() = 0;

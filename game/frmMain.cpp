@@ -5,6 +5,7 @@
 #include <cstring>
 #include <optional>
 
+#include "game/Daily.h"
 #include "game/FrameClock.h"
 #include "game/Game.h"
 #include "game/Replay.h"
@@ -143,6 +144,17 @@ void frmMain::OpeningR() {
 }
 
 void frmMain::Prepare() {
+  if (dailyAsked_) {
+    // The day's round starts from the day's seed with no draw before it, wherever it is played.
+    const Date today = UtcDate(platform_.UtcSeconds());
+    R.Rnd.Seed(DailySeed(today));
+    platform_.SetCaption("Quillon - daily run " + DateText(today));
+  } else if (daily_) {
+    // What follows the day's round is the player's own again, not the day's stream drawn on.
+    R.Rnd.Seed(platform_.RandomSeed());
+  }
+  daily_ = dailyAsked_;
+  dailyAsked_ = false;
   // A session that has drawn more than any code may start after begins afresh, so that every
   // round it plays can be checked.
   if (R.Rnd.Draws() > kMaxDraws) R.Rnd.Seed(platform_.RandomSeed());
@@ -191,6 +203,7 @@ void frmMain::DrawRound(const Round& round) {
 }
 
 void frmMain::RoundEnd() {
+  if (daily_) platform_.SetCaption("Quillon");
   KeepNewBest();
   Phase = PhaseTitle;
 }
@@ -204,6 +217,10 @@ void frmMain::Form_KeyDown(std::int16_t KeyCode) {
   switch (Phase) {
     case PhaseTitle:
       if (KeyCode == kKeyEnter) Phase = PhasePlay;
+      if (KeyCode == kKeyDaily) {
+        Phase = PhasePlay;
+        dailyAsked_ = true;
+      }
       if (KeyCode == kKeyWatch) watchAsked_ = true;
       break;
     case PhasePlay:

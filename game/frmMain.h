@@ -126,6 +126,8 @@ class frmMain : public WindowEvents {
   const Pictures& pictures_;
   Jump asked_ = Jump::None;    // the jump a key asked for, taken by the next frame
   bool watchAsked_ = false;    // W on the title
+  bool dailyAsked_ = false;    // D on the title: the next round is the day's
+  bool daily_ = false;         // the round under way (or just ended) is the day's
   const Round* watched_ = nullptr;
   bool stopWatching_ = false;  // Enter or Escape while it plays
   std::optional<RunRecord> runToWatch_;  // handed over by the platform, played on the title

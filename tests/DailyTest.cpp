@@ -4,7 +4,9 @@
 #include <algorithm>
 #include <vector>
 
+#include "GameHarness.h"
 #include "game/Daily.h"
+#include "game/Input.h"
 
 namespace quillon {
 namespace {
@@ -59,6 +61,34 @@ TEST(Daily, EachDayHasItsOwnSeedTheSameOnEveryPlatform) {
   std::sort(seeds.begin(), seeds.end());
   EXPECT_EQ(std::adjacent_find(seeds.begin(), seeds.end()), seeds.end());
   EXPECT_NE(seeds.front(), 0u);
+}
+
+TEST(Daily, DStartsTheDaysRoundFromItsSeedAndEnterThePlayersOwn) {
+  struct Row {
+    std::int16_t key;
+    std::uint32_t seed;
+    const char* caption;
+  };
+  const std::uint32_t today = DailySeed(*ParseDate("2026-12-09"));
+  for (const Row& row : {Row{kKeyDaily, today, "Quillon - daily run 2026-12-09"}, {kKeyEnter, 12345u, "Quillon"}}) {
+    testing::Harness h;
+    h.fake.Key(2, row.key);
+    std::string caption;
+    std::uint32_t seed = 0;
+    std::uint64_t draws = 99;
+    h.fake.onPump = [&](WindowEvents&) {
+      if (h.game.Phase == PhasePlay && h.game.R.Score > 0 && caption.empty()) {
+        caption = h.fake.caption;
+        seed = h.game.R.Record.seed;
+        draws = h.game.R.Record.draws;
+      }
+    };
+    h.fake.Close(40);
+    testing::RunUntilClosed(h.game);
+    EXPECT_EQ(caption, row.caption);
+    EXPECT_EQ(seed, row.seed);
+    EXPECT_EQ(draws, 0u) << "no draw before the round's own";
+  }
 }
 
 }  // namespace

@@ -41,6 +41,7 @@ class FakePlatform : public Platform {
   std::uint32_t now = 1000;
   std::string folder = "/nonexistent-quillon-folder/";
   std::uint32_t seed = 12345;
+  std::int64_t utc = 1796774400 + 23 * 3600 + 3599;  // 2026-12-09, its last second in UTC
   TestFileSystem files{std::string()};  // no data folder of the player's unless a test gives one
   std::vector<Scripted> script;
   std::function<void(const Surface&)> onPresent;  // runs after each present is counted
@@ -84,6 +85,7 @@ class FakePlatform : public Platform {
   std::string ProgramFolder() override { return folder; }
   FileSystem& Files() override { return files; }
   std::uint32_t RandomSeed() override { return seed; }
+  std::int64_t UtcSeconds() override { return utc; }
   void SetCaption(const std::string& c) override { caption = c; }
   void SetClientSize(int w, int h) override {
     clientW = w;
