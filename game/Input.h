@@ -15,8 +15,9 @@ constexpr std::int16_t kKeyDaily = 68;    // D, on the title: the day's round, t
 constexpr std::int16_t kKeyEscape = 27;   // stops a run being watched
 
 // A gamepad's face buttons by where they sit (A, B, X, Y on an Xbox pad; cross, circle,
-// square, triangle on a PlayStation one), as SDL and XInput both name them.
-enum class PadButton : std::uint8_t { South, East, West, North };
+// square, triangle on a PlayStation one), as SDL and XInput both name them, and its Start
+// (Options, +) button.
+enum class PadButton : std::uint8_t { South, East, West, North, Start };
 
 // The one table of what each button does; the page's script (input.js) mirrors it.
 constexpr std::int16_t KeyForPadButton(PadButton button) {
@@ -28,6 +29,8 @@ constexpr std::int16_t KeyForPadButton(PadButton button) {
       return kKeySpace;
     case PadButton::North:
       return kKeyWatch;
+    case PadButton::Start:
+      return kKeyDaily;
     default:
       return 0;
   }

@@ -19,6 +19,8 @@ std::int16_t KeyCodeOf(const SDL_Keysym& key) {
       return kKeySpace;
     case SDLK_w:
       return kKeyWatch;
+    case SDLK_d:
+      return kKeyDaily;
     case SDLK_ESCAPE:
       return kKeyEscape;
     default:
@@ -64,6 +66,7 @@ void SdlPlatform::PumpEvents(WindowEvents& events) {
           case SDL_CONTROLLER_BUTTON_B: code = KeyForPadButton(PadButton::East); break;
           case SDL_CONTROLLER_BUTTON_X: code = KeyForPadButton(PadButton::West); break;
           case SDL_CONTROLLER_BUTTON_Y: code = KeyForPadButton(PadButton::North); break;
+          case SDL_CONTROLLER_BUTTON_START: code = KeyForPadButton(PadButton::Start); break;
           default: break;
         }
         if (code != 0) events.Form_KeyDown(code);

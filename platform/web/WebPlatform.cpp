@@ -29,6 +29,8 @@ EM_BOOL OnKeyDown(int, const EmscriptenKeyboardEvent* event, void* user) {
     code = kKeyProcess;  // the browser's word for a key an input method took
   } else if (std::strcmp(event->code, "KeyW") == 0) {
     code = kKeyWatch;
+  } else if (std::strcmp(event->code, "KeyD") == 0) {
+    code = kKeyDaily;
   } else if (std::strcmp(event->code, "Escape") == 0) {
     code = kKeyEscape;
   }

@@ -1,5 +1,5 @@
 // The game's key codes (game/Input.h: kKeyEnter, kKeySpace, kKeyWatch).
-var KEY_ENTER = 13, KEY_SPACE = 32, KEY_WATCH = 87;
+var KEY_ENTER = 13, KEY_SPACE = 32, KEY_WATCH = 87, KEY_DAILY = 68;
 // A press from the page: the game takes it as the key it stands for.
 function press(code) {
   if (Module._quillon_press) Module._quillon_press(code);
@@ -29,7 +29,7 @@ canvas.addEventListener('pointerdown', function (event) {
 document.addEventListener('contextmenu', function (event) { event.preventDefault(); });
 // Gamepads with the standard mapping, any number of them, plugged in or out at any time. The
 // face buttons as game/Input.h's KeyForPadButton maps them: bottom (0) starts and jumps high,
-// right (1) and left (2) jump low, top (3) watches the best run.
+// right (1) and left (2) jump low, top (3) watches the best run, Start (9) plays the day's round.
 // Read only once the browser has said a pad is there: asking costs each frame.
 var padButtons = {}, padsSeen = false;
 window.addEventListener('gamepadconnected', function () { padsSeen = true; });
@@ -44,6 +44,7 @@ function readPads() {
     if (now[0] && !was[0]) press(KEY_ENTER);
     if ((now[1] && !was[1]) || (now[2] && !was[2])) press(KEY_SPACE);
     if (now[3] && !was[3]) press(KEY_WATCH);
+    if (now[9] && !was[9]) press(KEY_DAILY);
     padButtons[pad.index] = now;
   }
 }

@@ -10,7 +10,8 @@ namespace {
 
 // XINPUT_GAMEPAD's face buttons.
 constexpr std::pair<std::uint16_t, PadButton> kButtons[] = {
-    {0x1000, PadButton::South}, {0x2000, PadButton::East}, {0x4000, PadButton::West}, {0x8000, PadButton::North}};
+    {0x1000, PadButton::South}, {0x2000, PadButton::East}, {0x4000, PadButton::West}, {0x8000, PadButton::North},
+    {0x0010, PadButton::Start}};
 // Between two looks at an empty slot.
 constexpr std::int32_t kIdleMs = 1000;
 
