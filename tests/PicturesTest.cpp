@@ -211,6 +211,21 @@ TEST(Pictures, IconsAndSpritesUseTheSixteenStandardColours) {
     EXPECT_TRUE(used.count(kGround));
     EXPECT_TRUE(used.count(Rgb(0, 0, 255)));
   }
+  // Each icon a tile with rounded corners: how many of its pixels each corner clears (a round
+  // cut one eighth of the side across), and whole rows and columns through its middle.
+  for (const auto& [icon, cut] : {std::pair{&P().icon16, 1}, std::pair{&P().icon32, 3}}) {
+    const int n = icon->Width();
+    int cleared = 0;
+    for (int y = 0; y < n; ++y)
+      for (int x = 0; x < n; ++x) {
+        const bool out = OutsideIcon(*icon, x, y);
+        EXPECT_EQ(out, OutsideIcon(*icon, n - 1 - x, y)) << x << "," << y;  // the same at every corner
+        EXPECT_EQ(out, OutsideIcon(*icon, x, n - 1 - y)) << x << "," << y;
+        if (x == n / 2 || y == n / 2) EXPECT_FALSE(out) << x << "," << y;
+        cleared += out && x < n / 2 && y < n / 2;
+      }
+    EXPECT_EQ(cleared, cut) << n;
+  }
 }
 
 TEST(Pictures, PixelMapsRejectRaggedRowsAndUnknownLetters) {

@@ -122,6 +122,16 @@ FunctionEnd
   ${EndIf}
 !macroend
 
+; Back as it was, where this install replaced the file: its new one is gone from beside it and
+; the old one waits there (an .old an earlier install left, with its .new still unused, stays).
+!macro RESTORE name
+  ${If} ${FileExists} "$INSTDIR\${name}.old"
+  ${AndIfNot} ${FileExists} "$INSTDIR\${name}.new"
+    Delete "$INSTDIR\${name}"
+    Rename "$INSTDIR\${name}.old" "$INSTDIR\${name}"
+  ${EndIf}
+!macroend
+
 Section "Quillon"
   SetShellVarContext current
   ; The game may have been started while the pages showed.
@@ -133,7 +143,7 @@ Section "Quillon"
   ClearErrors
   WriteUninstaller "$INSTDIR\uninstall.exe.new"
   ${If} ${Errors}
-    StrCpy $swapped "failed"
+    StrCpy $swapped "unwritten"  ; nothing was replaced yet
   ${Else}
     StrCpy $swapped ""
     !insertmacro SWAP "quillon.exe"
@@ -141,19 +151,12 @@ Section "Quillon"
     !insertmacro SWAP "uninstall.exe"
   ${EndIf}
   ${If} $swapped == "failed"
-    ; Each file that was replaced goes back.
-    ${If} ${FileExists} "$INSTDIR\uninstall.exe.old"
-      Delete "$INSTDIR\uninstall.exe"
-      Rename "$INSTDIR\uninstall.exe.old" "$INSTDIR\uninstall.exe"
-    ${EndIf}
-    ${If} ${FileExists} "$INSTDIR\README.txt.old"
-      Delete "$INSTDIR\README.txt"
-      Rename "$INSTDIR\README.txt.old" "$INSTDIR\README.txt"
-    ${EndIf}
-    ${If} ${FileExists} "$INSTDIR\quillon.exe.old"
-      Delete "$INSTDIR\quillon.exe"
-      Rename "$INSTDIR\quillon.exe.old" "$INSTDIR\quillon.exe"
-    ${EndIf}
+    !insertmacro RESTORE "uninstall.exe"
+    !insertmacro RESTORE "README.txt"
+    !insertmacro RESTORE "quillon.exe"
+  ${EndIf}
+  ${If} $swapped == "failed"
+  ${OrIf} $swapped == "unwritten"
     Call Unstage
     MessageBox MB_RETRYCANCEL|MB_ICONEXCLAMATION "Quillon's files in $INSTDIR could not be replaced. \
       Close what uses them, then choose Retry." /SD IDCANCEL IDRETRY retry

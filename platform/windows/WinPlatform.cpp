@@ -218,7 +218,8 @@ std::intptr_t WinPlatform::Handle(unsigned message, std::uintptr_t wParam, std::
       const SIZE outer = OuterSize(kScreenW * scale_, kScreenH * scale_, dpi);
       if (fullScreen_) {
         // Kept for the way back: the window then comes back at this DPI's scale, on this screen.
-        const RECT area = MonitorOf(AsWindow(window_)).rcWork;
+        const MONITORINFO monitor = MonitorOf(AsWindow(window_));
+        const RECT area = monitor.rcWork;
         POINT corner{restore_[0], restore_[1]};
         if (!PtInRect(&area, corner)) {
           corner.x = area.left + std::max(0L, (area.right - area.left - outer.cx) / 2);
@@ -226,7 +227,7 @@ std::intptr_t WinPlatform::Handle(unsigned message, std::uintptr_t wParam, std::
         }
         restore_[0] = corner.x, restore_[1] = corner.y;
         restore_[2] = corner.x + outer.cx, restore_[3] = corner.y + outer.cy;
-        const RECT screen = MonitorOf(AsWindow(window_)).rcMonitor;
+        const RECT screen = monitor.rcMonitor;
         SetWindowPos(AsWindow(window_), nullptr, screen.left, screen.top, screen.right - screen.left,
                      screen.bottom - screen.top, SWP_NOZORDER | SWP_NOACTIVATE);
       } else {

@@ -156,6 +156,12 @@ class WinePackages(Wine):
         self.assertEqual(run(upgrade, "/S").returncode, 4)
         os.rmdir(os.path.join(home, "README.txt.new"))
         self.assertEqual(installed(), before)
+        # One that can't be replaced once the program already was: the program goes back too.
+        held = os.path.join(home, "README.txt.old")
+        os.makedirs(os.path.join(held, "kept"))
+        self.assertEqual(run(upgrade, "/S").returncode, 4)
+        shutil.rmtree(held)
+        self.assertEqual(installed(), before)
         g = start()
 
         # Closed while it waits: the next version goes into the chosen folder, the best kept.
