@@ -3,6 +3,8 @@
 #include <charconv>
 #include <cstdio>
 
+#include "game/Replay.h"
+
 namespace quillon {
 
 // Howard Hinnant's civil-day algorithms, exact for every date an int year holds.
@@ -67,6 +69,20 @@ std::uint32_t DailySeed(const Date& date) {
   z ^= z >> 31;
   const auto seed = static_cast<std::uint32_t>(z ^ (z >> 32));
   return seed == 0 ? 1 : seed;
+}
+
+bool IsDailyRun(const RunRecord& run, const Date& date) {
+  return run.draws == 0 && run.seed == DailySeed(date);
+}
+
+std::optional<std::int32_t> ScoreOfDailyRun(std::string_view code, const Date& date) {
+  // Another day's run is turned away before it costs a replay.
+  const ParsedRun parsed = ParseRunCode(code);
+  if (!parsed.run || !IsDailyRun(*parsed.run, date)) return std::nullopt;
+  std::string problem;
+  const auto replayed = Simulate(*parsed.run, &problem);
+  if (!replayed) return std::nullopt;
+  return replayed->score;
 }
 
 }  // namespace quillon

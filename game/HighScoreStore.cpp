@@ -15,6 +15,7 @@ constexpr std::string_view kSection = "QUILLON";
 constexpr std::string_view kKey = "HighScore";
 constexpr std::string_view kFileName = "Quillon.ini";
 constexpr std::string_view kRunFileName = "Quillon.run";
+constexpr std::string_view kDailyFileName = "Quillon.daily";
 
 std::string Digits(std::int32_t value) {
   char buffer[16];
@@ -230,6 +231,54 @@ std::optional<std::string> HighScoreStore::ReadRun(const Scorer& scorer, Patienc
     if (!stored) continue;
     const auto run = StoredRun(files_.Read(RunFile(*path), patience), scorer);
     if (run && run->second == *stored && (!best || run->second > best->second)) best = run;
+  }
+  if (!best) return std::nullopt;
+  return best->first;
+}
+
+std::vector<std::string> HighScoreStore::DailyFiles() const {
+  std::vector<std::string> files;
+  if (!playerFolder_.empty()) files.push_back(playerFolder_ + std::string(kDailyFileName));
+  if (!programFile_.empty()) {
+    files.push_back(programFile_.substr(0, programFile_.size() - kFileName.size()) + std::string(kDailyFileName));
+  }
+  return files;
+}
+
+bool HighScoreStore::KeepDaily(const std::string& run, const Scorer& scorer, Patience patience) {
+  problem_.clear();
+  const auto score = scorer(run);
+  if (!score) {
+    problem_ = "the run is not the day's";
+    return false;
+  }
+  const std::vector<std::string> files = DailyFiles();
+  if (files.empty()) {
+    problem_ = "the player has no data folder";
+    return false;
+  }
+  // The player's folder where there is one; beside the program only where there is none.
+  const std::string& path = files.front();
+  if (!playerFolder_.empty() && !files_.MakeFolder(playerFolder_)) {
+    problem_ = playerFolder_ + ": the folder cannot be made";
+    return false;
+  }
+  const WriteOutcome outcome = files_.Update(
+      path,
+      [&](const FileText& now) -> std::optional<std::string> {
+        const auto stored = StoredRun(now, scorer);
+        if (stored && stored->second >= *score) return std::nullopt;
+        return run + "\n";
+      },
+      patience);
+  return Finish(outcome, path);
+}
+
+std::optional<std::string> HighScoreStore::ReadDaily(const Scorer& scorer, Patience patience) {
+  std::optional<std::pair<std::string, std::int32_t>> best;
+  for (const std::string& path : DailyFiles()) {
+    const auto run = StoredRun(files_.Read(path, patience), scorer);
+    if (run && (!best || run->second > best->second)) best = run;
   }
   if (!best) return std::nullopt;
   return best->first;

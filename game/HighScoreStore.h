@@ -5,6 +5,7 @@
 #include <optional>
 #include <string>
 #include <string_view>
+#include <vector>
 
 #include "game/FileSystem.h"
 
@@ -47,6 +48,14 @@ class HighScoreStore {
   // beside them; nothing where none does.
   std::optional<std::string> ReadRun(const Scorer& scorer, Patience patience = Patience::Brief);
 
+  // The day's best daily run, in "Quillon.daily": in the player's data folder, or beside the
+  // program where they have none. `scorer` scores the day's runs alone, so that one of another
+  // day is replaced and never counts. True when the day's best is kept there (this run, or a
+  // better one that was); Problem() says why not.
+  bool KeepDaily(const std::string& run, const Scorer& scorer, Patience patience = Patience::Brief);
+  // The day's best daily run of every place; nothing where none holds one of the day.
+  std::optional<std::string> ReadDaily(const Scorer& scorer, Patience patience = Patience::Brief);
+
  private:
   // How a store went in one place.
   enum class Went { Kept, Busy, Refused, Elsewhere };
@@ -61,6 +70,8 @@ class HighScoreStore {
   // The run file beside a best's file.
   static std::string RunFile(const std::string& iniPath);
   // A run file's code and the score it reaches; nothing for a missing or foreign file.
+  // Where the daily run is kept: the player's own folder first.
+  std::vector<std::string> DailyFiles() const;
   static std::optional<std::pair<std::string, std::int32_t>> StoredRun(const FileText& file, const Scorer& scorer);
   bool Finish(WriteOutcome outcome, const std::string& path);
   bool Keep(std::int32_t& best, Patience patience);

@@ -146,9 +146,9 @@ void frmMain::OpeningR() {
 void frmMain::Prepare() {
   if (dailyAsked_) {
     // The day's round starts from the day's seed with no draw before it, wherever it is played.
-    const Date today = UtcDate(platform_.UtcSeconds());
-    R.Rnd.Seed(DailySeed(today));
-    platform_.SetCaption("Quillon - daily run " + DateText(today));
+    dailyDay_ = UtcDate(platform_.UtcSeconds());
+    R.Rnd.Seed(DailySeed(dailyDay_));
+    platform_.SetCaption("Quillon - daily run " + DateText(dailyDay_));
   } else if (daily_) {
     // What follows the day's round is the player's own again, not the day's stream drawn on.
     R.Rnd.Seed(platform_.RandomSeed());

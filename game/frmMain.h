@@ -7,6 +7,7 @@
 
 #include "display/Pictures.h"
 #include "display/Surface.h"
+#include "game/Daily.h"
 #include "game/HighScoreStore.h"
 #include "game/Input.h"
 #include "game/Platform.h"
@@ -104,7 +105,12 @@ class frmMain : public WindowEvents {
     std::int32_t best = 0;
     std::string run;
     Patience patience = Patience::Long;
+    bool bestToo = true;  // else only the day's run is kept
+    std::string daily;    // the day's run just played, kept where it is the day's best
+    Date day;
     std::optional<std::int32_t> kept;
+    bool dailyKept = false;
+    std::string dailyProblem;
     bool busy = false, runKept = false;
     std::string problem;
     void Run(HighScoreStore& store);
@@ -112,7 +118,7 @@ class frmMain : public WindowEvents {
   // Stores `best` now; returns the best now kept, or `best` itself when it could not be kept yet.
   std::int32_t StoreBest(std::int32_t best, Patience patience, const std::string& run);
   // Stores `best` beside the frame loop, so that a slow disk never keeps the title waiting.
-  void StoreAside(std::int32_t best, std::string run);
+  void StoreAside(StoreJob job);
   // Takes in what a store beside the frame loop came to, once it has ended; waits for it first.
   void TakeStored();
   void WaitStored();
@@ -128,11 +134,13 @@ class frmMain : public WindowEvents {
   bool watchAsked_ = false;    // W on the title
   bool dailyAsked_ = false;    // D on the title: the next round is the day's
   bool daily_ = false;         // the round under way (or just ended) is the day's
+  Date dailyDay_;
   const Round* watched_ = nullptr;
   bool stopWatching_ = false;  // Enter or Escape while it plays
   std::optional<RunRecord> runToWatch_;  // handed over by the platform, played on the title
   bool toldUnkept_ = false;  // the player hears it once a run
   bool toldRun_ = false;
+  bool toldDaily_ = false;
   bool unkept_ = false;      // HighScore is this run's own, and no store has taken it yet
   std::string unkeptRun_;    // the run that reached it, to go with it
   // False while a place of the best's could not be read: the title shows no best and the

@@ -8,26 +8,36 @@
 namespace quillon {
 
 void frmMain::StoreJob::Run(HighScoreStore& store) {
-  kept = store.Write(best, patience, run, ScoreOfRun);
-  busy = store.Busy();
-  runKept = store.RunKept();
-  problem = store.Problem();
+  if (bestToo) {
+    kept = store.Write(best, patience, run, ScoreOfRun);
+    busy = store.Busy();
+    runKept = store.RunKept();
+    problem = store.Problem();
+  }
+  if (daily.empty()) return;
+  const Date of = day;
+  dailyKept = store.KeepDaily(daily, [of](std::string_view code) { return ScoreOfDailyRun(code, of); }, patience);
+  dailyProblem = store.Problem();
 }
 
 std::int32_t frmMain::StoreBest(std::int32_t best, Patience patience, const std::string& run) {
-  StoreJob job{best, run, patience};
+  StoreJob job;
+  job.best = best;
+  job.run = run;
+  job.patience = patience;
   job.Run(Store);
   Stored(job);
   return job.kept.value_or(best);
 }
 
-void frmMain::StoreAside(std::int32_t best, std::string run) {
+void frmMain::StoreAside(StoreJob job) {
   WaitStored();
+  job_ = std::move(job);
   if (!platform_.RunsAside()) {
-    StoreBest(best, Patience::Brief, run);
+    job_.Run(Store);
+    Stored(job_);
     return;
   }
-  job_ = StoreJob{best, std::move(run), Patience::Brief};
   storing_ = true;
   // Nothing else touches the store until TakeStored has seen the job end.
   platform_.RunAside([this] { job_.Run(Store); });
@@ -47,6 +57,11 @@ void frmMain::WaitStored() {
 }
 
 void frmMain::Stored(const StoreJob& job) {
+  if (!job.daily.empty() && !job.dailyKept && !toldDaily_) {
+    toldDaily_ = true;
+    platform_.ReportUnkeptBest("cannot keep the daily run in " + job.dailyProblem);
+  }
+  if (!job.bestToo) return;
   // Another copy may have stored more meanwhile: the larger comes back.
   unkept_ = !job.kept;
   unkeptRun_ = job.kept ? std::string() : job.run;
@@ -70,17 +85,26 @@ std::string frmMain::RunOf(const Round& round) const {
 }
 
 void frmMain::KeepNewBest() {
+  StoreJob job;
+  job.best = HighScore;
+  job.patience = Patience::Brief;
+  job.bestToo = false;
+  if (daily_) job.daily = RunOf(R);
+  job.day = dailyDay_;
   if (R.Score > HighScore) {
     if (storedEarly_ && storedScore_ == R.Score) {
       HighScore = storedBest_;
     } else {
       // Shown at once; the store follows beside the frame loop.
-      HighScore = R.Score;
-      StoreAside(R.Score, RunOf(R));
+      HighScore = job.best = R.Score;
+      job.run = RunOf(R);
+      job.bestToo = true;
     }
   } else if (unkept_ && !storing_) {
-    StoreAside(HighScore, unkeptRun_);
+    job.run = unkeptRun_;
+    job.bestToo = true;
   }
+  if (job.bestToo || !job.daily.empty()) StoreAside(std::move(job));
   storedEarly_ = false;
 }
 

@@ -13,6 +13,7 @@ struct CommandLine {
   bool help = false;
   bool version = false;
   bool runCode = false;                   // --run-code: print the kept best run's code
+  bool daily = false;                     // with --run-code: the day's best daily run's instead
   std::optional<std::string> verify;      // --verify CODE or FILE
   std::optional<std::string> watch;       // --watch CODE or FILE
   std::string wrong;  // the first argument it does not know
@@ -27,6 +28,8 @@ struct CommandLine {
         line.version = true;
       } else if (arg == "--run-code") {
         line.runCode = true;
+      } else if (arg == "--daily") {
+        line.daily = true;
       } else if (arg == "--verify" || arg == "--watch") {
         (arg == "--verify" ? line.verify : line.watch) = i + 1 < args.size() ? args[++i] : std::string();
       } else if (arg == "--scale") {
@@ -37,6 +40,8 @@ struct CommandLine {
         line.wrong = arg;
       }
     }
+    // The day's run is only ever asked of --run-code.
+    if (line.daily && !line.runCode && line.wrong.empty()) line.wrong = "--daily";
     return line;
   }
 
@@ -64,7 +69,9 @@ inline constexpr UsageLine kUsageLines[] = {
     {"F11", "full screen (F11 or Escape leaves it)"},
     {"W, gamepad Y", "on the title: watch the best run again (Enter or Escape stops it)"},
     {"--scale N, --scale=N", "show each game pixel as N x N screen pixels"},
+    {"D, gamepad Start", "on the title: play the daily run, the same round for everyone on a UTC day"},
     {"--run-code", "print the best run's code, to share it, and exit"},
+    {"--run-code --daily", "print the code of today's best daily run (UTC), and exit"},
     {"--watch CODE", "play the run a code (or a file holding one) names, then exit"},
     {"--verify CODE", "print the score the run a code names reaches when played again, and exit "
                       "(a code can be made up: this proves the run possible, not played)"},
@@ -81,7 +88,7 @@ inline constexpr UsageLine kEnvironmentLines[] = {
 inline constexpr UsageLine kExitLines[] = {
     {"0", "the window was closed, or an option did what it says"},
     {"1", "no display, or it was lost; standard output can't be written; a code that names no "
-          "round (--verify, --watch); no run kept yet (--run-code)"},
+          "round (--verify, --watch); no run kept yet (--run-code, --run-code --daily)"},
     {"2", "an unknown option, or a --scale that is not a whole number the screen can show"},
 };
 
@@ -89,7 +96,7 @@ inline constexpr UsageLine kExitLines[] = {
 // score lives, and `environment` whether the variables that choose a display count here.
 inline std::string Usage(const std::string& program, const std::string& bestScore, bool environment = true) {
   std::string text = "Usage: " + program + " [--scale N] [--watch CODE]\n"
-                     "       " + program + " --verify CODE | --run-code\n"
+                     "       " + program + " --verify CODE | --run-code [--daily]\n"
                      "Quillon: jump a broken car over bullets and catch coins.\n\n";
   const auto table = [&text](const char* heading, const auto& lines) {
     text += heading;

@@ -4,6 +4,7 @@
 #include <optional>
 #include <string>
 
+#include "game/Daily.h"
 #include "game/HighScoreStore.h"
 #include "game/Replay.h"
 
@@ -69,6 +70,21 @@ inline std::optional<std::string> KeptRunCode(FileSystem& files, const std::stri
   HighScoreStore store(files);
   store.SetFolder(programFolder);
   return store.ReadRun(ScoreOfRun);
+}
+
+// Why --run-code has nothing to print.
+inline std::string NoRunKept(bool daily) {
+  return daily ? "no daily run is kept for today (UTC) yet: D on the title plays it"
+               : "no run is kept yet: a round that sets a new best keeps its run";
+}
+
+// The code of the best daily run of the UTC day at `utcSeconds` that the player's places keep.
+inline std::optional<std::string> KeptDailyCode(FileSystem& files, const std::string& programFolder,
+                                                std::int64_t utcSeconds) {
+  HighScoreStore store(files);
+  store.SetFolder(programFolder);
+  const Date today = UtcDate(utcSeconds);
+  return store.ReadDaily([today](std::string_view code) { return ScoreOfDailyRun(code, today); });
 }
 
 }  // namespace quillon

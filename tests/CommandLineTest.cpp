@@ -12,6 +12,10 @@ TEST(CommandLine, OptionsAsBothPlatformsTakeThem) {
   EXPECT_EQ(CommandLine::Parse({"--verify"}).verify, "");  // said to be empty, not unknown
   EXPECT_TRUE(CommandLine::Parse({"--run-code"}).runCode);
   EXPECT_EQ(CommandLine::Parse({"--run-code", "x"}).wrong, "x");
+  EXPECT_TRUE(CommandLine::Parse({"--daily", "--run-code"}).daily);
+  EXPECT_EQ(CommandLine::Parse({"--run-code", "--daily"}).wrong, "");
+  EXPECT_EQ(CommandLine::Parse({"--daily"}).wrong, "--daily");  // only --run-code takes it
+  EXPECT_EQ(CommandLine::Parse({"--daily", "--fast"}).wrong, "--fast");
   EXPECT_EQ(CommandLine::Parse({"--scale=2"}).scale, "2");
   EXPECT_EQ(CommandLine::Parse({"--scale="}).scale, "");
   EXPECT_TRUE(CommandLine::Parse({"--help"}).help);
@@ -34,7 +38,7 @@ TEST(CommandLine, OptionsAsBothPlatformsTakeThem) {
     EXPECT_EQ(problem({"--scale", bad}), "--scale takes a whole number from 1 up, not \"" + std::string(bad) + "\"");
   }
   const std::string usage = Usage("quillon", "in one place");
-  EXPECT_EQ(usage.rfind("Usage: quillon [--scale N] [--watch CODE]\n       quillon --verify CODE | --run-code\n", 0), 0u);
+  EXPECT_EQ(usage.rfind("Usage: quillon [--scale N] [--watch CODE]\n       quillon --verify CODE | --run-code [--daily]\n", 0), 0u);
   EXPECT_NE(usage.find("The best score is kept in one place.\n"), std::string::npos);
   EXPECT_NE(usage.find("\n  --scale N, --scale=N   show each game pixel"), std::string::npos);  // columns
   EXPECT_NE(usage.find("\n  Space, gamepad B or X  jump low\n"), std::string::npos);  // the widest still lines up

@@ -5,8 +5,12 @@
 #include <vector>
 
 #include "GameHarness.h"
+#include "TempDir.h"
 #include "game/Daily.h"
+#include "game/HighScoreStore.h"
 #include "game/Input.h"
+#include "game/Replay.h"
+#include "platform/Runs.h"
 
 namespace quillon {
 namespace {
@@ -89,6 +93,99 @@ TEST(Daily, DStartsTheDaysRoundFromItsSeedAndEnterThePlayersOwn) {
     EXPECT_EQ(seed, row.seed);
     EXPECT_EQ(draws, 0u) << "no draw before the round's own";
   }
+}
+
+// The day's best daily run is kept in a file of its own, whatever the best score; a round that is
+// not the day's never goes there, and a stored one of another day or a worse one gives way.
+TEST(Daily, TheDaysBestRunIsKeptAndOnlyTheDays) {
+  const Date today = *ParseDate("2026-12-09"), yesterday = *ParseDate("2026-12-08");
+  const auto code = [](const Date& day, std::vector<RunKey> keys, std::uint64_t draws = 0) {
+    return RunCode(RunRecord{DailySeed(day), draws, 0, std::move(keys)});
+  };
+  // Two of the day's runs that reach different scores: none, and the first single jump that counts.
+  std::string low = code(today, {}), high = low;
+  for (std::uint32_t frame = 10; frame < 400 && ScoreOfDailyRun(high, today) == ScoreOfDailyRun(low, today); frame += 7) {
+    high = code(today, {{frame, true}});
+  }
+  ASSERT_TRUE(ScoreOfDailyRun(low, today) && ScoreOfDailyRun(high, today));
+  if (*ScoreOfDailyRun(low, today) > *ScoreOfDailyRun(high, today)) std::swap(low, high);
+  ASSERT_LT(*ScoreOfDailyRun(low, today), *ScoreOfDailyRun(high, today));
+  const std::string old = code(yesterday, {}), drawn = code(today, {}, 5);
+  EXPECT_EQ(ScoreOfDailyRun(old, today), std::nullopt);
+  EXPECT_EQ(ScoreOfDailyRun(drawn, today), std::nullopt) << "draws before it: not the day's round";
+  EXPECT_EQ(ScoreOfDailyRun(low, yesterday), std::nullopt);
+  struct Row {
+    const char* what;
+    std::optional<std::string> stored;
+    std::string run;
+    bool kept;
+    std::optional<std::string> after;
+  };
+  for (const Row& row : {Row{"none yet", std::nullopt, low, true, low}, Row{"a better one", low, high, true, high},
+                         Row{"a worse one", high, low, true, high}, Row{"yesterday's", old, low, true, low},
+                         Row{"no code", std::string("junk"), low, true, low},
+                         Row{"not the day's", std::nullopt, drawn, false, std::nullopt}}) {
+    SCOPED_TRACE(row.what);
+    testing::TempDir dir;
+    if (row.stored) std::ofstream(dir.path / "Quillon.daily") << *row.stored << "\n";
+    testing::TestFileSystem files{std::string()};
+    HighScoreStore store(files);
+    store.SetFolder(dir.Folder());
+    const auto scorer = [&today](std::string_view c) { return ScoreOfDailyRun(c, today); };
+    EXPECT_EQ(store.KeepDaily(row.run, scorer), row.kept);
+    EXPECT_EQ(store.ReadDaily(scorer), row.after);
+    // The next day starts with none.
+    EXPECT_EQ(store.ReadDaily([](std::string_view c) { return ScoreOfDailyRun(c, *ParseDate("2026-12-10")); }),
+              std::nullopt);
+    EXPECT_FALSE(std::filesystem::exists(dir.path / "Quillon.ini")) << "the best score is not touched";
+  }
+  // In the game: the day's round is kept though it sets no best, and --run-code --daily prints it
+  // that day and no other; a round of the player's own is never kept there.
+  for (const std::int16_t key : {kKeyDaily, kKeyEnter}) {
+    testing::TempDir dir;
+    dir.Write("[QUILLON]\nHighScore=1000000\n");
+    testing::Harness h;
+    h.keepPixels = false;
+    h.fake.folder = dir.Folder();
+    h.fake.Key(2, key);
+    bool played = false;
+    std::vector<std::string> captions;
+    h.fake.onPump = [&](WindowEvents& events) {
+      played = played || h.game.Phase != PhaseTitle;
+      captions.push_back(h.fake.caption);
+      if (played && h.game.Phase == PhaseTitle) events.Form_Unload();
+    };
+    h.fake.presentLimit = 20000;
+    testing::RunUntilClosed(h.game);
+    ASSERT_TRUE(played);
+    EXPECT_EQ(captions.back(), "Quillon") << "the caption is the game's own again on the title";
+    EXPECT_TRUE(h.fake.reported.empty());
+    const auto kept = KeptDailyCode(h.fake.files, dir.Folder(), h.fake.utc);
+    if (key == kKeyEnter) {
+      EXPECT_EQ(kept, std::nullopt);
+      continue;
+    }
+    ASSERT_TRUE(kept);
+    EXPECT_EQ(*kept, RunCode(h.game.R.Record));
+    EXPECT_EQ(ScoreOfDailyRun(*kept, today), h.game.R.Score);
+    EXPECT_EQ(KeptDailyCode(h.fake.files, dir.Folder(), h.fake.utc + 1), std::nullopt) << "a second later is 12-10";
+    EXPECT_EQ(dir.Read(), "[QUILLON]\nHighScore=1000000\n");
+    EXPECT_FALSE(std::filesystem::exists(dir.path / "Quillon.run"));
+  }
+  // Where it can't be kept, the player hears so.
+  testing::Harness h;
+  h.keepPixels = false;
+  h.fake.Key(2, kKeyDaily);
+  bool played = false;
+  h.fake.onPump = [&](WindowEvents& events) {
+    played = played || h.game.Phase != PhaseTitle;
+    if (played && h.game.Phase == PhaseTitle) events.Form_Unload();
+  };
+  h.fake.presentLimit = 20000;
+  testing::RunUntilClosed(h.game);
+  ASSERT_FALSE(h.fake.reported.empty());
+  EXPECT_NE(h.fake.reported.front().find("cannot keep the daily run in /nonexistent-quillon-folder/"), std::string::npos)
+      << h.fake.reported.front();
 }
 
 }  // namespace

@@ -40,9 +40,10 @@ int main(int argc, char** argv) {
     }
     say = std::to_string(checked->score) + "\n";
   } else if (line.runCode) {
-    const auto code = quillon::KeptRunCode(platform.Files(), platform.ProgramFolder());
+    const auto code = line.daily ? quillon::KeptDailyCode(platform.Files(), platform.ProgramFolder(), platform.UtcSeconds())
+                                 : quillon::KeptRunCode(platform.Files(), platform.ProgramFolder());
     if (!code) {
-      std::fprintf(stderr, "quillon: no run is kept yet: a round that sets a new best keeps its run\n");
+      std::fprintf(stderr, "quillon: %s\n", quillon::NoRunKept(line.daily).c_str());
       return 1;
     }
     say = *code + "\n";

@@ -55,9 +55,10 @@ int WINAPI wWinMain(HINSTANCE instance, HINSTANCE, PWSTR, int) {
     watch = std::move(checked->run);
   }
   if (line.runCode) {
-    const auto code = quillon::KeptRunCode(platform.Files(), platform.ProgramFolder());
+    const auto code = line.daily ? quillon::KeptDailyCode(platform.Files(), platform.ProgramFolder(), platform.UtcSeconds())
+                                 : quillon::KeptRunCode(platform.Files(), platform.ProgramFolder());
     if (!code) {
-      Say("Quillon: no run is kept yet: a round that sets a new best keeps its run.", MB_ICONWARNING);
+      Say("Quillon: " + quillon::NoRunKept(line.daily) + ".", MB_ICONWARNING);
       return 1;
     }
     return Say(*code, MB_ICONINFORMATION);
