@@ -2,6 +2,7 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <fstream>
 #include <vector>
 
 #include "GameHarness.h"
@@ -59,6 +60,14 @@ TEST(Daily, EachDayHasItsOwnSeedTheSameOnEveryPlatform) {
                          {"2027-01-01", 3973575652u}}) {
     EXPECT_EQ(DailySeed(*ParseDate(row.day)), row.seed) << row.day;
   }
+  // The stored daily round, whose frames every platform's tests replay, is that day's.
+  std::ifstream golden(QUILLON_TEST_DATA "/golden/daily.txt");
+  std::string code;
+  golden >> code;
+  const ParsedRun parsed = ParseRunCode(code);
+  ASSERT_TRUE(parsed.run);
+  EXPECT_TRUE(IsDailyRun(*parsed.run, *ParseDate("2026-12-09")));
+  EXPECT_FALSE(IsDailyRun(*parsed.run, *ParseDate("2026-12-10")));
   // Ten years of days, no two alike and none 0.
   std::vector<std::uint32_t> seeds;
   for (std::int64_t days = 20000; days < 20000 + 3653; ++days) seeds.push_back(DailySeed(CivilFromDays(days)));

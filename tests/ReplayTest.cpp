@@ -71,6 +71,7 @@ const Golden kGolden[] = {
     {"still", 1, 0, 0, 0},
     {"jumper", 7, 123, 1000000, 60},
     {"long", 42, 5000, 500, 90},
+    {"daily", 239509435, 0, 2000, 75},  // the daily run of 2026-12-09
 };
 
 TEST(Replay, GoldenRunsGiveTheSameFramesOnEveryPlatform) {
