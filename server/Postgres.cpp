@@ -40,8 +40,13 @@ class Result {
 class Postgres : public Database {
  public:
   Postgres(const std::string& address, int connections) : address_(address) {
-    for (int i = 0; i < connections; ++i) free_.push_back(Connect());
-    all_ = free_;
+    try {
+      for (int i = 0; i < connections; ++i) all_.push_back(Connect());
+    } catch (...) {
+      for (PGconn* c : all_) PQfinish(c);
+      throw;
+    }
+    free_ = all_;
   }
   ~Postgres() override {
     for (PGconn* c : all_) PQfinish(c);
@@ -109,9 +114,13 @@ class Postgres : public Database {
     if (PQstatus(c) != CONNECTION_OK) {
       std::string why = PQerrorMessage(c);
       PQfinish(c);
-      while (!why.empty() && (why.back() == '\n' || why.back() == ' ')) why.pop_back();
+      // Its message may run over lines; the board says one.
+      for (char& ch : why) ch = ch == '\n' ? ' ' : ch;
+      while (!why.empty() && why.back() == ' ') why.pop_back();
       throw std::runtime_error(why);
     }
+    // The server's notices ("already exists, skipping") are no news to anyone reading the log.
+    PQsetNoticeProcessor(c, [](void*, const char*) {}, nullptr);
     return c;
   }
 
