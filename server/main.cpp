@@ -211,6 +211,14 @@ int main(int argc, char** argv) {
     Refuse(res, 500, "the board failed on this request");
   });
 
+  // The library listens with a queue of 5: a burst of clients past that waits a second for
+  // its connection to be retried. The socket's queue is made deeper once it listens.
+  int listening = -1;
+  server.set_socket_options([&listening](int sock) {
+    int yes = 1;
+    setsockopt(sock, SOL_SOCKET, SO_REUSEADDR, &yes, sizeof yes);
+    listening = sock;
+  });
   int port = options->port;
   if (port == 0) {
     port = server.bind_to_any_port(options->host);
@@ -221,6 +229,7 @@ int main(int argc, char** argv) {
     std::fprintf(stderr, "quillon-board: cannot listen on %s:%d\n", options->host.c_str(), options->port);
     return 1;
   }
+  if (listening >= 0) ::listen(listening, SOMAXCONN);
   std::printf("quillon-board: listening on http://%s:%d/\n", options->host.c_str(), port);
   std::fflush(stdout);
   std::thread stopper([&server, signals] {
