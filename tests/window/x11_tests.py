@@ -403,7 +403,8 @@ class NoDisplay(unittest.TestCase):
                 (["--verify", "Q7-" + code[3:]], 1, "", "another version"),
                 (["--verify"], 1, "", "empty"),
                 (["--watch", "Q1-\u00e9"], 1, "", "character"),
-                (["--run-code"], 1, "", "no run is kept yet")):
+                (["--run-code"], 1, "", "no run is kept yet"),
+                (["--run-code", "--daily"], 1, "", "no daily run is kept for today")):
             run = subprocess.run([game, *args], env=e, capture_output=True, text=True, timeout=60)
             self.assertEqual((run.returncode, run.stdout), (status, out), args)
             self.assertEqual(len(run.stderr.splitlines()), 1 if err else 0, run.stderr)
@@ -415,6 +416,16 @@ class NoDisplay(unittest.TestCase):
             f.write(code + "\n")
         run = subprocess.run([game, "--run-code"], env=e, capture_output=True, text=True, timeout=60)
         self.assertEqual((run.returncode, run.stdout), (0, code + "\n"))
+        # The day's run, on its UTC day and no other.
+        daily = read_golden("daily")[0]
+        with open(os.path.join(home, "Quillon.daily"), "w") as f:
+            f.write(daily + "\n")
+        faketime = glob.glob("/usr/lib/*/faketime/libfaketime.so.1")[0]
+        for moment, status, out in (("2026-12-09 23:59:59", 0, daily + "\n"), ("2026-12-10 00:00:00", 1, "")):
+            run = subprocess.run([game, "--run-code", "--daily"], capture_output=True, text=True, timeout=60,
+                                 env=dict(e, LD_PRELOAD=faketime, FAKETIME="@" + moment, TZ="UTC",
+                                          ASAN_OPTIONS=os.environ.get("ASAN_OPTIONS", "") + ":verify_asan_link_order=0"))
+            self.assertEqual((run.returncode, run.stdout), (status, out), moment)
 
     def test_the_manual_metadata_and_readmes_say_what_help_does(self):
         e = {k: v for k, v in os.environ.items() if k not in ("DISPLAY", "WAYLAND_DISPLAY")}
@@ -431,15 +442,15 @@ class NoDisplay(unittest.TestCase):
             return set(re.findall(r"(?<![\w-])--?[a-z][a-z-]*=?", text.replace("\\-", "-")))
         # Every option, in every spelling (-h, --scale=N), in the manual and the Windows README.
         said = options(parts["table"])
-        self.assertLessEqual({"-h", "--scale=", "--run-code"}, said)
+        self.assertLessEqual({"-h", "--scale=", "--run-code", "--daily"}, said)
         self.assertEqual(options(sections["OPTIONS"]), said)
         self.assertEqual(options(readme.split("Its exit status")[0]), said)
         # Every key and gamepad button, in the manual, the software centres' list and the README.
         keys = set(re.findall(r"^  (\w+)(?:,| )", parts["table"], re.M))
-        self.assertEqual(keys, {"Enter", "Space", "F11", "W"})
+        self.assertEqual(keys, {"Enter", "Space", "F11", "W", "D"})
         self.assertEqual(set(re.findall(r"^\.B (\S+)$", sections["KEYS"], re.M)), keys | {"Escape", "Gamepads"})
-        pads = dict(re.findall(r"^  (\w+), gamepad ([A-Z](?: or [A-Z])?)", parts["table"], re.M))
-        self.assertEqual(pads, {"Enter": "A", "Space": "B or X", "W": "Y"})
+        pads = dict(re.findall(r"^  (\w+), gamepad ([A-Z]\w*(?: or [A-Z]\w*)?)", parts["table"], re.M))
+        self.assertEqual(pads, {"Enter": "A", "Space": "B or X", "W": "Y", "D": "Start"})
         gamepads = sections["KEYS"].split("Gamepads")[1]
         for key, buttons in pads.items():
             for button in buttons.split(" or "):
