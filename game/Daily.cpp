@@ -1,7 +1,6 @@
 #include "game/Daily.h"
 
 #include <charconv>
-#include <cstdio>
 
 #include "game/Replay.h"
 
@@ -37,8 +36,14 @@ Date UtcDate(std::int64_t secondsSinceEpoch) {
 }
 
 std::string DateText(const Date& date) {
-  char text[32];
-  std::snprintf(text, sizeof text, "%04d-%02d-%02d", date.year, date.month, date.day);
+  // By hand: printf would bring its whole formatter into the page's download.
+  std::string text = date.year >= 0 && date.year <= 9999 ? "0000-00-00" : std::to_string(date.year) + "-00-00";
+  const auto put = [&text](std::size_t end, int value) {
+    for (std::size_t at = end; value > 0; value /= 10) text[--at] = static_cast<char>('0' + value % 10);
+  };
+  put(text.size() - 6, date.year >= 0 && date.year <= 9999 ? date.year : 0);
+  put(text.size() - 3, date.month);
+  put(text.size(), date.day);
   return text;
 }
 

@@ -274,6 +274,10 @@ bool HighScoreStore::KeepDaily(const std::string& run, const Scorer& scorer, Pat
   return Finish(outcome, path);
 }
 
+bool HighScoreStore::KeepDailyRunFile(const std::string& run, const Date& day, Patience patience) {
+  return KeepDaily(run, [day](std::string_view code) { return ScoreOfDailyRun(code, day); }, patience);
+}
+
 std::optional<std::string> HighScoreStore::ReadDaily(const Scorer& scorer, Patience patience) {
   std::optional<std::pair<std::string, std::int32_t>> best;
   for (const std::string& path : DailyFiles()) {

@@ -7,6 +7,7 @@
 #include <string_view>
 #include <vector>
 
+#include "game/Daily.h"
 #include "game/FileSystem.h"
 
 namespace quillon {
@@ -55,6 +56,8 @@ class HighScoreStore {
   bool KeepDaily(const std::string& run, const Scorer& scorer, Patience patience = Patience::Brief);
   // The day's best daily run of every place; nothing where none holds one of the day.
   std::optional<std::string> ReadDaily(const Scorer& scorer, Patience patience = Patience::Brief);
+  // KeepDaily for the day's run of `day`: what the desktops keep.
+  bool KeepDailyRunFile(const std::string& run, const Date& day, Patience patience);
 
  private:
   // How a store went in one place.

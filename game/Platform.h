@@ -6,12 +6,15 @@
 #include <string>
 
 #include "display/Surface.h"
+#include "game/Daily.h"
 #include "game/FileSystem.h"
 #include "game/RunCode.h"
 
 namespace quillon {
 
 // The handlers that the event pump calls.
+class HighScoreStore;
+
 class WindowEvents {
  public:
   virtual ~WindowEvents() = default;
@@ -41,6 +44,14 @@ class Platform : public Presenter {
   virtual std::uint32_t RandomSeed() = 0;
   // Seconds since 1970 by the wall clock, for the daily run's UTC date and nothing else.
   virtual std::int64_t UtcSeconds() { return static_cast<std::int64_t>(std::time(nullptr)); }
+  // A daily round of `day` just ended, whole, reaching `score`: kept where it is the day's best,
+  // for the player to get again. True when the day's best is kept. The desktops keep it in a
+  // file (KeepDailyRunFile); the page keeps its own for its board, with no file, so that its
+  // download carries no code to store one. Kept nowhere unless a platform says where.
+  virtual bool KeepDailyRun(HighScoreStore& /*store*/, const std::string& /*code*/, std::int32_t /*score*/,
+                            const Date& /*day*/, Patience /*patience*/) {
+    return false;
+  }
   virtual void SetCaption(const std::string& caption) = 0;
   virtual void SetClientSize(int width, int height) = 0;
   virtual void ShowWindow() = 0;

@@ -108,12 +108,13 @@ class frmMain : public WindowEvents {
     bool bestToo = true;  // else only the day's run is kept
     std::string daily;    // the day's run just played, kept where it is the day's best
     Date day;
+    std::int32_t dailyScore = 0;
     std::optional<std::int32_t> kept;
     bool dailyKept = false;
     std::string dailyProblem;
     bool busy = false, runKept = false;
     std::string problem;
-    void Run(HighScoreStore& store);
+    void Run(HighScoreStore& store, Platform& platform);
   };
   // Stores `best` now; returns the best now kept, or `best` itself when it could not be kept yet.
   std::int32_t StoreBest(std::int32_t best, Patience patience, const std::string& run);

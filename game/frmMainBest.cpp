@@ -7,7 +7,7 @@
 
 namespace quillon {
 
-void frmMain::StoreJob::Run(HighScoreStore& store) {
+void frmMain::StoreJob::Run(HighScoreStore& store, Platform& platform) {
   if (bestToo) {
     kept = store.Write(best, patience, run, ScoreOfRun);
     busy = store.Busy();
@@ -15,8 +15,7 @@ void frmMain::StoreJob::Run(HighScoreStore& store) {
     problem = store.Problem();
   }
   if (daily.empty()) return;
-  const Date of = day;
-  dailyKept = store.KeepDaily(daily, [of](std::string_view code) { return ScoreOfDailyRun(code, of); }, patience);
+  dailyKept = platform.KeepDailyRun(store, daily, dailyScore, day, patience);
   dailyProblem = store.Problem();
 }
 
@@ -25,7 +24,7 @@ std::int32_t frmMain::StoreBest(std::int32_t best, Patience patience, const std:
   job.best = best;
   job.run = run;
   job.patience = patience;
-  job.Run(Store);
+  job.Run(Store, platform_);
   Stored(job);
   return job.kept.value_or(best);
 }
@@ -34,13 +33,13 @@ void frmMain::StoreAside(StoreJob job) {
   WaitStored();
   job_ = std::move(job);
   if (!platform_.RunsAside()) {
-    job_.Run(Store);
+    job_.Run(Store, platform_);
     Stored(job_);
     return;
   }
   storing_ = true;
   // Nothing else touches the store until TakeStored has seen the job end.
-  platform_.RunAside([this] { job_.Run(Store); });
+  platform_.RunAside([this] { job_.Run(Store, platform_); });
   TakeStored();
 }
 
@@ -90,6 +89,7 @@ void frmMain::KeepNewBest() {
   job.patience = Patience::Brief;
   job.bestToo = false;
   if (daily_) job.daily = RunOf(R);
+  job.dailyScore = R.Score;
   job.day = dailyDay_;
   if (R.Score > HighScore) {
     if (storedEarly_ && storedScore_ == R.Score) {

@@ -139,7 +139,8 @@ int main(int argc, char** argv) {
   server.set_write_timeout(5, 0);
   server.set_keep_alive_timeout(5);
   server.set_payload_max_length(kMaxBody);
-  server.set_default_headers({{"X-Content-Type-Options", "nosniff"}});
+  // The page looks for the last on its own files: a board serves it, so its controls may show.
+  server.set_default_headers({{"X-Content-Type-Options", "nosniff"}, {"X-Quillon-Board", "1"}});
   if (!options->site.empty() && !server.set_mount_point("/", options->site)) {
     std::fprintf(stderr, "quillon-board: %s: no such folder\n", options->site.c_str());
     return 1;

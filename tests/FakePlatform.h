@@ -86,6 +86,10 @@ class FakePlatform : public Platform {
   FileSystem& Files() override { return files; }
   std::uint32_t RandomSeed() override { return seed; }
   std::int64_t UtcSeconds() override { return utc; }
+  bool KeepDailyRun(HighScoreStore& store, const std::string& code, std::int32_t, const Date& day,
+                    Patience patience) override {
+    return store.KeepDailyRunFile(code, day, patience);
+  }
   void SetCaption(const std::string& c) override { caption = c; }
   void SetClientSize(int w, int h) override {
     clientW = w;

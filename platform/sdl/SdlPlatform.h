@@ -11,6 +11,7 @@ struct SDL_SysWMmsg;
 
 #include "platform/AsideThread.h"
 #include "display/Pictures.h"
+#include "game/HighScoreStore.h"
 #include "game/Platform.h"
 #include "platform/posix/PosixFileSystem.h"
 #include "platform/sdl/SdlWayland.h"
@@ -30,6 +31,10 @@ class SdlPlatform final : public Platform {
   void WaitForEvents(std::int32_t timeoutMs) override;
   std::string ProgramFolder() override;
   FileSystem& Files() override { return files_; }
+  bool KeepDailyRun(HighScoreStore& store, const std::string& code, std::int32_t, const Date& day,
+                    Patience patience) override {
+    return store.KeepDailyRunFile(code, day, patience);
+  }
   std::uint32_t RandomSeed() override;
   void SetCaption(const std::string& caption) override;
   void SetClientSize(int width, int height) override;

@@ -63,7 +63,8 @@ extern "C" EMSCRIPTEN_KEEPALIVE void quillon_storage_ready() {
 
 // A press from the page itself: a tap, a button, a gamepad (as the keys give them).
 extern "C" EMSCRIPTEN_KEEPALIVE void quillon_press(int code) {
-  if (g_page != nullptr && (code == kKeyEnter || code == kKeySpace || code == kKeyWatch || code == kKeyEscape)) {
+  if (g_page != nullptr && (code == kKeyEnter || code == kKeySpace || code == kKeyWatch || code == kKeyDaily ||
+                          code == kKeyEscape)) {
     g_page->KeyDown(static_cast<std::int16_t>(code));
   }
 }
@@ -93,6 +94,25 @@ extern "C" EMSCRIPTEN_KEEPALIVE const char* quillon_kept_run() {
     code = store.ReadRun(ScoreOfRun, Patience::Now).value_or(std::string());
   }
   return code.c_str();
+}
+
+// The day's best daily run of this visit, for the board's script to offer; empty for none.
+extern "C" EMSCRIPTEN_KEEPALIVE const char* quillon_daily_run() {
+  return g_page != nullptr ? g_page->DailyRun() : "";
+}
+
+bool WebPlatform::KeepDailyRun(HighScoreStore& /*store*/, const std::string& code, std::int32_t score, const Date& day,
+                               Patience /*patience*/) {
+  if (dailyCode_.empty() || !(day == dailyDay_) || score > dailyScore_) {
+    dailyCode_ = code;
+    dailyScore_ = score;
+    dailyDay_ = day;
+  }
+  return true;
+}
+
+const char* WebPlatform::DailyRun() {
+  return dailyDay_ == UtcDate(UtcSeconds()) ? dailyCode_.c_str() : "";
 }
 
 void WebPlatform::ReportUnkeptBest(const std::string& message) {

@@ -42,6 +42,11 @@ class WebPlatform final : public Platform {
   // A run code from the page (a shared link): checked now, played on the title; the reason
   // when it names no round, else empty.
   std::string Watch(const std::string& code);
+  // The page's board offers the day's best daily run of this visit, kept here: no file, so the
+  // page's download carries no code to store one.
+  bool KeepDailyRun(HighScoreStore& store, const std::string& code, std::int32_t score, const Date& day,
+                    Patience patience) override;
+  const char* DailyRun();
 
  private:
   void SetIcon(const Surface& icon);
@@ -56,6 +61,9 @@ class WebPlatform final : public Platform {
   bool storageReady_ = false;
   const Pictures* pictures_ = nullptr;
   std::optional<RunRecord> runToWatch_;
+  std::string dailyCode_;
+  std::int32_t dailyScore_ = 0;
+  Date dailyDay_;
 };
 
 }  // namespace quillon

@@ -48,10 +48,11 @@ function readPads() {
     padButtons[pad.index] = now;
   }
 }
-// Enter or Space on a focused control presses it, not the game: the game's own listener, later
+// Enter or Space on a focused control presses it, and typing in a field types, not the game: the game's own listener, later
 // on the window, never hears it.
 window.addEventListener('keydown', function (event) {
-  if (event.target.tagName === 'BUTTON' && (event.key === 'Enter' || event.key === ' ')) event.stopImmediatePropagation();
+  var on = event.target.tagName;
+  if (on === 'INPUT' || (on === 'BUTTON' && (event.key === 'Enter' || event.key === ' '))) event.stopImmediatePropagation();
 }, true);
 // F11 and a double-click give the page the whole screen; Escape leaves it, as always. S shares
 // the best run. Keys that would scroll the page never do: the game's page stays where it is.
@@ -77,3 +78,13 @@ document.getElementById('watch').addEventListener('click', function () {
   press(KEY_WATCH);
   canvas.focus();
 });
+document.getElementById('daily').addEventListener('click', function () {
+  press(KEY_DAILY);
+  canvas.focus();
+});
+// The board's controls come only from a board, and only once it has answered (board.js).
+function boardScript() {
+  var script = document.createElement('script');
+  script.src = 'board.js';
+  document.body.appendChild(script);
+}

@@ -17,7 +17,7 @@ function fit() {
   var words = touch.matches ? 'Tap the picture to start; the left button jumps low, the right one high.' +
                               (upright ? ' Turn the phone for a bigger picture.' : '')
                             : 'Enter starts a game and makes the car jump high; Space makes it jump low. ' +
-                              (kept ? 'W: watch the best run. S: share it. ' : '') + 'F11: full screen.';
+                              'D: the daily run. ' + (kept ? 'W: watch the best run. S: share it. ' : '') + 'F11: full screen.';
   // Only a change: the lines are watched, and every write would call for another fit.
   if (help.textContent !== words) help.textContent = words;
   var side = 0, below = 0;

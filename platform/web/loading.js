@@ -14,11 +14,12 @@
 // The game sets, for the page and its tests: quillonCanvas, quillonContext, quillonImage,
 //   quillonPresented (frames shown), quillonFirstFrameMs, and each frame's fingerprint into
 //   quillonFingerprints when a test made that array; runs.js sets quillonShareLink.
-// The game exports: _quillon_press(13, 32, 87 or 27: Enter, Space, W, Escape) for a press from
+// The game exports: _quillon_press(13, 32, 87, 68 or 27: Enter, Space, W, D, Escape) for a press from
 //   the page, _quillon_storage_ready() when storage answered late or another tab stored, _quillon_watch_buffer(n)
 //   and _quillon_watch() to hand over a shared link's code (the answer is empty, or why it
 //   can't be played), and _quillon_transaction_buffer, _change, _result, _done for
-//   quillonTransact. The page sets quillonFailed once it has said that the game could not
+//   quillonTransact, and _quillon_daily_run() for the day's kept daily run; runs.js gives the
+//   board's script (board.js) quillonDailyRun() and quillonWatchCode(code). The page sets quillonFailed once it has said that the game could not
 //   start.
 // Says what went wrong, in place of a black picture.
 function problem(text) {
@@ -51,6 +52,8 @@ if (typeof quillonOneFile === 'undefined') Module.instantiateWasm = function (im
   var arrived = false;
   fetch('quillon.wasm').then(function (response) {
     if (!response.ok) throw new Error('status ' + response.status);
+    // A board serving the page says so on each file: its part of the page comes from it then.
+    if (response.headers.get('X-Quillon-Board')) boardScript();
     var total = Number(response.headers.get('Content-Length')) || 0;
     if (!response.body || !total) return response.arrayBuffer();
     var reader = response.body.getReader(), parts = [], got = 0;

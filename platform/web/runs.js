@@ -71,4 +71,10 @@ function quillonWatchShared() {
   if (problem) Module.quillonNotice('This run can\u2019t be played: ' + problem + '.');
 }
 window.addEventListener('hashchange', quillonTakeSharedRun);
+// For the board's script: the day's kept daily run, and a board entry's run to watch.
+Module.quillonDailyRun = function () { return runtimeInitialized ? UTF8ToString(_quillon_daily_run()) : ''; };
+Module.quillonWatchCode = function (code) {
+  quillonSharedRun = code;
+  quillonWatchShared();
+};
 quillonTakeSharedRun();

@@ -1,8 +1,9 @@
 # Writes the site's service worker with the version of this very build: a hash of every file it
 # keeps, so that a changed build replaces the cached one and nothing else does.
 file(GLOB files RELATIVE ${SITE} ${SITE}/*)
-# The one-file page is there to be saved, not fetched with every visit.
-list(REMOVE_ITEM files sw.js quillon.html)
+# The one-file page is there to be saved, not fetched with every visit; the board's script
+# only where a board serves the page.
+list(REMOVE_ITEM files sw.js quillon.html board.js)
 list(SORT files)
 set(all "")
 set(list "")

@@ -6,6 +6,7 @@
 
 #include "platform/AsideThread.h"
 #include "display/Pictures.h"
+#include "game/HighScoreStore.h"
 #include "game/Platform.h"
 #include "platform/windows/WinFileSystem.h"
 #include "platform/windows/XInputPads.h"
@@ -26,6 +27,10 @@ class WinPlatform final : public Platform {
   void WaitForEvents(std::int32_t timeoutMs) override;
   std::string ProgramFolder() override;
   FileSystem& Files() override { return files_; }
+  bool KeepDailyRun(HighScoreStore& store, const std::string& code, std::int32_t, const Date& day,
+                    Patience patience) override {
+    return store.KeepDailyRunFile(code, day, patience);
+  }
   std::uint32_t RandomSeed() override;
   void SetCaption(const std::string& caption) override;
   void SetClientSize(int width, int height) override;

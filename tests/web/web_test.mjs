@@ -3,7 +3,7 @@
 // What the page must show is what tests/data/golden/ keeps (the in-process suite writes it).
 import { after, before, test } from 'node:test';
 import assert from 'node:assert/strict';
-import { execFileSync } from 'node:child_process';
+import { execFileSync, spawn } from 'node:child_process';
 import fs from 'node:fs';
 import os from 'node:os';
 import path from 'node:path';
@@ -1135,3 +1135,86 @@ test('a browser that refuses storage still plays, with no error shown', async ()
   assert.deepEqual(page.problems, []);
   await page.close();
 });
+
+// A quillon-board at a moment of its own (libfaketime in it), serving the site; its address.
+async function startBoard(at) {
+  const folder = fs.mkdtempSync(path.join(os.tmpdir(), 'quillon-board-'));
+  const preload = execFileSync('sh', ['-c', 'ls /usr/lib/*/faketime/libfaketimeMT.so.1']).toString().trim();
+  const board = spawn(process.env.QUILLON_BOARD, ['--listen', '127.0.0.1:0', '--database', path.join(folder, 'board.db'),
+    '--site', SITE, '--posts-per-minute', '0'], { env: { ...process.env, LD_PRELOAD: preload, FAKETIME: '@' + at,
+    FAKETIME_DONT_FAKE_MONOTONIC: '1', TZ: 'UTC', ASAN_OPTIONS: 'verify_asan_link_order=0' }, stdio: ['ignore', 'pipe', 'inherit'] });
+  const url = await new Promise((resolve, reject) => {
+    board.stdout.once('data', (line) => resolve(/(http:\S+)/.exec(line.toString())[1]));
+    board.once('exit', () => reject(new Error('the board did not start')));
+  });
+  return { url, stop: () => { board.kill(); fs.rmSync(folder, { recursive: true, force: true }); } };
+}
+
+test('served by a board: the day\'s round by keys, posted under a name, ranked as text and watched from the board; elsewhere no board at all', { timeout: 300000 }, async () => {
+  if (!process.env.QUILLON_BOARD) return;
+  const [, , ...golden] = fs.readFileSync(path.join(GOLDEN, 'daily.txt'), 'utf8').trim().split('\n');
+  const board = await startBoard('2026-12-09 12:00:00');
+  try {
+    // The page's clock on the stored daily run's day, as the board's is.
+    const page = await browser.newPage();
+    await page.evaluateOnNewDocument(FINGERPRINTS);
+    await page.evaluateOnNewDocument(() => {
+      const offset = Date.UTC(2026, 11, 9, 12, 0, 0) - Date.now(), now = Date.now;
+      Date.now = () => now() + offset;
+      const Real = Date;
+      window.Date = class extends Real { constructor(...a) { super(...(a.length ? a : [now() + offset])); } };
+      window.Date.now = Date.now;
+      window.Date.UTC = Real.UTC;
+    });
+    page.problems = [];
+    page.on('pageerror', (e) => page.problems.push(String(e)));
+    await page.setViewport({ width: 900, height: 900 });
+    await page.goto(board.url, { waitUntil: 'load' });
+    await waitFor(page, showsTitle(expected().titles), 'the title');
+    await page.waitForSelector('#board', { timeout: 20000 });
+    assert.equal(await page.$eval('#board li', (li) => li.textContent), 'No daily run posted yet for 2026-12-09.');
+    // D: the day's round, the same first frames as the stored run of that day on every platform.
+    await page.keyboard.press('d');
+    await page.waitForFunction(() => document.title === 'Quillon - daily run 2026-12-09', { timeout: 20000 });
+    await page.waitForFunction(() => document.title === 'Quillon', { timeout: 200000, polling: 500 });
+    const played = await page.evaluate(() => Module.quillonFingerprints.slice());
+    const at = played.indexOf(golden[0]);
+    assert.ok(at > 0, 'the daily round did not begin as the stored one of its day');
+    assert.deepEqual(played.slice(at, at + 10), golden.slice(0, 10));
+    // Offered to post; a name typed in the field is the field's (its D, W and spaces start nothing).
+    await page.waitForSelector('#board-post:not([hidden])', { timeout: 10000 });
+    await page.type('#board-post input', 'Dan <b>W</b>');
+    await new Promise((r) => setTimeout(r, 500));
+    assert.equal(await page.evaluate(() => document.title), 'Quillon');
+    await page.keyboard.press('Enter');
+    await page.waitForFunction(() => /^Posted: \d+ points, place 1 on 2026-12-09\.$/.test(document.getElementById('board-said').textContent),
+      { timeout: 20000 });
+    const score = Number(/Posted: (\d+)/.exec(await page.$eval('#board-said', (p) => p.textContent))[1]);
+    await page.waitForFunction(() => document.querySelector('#board li button'), { timeout: 10000 });
+    assert.equal(await page.$eval('#board li', (li) => li.firstChild.textContent), `1. Dan <b>W</b> \u2013 ${score}`);
+    assert.equal(await page.$$eval('#board b', (b) => b.length), 0, 'a name is shown as text');
+    assert.equal(await page.$eval('#board-post', (p) => p.hidden), true, 'posted: no longer offered');
+    // Watched from the board: the very frames played.
+    const before = await page.evaluate(() => Module.quillonFingerprints.length);
+    await page.click('#board li button');
+    await page.waitForFunction(() => document.title === 'Quillon - watching a run', { timeout: 20000 });
+    await page.waitForFunction(() => document.title === 'Quillon', { timeout: 200000, polling: 500 });
+    const watched = await page.evaluate((n) => Module.quillonFingerprints.slice(n), before);
+    const from = watched.indexOf(golden[0]);
+    assert.ok(from >= 0, 'the watched run never began');
+    assert.deepEqual(watched.slice(from, from + 200), played.slice(at, at + 200));
+    assert.deepEqual(page.problems, []);
+    await page.close();
+  } finally {
+    board.stop();
+  }
+  // Anywhere else the page is as it always was: no board, and nothing asked of one.
+  const page = await openPage();
+  await waitFor(page, showsTitle(expected().titles), 'the title');
+  await new Promise((r) => setTimeout(r, 1500));
+  assert.equal(await page.$('#board'), null);
+  assert.ok(!site.requests.some((u) => /board|api/.test(u)), site.requests.join(' '));
+  assert.deepEqual(page.problems, []);
+  await page.close();
+});
+
