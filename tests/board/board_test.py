@@ -222,6 +222,7 @@ class BoardCases:
         rows = [
             ("malformed JSON", post('{"name": "ann", "code": '), 400),
             ("not an object", post('["ann"]'), 400),
+            ("nested past any stack", post("[" * 60000), 400),
             ("no code", post('{"name": "ann"}'), 400),
             ("a code that is no text", post('{"name": "ann", "code": 12}'), 400),
             ("over 64 KB", post(json.dumps({"name": "ann", "code": "Q" * (64 * 1024)})), 413),
