@@ -25,8 +25,8 @@ PLAYER = "nobody"  # the PostgreSQL server's user where the tests run as root
 
 # Moments the boards are started at, in UTC.
 NOON = "2026-12-09 12:00:00"
-AFTER_MIDNIGHT = "2026-12-10 03:00:00"   # yesterday's round still open
-AFTER_GRACE = "2026-12-10 06:00:01"      # and now closed
+AFTER_MIDNIGHT = "2026-12-10 05:59:59"   # yesterday's round still open, its last second
+AFTER_GRACE = "2026-12-10 06:00:00"      # and now closed
 
 
 def daily_seed(day):
@@ -118,9 +118,9 @@ class Postgres:
 class Board:
     """A quillon-board process at a moment of its own, on a free port of the loopback."""
 
-    def __init__(self, database, at=NOON, extra=()):
-        # libfaketime in the board itself: the faketime command would stand between it and its signals.
-        env = dict(os.environ, LD_PRELOAD=glob.glob("/usr/lib/*/faketime/libfaketimeMT.so.1")[0], FAKETIME="@" + at,
+    def __init__(self, database, at=NOON, extra=(), frozen=False):
+        # libfaketime in the board itself (its clock running from `at`, or stopped there): the faketime command would stand between it and its signals.
+        env = dict(os.environ, LD_PRELOAD=glob.glob("/usr/lib/*/faketime/libfaketimeMT.so.1")[0], FAKETIME=at if frozen else "@" + at,
                    FAKETIME_DONT_FAKE_MONOTONIC="1", TZ="UTC",
                    ASAN_OPTIONS=os.environ.get("ASAN_OPTIONS", "") + ":verify_asan_link_order=0")
         self.proc = subprocess.Popen([ARGS.board, "--listen", "127.0.0.1:0", "--database", database, *extra],
@@ -265,7 +265,8 @@ class BoardCases:
                  (AFTER_GRACE, "2026-12-10", 200)]
         for n, (at, day, expected) in enumerate(cases):
             with self.subTest(at=at, day=day):
-                b = self.start(database, at=at)
+                # A stopped clock: a second either side of the grace's end, however slow the start.
+                b = self.start(database, at=at, frozen=True)
                 status, body = b.post(f"p{n}", run_code(daily_seed(day), best=n))
                 self.assertEqual(status, expected, body)
                 if status == 200:
