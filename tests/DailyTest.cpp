@@ -3,6 +3,7 @@
 
 #include <algorithm>
 #include <fstream>
+#include <tuple>
 #include <vector>
 
 #include "GameHarness.h"
@@ -123,6 +124,11 @@ TEST(Daily, TheDaysBestRunIsKeptAndOnlyTheDays) {
   EXPECT_EQ(ScoreOfDailyRun(old, today), std::nullopt);
   EXPECT_EQ(ScoreOfDailyRun(drawn, today), std::nullopt) << "draws before it: not the day's round";
   EXPECT_EQ(ScoreOfDailyRun(low, yesterday), std::nullopt);
+  const auto scorer = [&today](std::string_view c) { return ScoreOfDailyRun(c, today); };
+  // The same round with another best before it: the same score, another code.
+  const std::string lowTwin = RunCode(RunRecord{DailySeed(today), 0, 7, {}});
+  ASSERT_NE(lowTwin, low);
+  ASSERT_EQ(ScoreOfDailyRun(lowTwin, today), ScoreOfDailyRun(low, today));
   struct Row {
     const char* what;
     std::optional<std::string> stored;
@@ -132,6 +138,7 @@ TEST(Daily, TheDaysBestRunIsKeptAndOnlyTheDays) {
   };
   for (const Row& row : {Row{"none yet", std::nullopt, low, true, low}, Row{"a better one", low, high, true, high},
                          Row{"a worse one", high, low, true, high}, Row{"yesterday's", old, low, true, low},
+                         Row{"an equal one, the first stays", low, lowTwin, true, low},
                          Row{"no code", std::string("junk"), low, true, low},
                          Row{"not the day's", std::nullopt, drawn, false, std::nullopt}}) {
     SCOPED_TRACE(row.what);
@@ -140,13 +147,35 @@ TEST(Daily, TheDaysBestRunIsKeptAndOnlyTheDays) {
     testing::TestFileSystem files{std::string()};
     HighScoreStore store(files);
     store.SetFolder(dir.Folder());
-    const auto scorer = [&today](std::string_view c) { return ScoreOfDailyRun(c, today); };
     EXPECT_EQ(store.KeepDaily(row.run, scorer), row.kept);
     EXPECT_EQ(store.ReadDaily(scorer), row.after);
     // The next day starts with none.
     EXPECT_EQ(store.ReadDaily([](std::string_view c) { return ScoreOfDailyRun(c, *ParseDate("2026-12-10")); }),
               std::nullopt);
     EXPECT_FALSE(std::filesystem::exists(dir.path / "Quillon.ini")) << "the best score is not touched";
+  }
+  // Both places hold one: the better, whichever holds it, and the player's at a tie. Where the
+  // player's folder can't be made, nothing is kept and the store says why.
+  for (const auto& [player, beside, best] : {std::tuple{high, low, high}, std::tuple{low, high, high},
+                                             std::tuple{low, lowTwin, low}}) {
+    testing::TempDir dir;
+    std::filesystem::create_directories(dir.path / "data");
+    std::ofstream(dir.path / "data" / "Quillon.daily") << player << "\n";
+    std::ofstream(dir.path / "Quillon.daily") << beside << "\n";
+    testing::TestFileSystem files{(dir.path / "data" / "").string()};
+    HighScoreStore store(files);
+    store.SetFolder(dir.Folder());
+    EXPECT_EQ(store.ReadDaily(scorer), best);
+  }
+  {
+    testing::TempDir dir;
+    std::ofstream(dir.path / "file") << "not a folder\n";
+    testing::TestFileSystem files{(dir.path / "file" / "data" / "").string()};
+    HighScoreStore store(files);
+    store.SetFolder(dir.Folder());
+    EXPECT_FALSE(store.KeepDaily(low, scorer));
+    EXPECT_NE(store.Problem().find("cannot be made"), std::string::npos) << store.Problem();
+    EXPECT_FALSE(std::filesystem::exists(dir.path / "Quillon.daily")) << "not beside the program either";
   }
   // In the game: the day's round is kept though it sets no best, and --run-code --daily prints it
   // that day and no other; a round of the player's own is never kept there.
