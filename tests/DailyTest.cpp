@@ -4,6 +4,7 @@
 #include <algorithm>
 #include <fstream>
 #include <tuple>
+#include <utility>
 #include <vector>
 
 #include "GameHarness.h"
@@ -43,7 +44,8 @@ TEST(Daily, DatesDaysAndTextAgreeEverywhere) {
     const Date next = before.day < length(before.year, before.month) ? Date{before.year, before.month, before.day + 1}
                       : before.month < 12                             ? Date{before.year, before.month + 1, 1}
                                                                        : Date{before.year + 1, 1, 1};
-    if (!(date == next) || DaysFromCivil(date) != days) {
+    const bool written = date.year < 0 || date.year > 9999 || ParseDate(DateText(date)) == date;
+    if (!(date == next) || DaysFromCivil(date) != days || !written) {
       ADD_FAILURE() << days << ": " << DateText(date) << " after " << DateText(before);
       ++wrong;
     }
@@ -51,10 +53,16 @@ TEST(Daily, DatesDaysAndTextAgreeEverywhere) {
   }
   // Only real days, written in full.
   for (const char* bad : {"", "2026-12-9", "2026-13-01", "2026-00-10", "2026-02-29", "2100-02-29", "2026-04-31",
-                          "2026/12/09", "2026-12-09 ", "+026-12-09", "2026-1a-09", "2026-12-00"}) {
+                          "2026/12/09", "2026-12-09 ", "+026-12-09", "2026-1a-09", "2026-12-00", "2026-12x09",
+                          "2026x12-09"}) {
     EXPECT_FALSE(ParseDate(bad)) << bad;
   }
   EXPECT_TRUE(ParseDate("2000-02-29"));
+  // Years past four digits are written whole, never cut.
+  for (const auto& [date, text] : {std::pair{Date{0, 3, 1}, "0000-03-01"}, {Date{9999, 12, 31}, "9999-12-31"},
+                                   {Date{10000, 1, 1}, "10000-01-01"}, {Date{-1, 12, 31}, "-1-12-31"}}) {
+    EXPECT_EQ(DateText(date), text);
+  }
   // The UTC day turns at midnight, before the epoch too.
   struct Moment {
     std::int64_t seconds;
