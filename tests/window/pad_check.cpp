@@ -78,7 +78,8 @@ int main() {
   Expect(Press(platform, first, SDL_CONTROLLER_BUTTON_B) == std::vector<int>{32}, "B is not Space");
   Expect(Press(platform, first, SDL_CONTROLLER_BUTTON_X) == std::vector<int>{32}, "X is not Space");
   Expect(Press(platform, first, SDL_CONTROLLER_BUTTON_Y) == std::vector<int>{87}, "Y is not W (watch the best run)");
-  Expect(Press(platform, first, SDL_CONTROLLER_BUTTON_START).empty(), "Start gives a key");
+  Expect(Press(platform, first, SDL_CONTROLLER_BUTTON_START) == std::vector<int>{68}, "Start is not D (the daily run)");
+  Expect(Press(platform, first, SDL_CONTROLLER_BUTTON_BACK).empty(), "Back gives a key");
   // A second pad at once, then the first one unplugged: the second still plays.
   SDL_Joystick* second = Plug();
   platform.PumpEvents(none);
