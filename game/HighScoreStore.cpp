@@ -207,7 +207,11 @@ bool HighScoreStore::Keep(std::int32_t& best, Patience patience) {
 }
 
 std::string HighScoreStore::RunFile(const std::string& iniPath) {
-  return iniPath.substr(0, iniPath.size() - kFileName.size()) + std::string(kRunFileName);
+  return Beside(iniPath, kRunFileName);
+}
+
+std::string HighScoreStore::Beside(const std::string& iniPath, std::string_view name) {
+  return iniPath.substr(0, iniPath.size() - kFileName.size()) + std::string(name);
 }
 
 std::optional<std::pair<std::string, std::int32_t>> HighScoreStore::StoredRun(const FileText& file,
@@ -239,9 +243,7 @@ std::optional<std::string> HighScoreStore::ReadRun(const Scorer& scorer, Patienc
 std::vector<std::string> HighScoreStore::DailyFiles() const {
   std::vector<std::string> files;
   if (!playerFolder_.empty()) files.push_back(playerFolder_ + std::string(kDailyFileName));
-  if (!programFile_.empty()) {
-    files.push_back(programFile_.substr(0, programFile_.size() - kFileName.size()) + std::string(kDailyFileName));
-  }
+  if (!programFile_.empty()) files.push_back(Beside(programFile_, kDailyFileName));
   return files;
 }
 

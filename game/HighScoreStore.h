@@ -70,8 +70,9 @@ class HighScoreStore {
                      FileSystem::Companion* run = nullptr);
   Went At(const std::string& path, std::int32_t& best, Patience patience, const FileText* start);
   void RecoverLeftover(const std::string& path, Patience patience);
-  // The run file beside a best's file.
+  // The run file beside a best's file, and any other file there.
   static std::string RunFile(const std::string& iniPath);
+  static std::string Beside(const std::string& iniPath, std::string_view name);
   // A run file's code and the score it reaches; nothing for a missing or foreign file.
   // Where the daily run is kept: the player's own folder first.
   std::vector<std::string> DailyFiles() const;
