@@ -23,7 +23,7 @@ native_glyph_table() {
 }
 
 BUILD_PACKAGES="cmake g++ make pkg-config libsdl2-dev libx11-dev libfreetype-dev fonts-dejavu-core libcpp-httplib-dev nlohmann-json3-dev libsqlite3-dev libpq-dev"
-TEST_PACKAGES="libgtest-dev libbenchmark-dev python3 xvfb xdotool x11-apps x11-xserver-utils openbox weston faketime libdecor-0-plugin-1-cairo dpkg-dev lintian desktop-file-utils appstream appstream-util postgresql"
+TEST_PACKAGES="libgtest-dev libbenchmark-dev python3 ninja-build lld xvfb xdotool x11-apps x11-xserver-utils openbox weston faketime libdecor-0-plugin-1-cairo dpkg-dev lintian desktop-file-utils appstream appstream-util postgresql"
 WEB_PACKAGES="cmake g++ make pkg-config libfreetype-dev fonts-dejavu-core emscripten node-acorn node-terser"
 WEB_TEST_PACKAGES="chromium"
 WINDOWS_PACKAGES="cmake g++ make pkg-config libfreetype-dev fonts-dejavu-core g++-mingw-w64-x86-64-posix libgtest-dev nsis"
