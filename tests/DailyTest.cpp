@@ -178,8 +178,9 @@ TEST(Daily, TheDaysBestRunIsKeptAndOnlyTheDays) {
               std::nullopt);
     EXPECT_FALSE(std::filesystem::exists(dir.path / "Quillon.ini")) << "the best score is not touched";
   }
-  // Both places hold one: the better, whichever holds it, and the player's at a tie. Where the
-  // player's folder can't be made, nothing is kept and the store says why.
+  // Both places hold one: the better, whichever holds it, and the player's at a tie; the best
+  // score's kept run by the same rule. Where the player's folder can't be made, nothing is kept
+  // and the store says why.
   for (const auto& [player, beside, best] : {std::tuple{high, low, high}, std::tuple{low, high, high},
                                              std::tuple{low, lowTwin, low}}) {
     testing::TempDir dir;
@@ -190,6 +191,11 @@ TEST(Daily, TheDaysBestRunIsKeptAndOnlyTheDays) {
     HighScoreStore store(files);
     store.SetFolder(dir.Folder());
     EXPECT_EQ(store.ReadDaily(scorer), best);
+    for (const auto& [folder, run] : {std::pair{dir.path / "data", player}, std::pair{dir.path, beside}}) {
+      std::ofstream(folder / "Quillon.ini") << "[QUILLON]\nHighScore=" << *scorer(run) << "\n";
+      std::ofstream(folder / "Quillon.run") << run << "\n";
+    }
+    EXPECT_EQ(store.ReadRun(scorer), best);
   }
   {
     testing::TempDir dir;

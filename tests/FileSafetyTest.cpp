@@ -345,8 +345,15 @@ TEST(FileSafety, ANewFileFollowsTheUmaskAndAnOldOneKeepsItsMode) {
   for (mode_t mask : {022, 077, 002}) {
     Setting s;
     const fs::path run = s.program / "Quillon.run";
+    // The run waits for the best's turn in a temporary file no one else may open meanwhile.
+    int privateRuns = 0;
+    s.files.onFlush = [&](const std::string&) {
+      struct stat waiting {};
+      if (::stat((run.string() + ".new").c_str(), &waiting) == 0 && (waiting.st_mode & 0777) == 0600) ++privateRuns;
+    };
     const mode_t old = ::umask(mask);
     EXPECT_TRUE(s.store.Write(1, Patience::Brief, "run:1", RunScore));
+    EXPECT_EQ(privateRuns, 1);
     EXPECT_EQ(::umask(old), mask) << "the game leaves the umask as it found it";
     struct stat st {};
     for (const fs::path& file : {s.Ini(), run}) {
