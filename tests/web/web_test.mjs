@@ -1060,6 +1060,10 @@ test('a shared link plays its run frame for frame as every platform does, and th
   let page = await browser.newPage();
   await page.evaluateOnNewDocument(FINGERPRINTS);
   await page.setViewport({ width: 900, height: 700 });
+  // A viewer with no best yet, so that a run's score stored as one would show.
+  await page.goto(base, { waitUntil: 'load' });
+  await stored(page, null);
+  await page.goto('about:blank');
   await page.goto(base + '#run=' + code, { waitUntil: 'load' });
   await page.waitForFunction(() => document.title === 'Quillon - watching a run', { timeout: 20000 });
   // And on the canvas itself, read back as the player sees it: each frame of play is one of the
@@ -1074,6 +1078,10 @@ test('a shared link plays its run frame for frame as every platform does, and th
     last = i;
   }
   assert.ok(seen >= 5, `only ${seen} of the run's frames read off the canvas`);
+  // Watching someone's run never makes its score the viewer's best, as on the command line.
+  assert.ok(Number(reaches) > 0);
+  assert.equal(await stored(page), null);
+  assert.equal(await page.evaluate(() => localStorage.getItem('quillon-pending')), null);
   const shown = await page.evaluate(() => Module.quillonFingerprints);
   const at = shown.indexOf(golden[0]);
   assert.ok(at > 0, 'the run never began');
