@@ -36,6 +36,10 @@ TEST(XInputPads, EachButtonGivesItsKeyOncePerPressOnAnyPadPluggedInOrOut) {
   EXPECT_EQ(frame(), std::vector<std::int16_t>{68});
   held[0] = 0x8000 | 0x0010;  // Y watches the best run, Start still held
   EXPECT_EQ(frame(), std::vector<std::int16_t>{87});
+  held[0] = 0;
+  frame();
+  held[0] = 0x1000 | 0x2000;  // A and B in one look: each its own key
+  EXPECT_EQ(frame(), (std::vector<std::int16_t>{13, 32}));
   held[2] = 0x1000;  // the second pad at once
   EXPECT_EQ(frame(), std::vector<std::int16_t>{13});
   // An empty slot is asked only now and then; a pad plugged in there is heard within a second.
