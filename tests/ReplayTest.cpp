@@ -346,6 +346,7 @@ TEST(RunCode, BadCodesNameNoRunAndSayWhy) {
                         Case{"Q1-_____________", "damaged"}, Case{"Q1-gA", "damaged"}, Case{"Q1-AAAAgA", "damaged"},
                         Case{"Q1-AAAAAYA", "damaged"}, Case{std::string(kMaxRunCodeLength + 1, 'x'), "too long"},
                         Case{"Q1-" + std::string(kMaxRunCodeLength - 3, 'A'), "damaged"},  // long, not too long
+                        Case{"Q1-" + std::string(65536 - 3, 'A'), "damaged"},
                         // The rules version: any number of digits up to a bound, nothing else.
                         Case{"Q10-AAAA", "rules (10; this game plays 1)"}, Case{"Q123456-AAAA", "rules (123456;"},
                         Case{"Q1000000-AAAA", "rules (1000000;"}, Case{"Q1000010-AAAA", "not a"},
@@ -354,6 +355,10 @@ TEST(RunCode, BadCodesNameNoRunAndSayWhy) {
                         // A draw count that would take years to reach, and the first one past the bound.
                         Case{"Q1-Af___________wEAAA", "more draws"}, Case{RunCode({3, kMaxDraws + 1, 0, {}}), "more draws"},
                         Case{RunCode({3, 0, 0, {{kMaxFrames, true}}}), "later than any round"},
+                        // The bounds in the world's units: 64 KiB of text, 2^22 draws, a million
+                        // frames (about fourteen hours); the last ones inside are read below.
+                        Case{std::string(65537, 'x'), "too long"}, Case{RunCode({3, 4194305, 0, {}}), "more draws"},
+                        Case{RunCode({3, 0, 0, {{1000000, false}}}), "later than any round"},
                         Case{RunCode({3, 0, 0, {{10, true}, {0xFFFFFFFFu, true}}}), "later than any round"}}) {
     const ParsedRun parsed = ParseRunCode(c.code);
     EXPECT_FALSE(parsed.run) << c.code;
@@ -364,7 +369,8 @@ TEST(RunCode, BadCodesNameNoRunAndSayWhy) {
   for (const RunRecord& edge : {RunRecord{0, 0, 0, {}}, RunRecord{0xFFFFFFFFu, kMaxDraws, INT32_MIN, {{0, false}}},
                                 RunRecord{1, 1, -1, {{kMaxFrames - 1, true}}}, RunRecord{2, 0, INT32_MAX, {}},
                                 RunRecord{7, 123, -77, {{0, true}, {1, false}, {kMaxFrames - 1, false}}},
-                                RunRecord{128, 128, 64, {{64, false}, {127, true}}}}) {
+                                RunRecord{128, 128, 64, {{64, false}, {127, true}}},
+                                RunRecord{9, 4194304, 0, {{999999, true}}}}) {
     const ParsedRun parsed = ParseRunCode(RunCode(edge));
     ASSERT_TRUE(parsed.run) << RunCode(edge) << ": " << parsed.problem;
     EXPECT_EQ(*parsed.run, edge);
