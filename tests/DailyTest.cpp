@@ -162,6 +162,7 @@ TEST(Daily, TheDaysBestRunIsKeptAndOnlyTheDays) {
   };
   for (const Row& row : {Row{"none yet", std::nullopt, low, true, low}, Row{"a better one", low, high, true, high},
                          Row{"a worse one", high, low, true, high}, Row{"yesterday's", old, low, true, low},
+                         Row{"a better one saved with Windows line ends", high + "\r", low, true, high},
                          Row{"an equal one, the first stays", low, lowTwin, true, low},
                          Row{"no code", std::string("junk"), low, true, low},
                          Row{"not the day's", std::nullopt, drawn, false, std::nullopt}}) {
