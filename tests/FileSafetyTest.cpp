@@ -662,6 +662,32 @@ TEST(FileSafety, TheRunGoesWhereItsBestGoesOrBothGoToThePlayersFolder) {
     }
     if (place == kFullDisk) ::umount2(s.program.c_str(), MNT_DETACH);
   }
+  // The best already in a file that can't be rewritten, in a locked folder: its run beside it
+  // already, held by another copy, or another run there. Each is told apart by what follows:
+  // nothing to do, a turn to wait for, or both going to the player's folder.
+  enum { kSameRun, kHeldRun, kOtherRun };
+  for (int run : {kSameRun, kHeldRun, kOtherRun}) {
+    SCOPED_TRACE(run);
+    Setting s;
+    const fs::path beside = s.program / "Quillon.run", own = s.data / "Quillon.run";
+    WriteFile(s.Ini(), "[QUILLON]\nHighScore=500\n", 0444);
+    WriteFile(beside, run == kOtherRun ? "run:5\n" : "run:500\n", 0644);
+    for (const fs::path& p : {s.Ini(), beside}) GiveToPlayer(p);
+    LockFolder(s.program);
+    testing::HeldFile held(run == kHeldRun ? beside.string() : std::string());
+    AsPlayer([&](Checks& c) {
+      const auto kept = s.store.Write(500, Patience::Brief, "run:500", RunScore);
+      c.Expect(kept == (run == kHeldRun ? std::nullopt : std::optional<std::int32_t>(500)), "kept, or not yet");
+      c.Expect(s.store.Busy() == (run == kHeldRun), "busy only while another holds the run");
+      c.Expect(s.store.RunKept() == (run != kHeldRun), "the run kept where it can be");
+      c.Expect(fs::exists(s.data) == (run == kOtherRun), "the player's folder only for what can't stay");
+      if (run == kOtherRun) {
+        c.Expect(ReadFile(s.Own()) == "[QUILLON]\nHighScore=500\n" && ReadFile(own) == "run:500\n", "both there");
+      }
+    });
+    EXPECT_EQ(ReadFile(s.Ini()), "[QUILLON]\nHighScore=500\n");
+    EXPECT_EQ(ReadFile(beside), run == kOtherRun ? "run:5\n" : "run:500\n");
+  }
 }
 
 TEST(FileSafety, APlantedLinkNeverRewritesTheVictimsFile) {
