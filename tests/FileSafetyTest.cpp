@@ -664,9 +664,10 @@ TEST(FileSafety, TheRunGoesWhereItsBestGoesOrBothGoToThePlayersFolder) {
   }
   // The best already in a file that can't be rewritten, in a locked folder: its run beside it
   // already, held by another copy, or another run there. Each is told apart by what follows:
-  // nothing to do, a turn to wait for, or both going to the player's folder.
-  enum { kSameRun, kHeldRun, kOtherRun };
-  for (int run : {kSameRun, kHeldRun, kOtherRun}) {
+  // nothing to do, a turn to wait for, or both going to the player's folder. A best stored with
+  // no run has nothing to do either.
+  enum { kSameRun, kHeldRun, kOtherRun, kNoRun };
+  for (int run : {kSameRun, kHeldRun, kOtherRun, kNoRun}) {
     SCOPED_TRACE(run);
     Setting s;
     const fs::path beside = s.program / "Quillon.run", own = s.data / "Quillon.run";
@@ -676,10 +677,10 @@ TEST(FileSafety, TheRunGoesWhereItsBestGoesOrBothGoToThePlayersFolder) {
     LockFolder(s.program);
     testing::HeldFile held(run == kHeldRun ? beside.string() : std::string());
     AsPlayer([&](Checks& c) {
-      const auto kept = s.store.Write(500, Patience::Brief, "run:500", RunScore);
+      const auto kept = s.store.Write(500, Patience::Brief, run == kNoRun ? "" : "run:500", RunScore);
       c.Expect(kept == (run == kHeldRun ? std::nullopt : std::optional<std::int32_t>(500)), "kept, or not yet");
       c.Expect(s.store.Busy() == (run == kHeldRun), "busy only while another holds the run");
-      c.Expect(s.store.RunKept() == (run != kHeldRun), "the run kept where it can be");
+      c.Expect(s.store.RunKept() == (run == kSameRun || run == kOtherRun), "the run kept where it can be");
       c.Expect(fs::exists(s.data) == (run == kOtherRun), "the player's folder only for what can't stay");
       if (run == kOtherRun) {
         c.Expect(ReadFile(s.Own()) == "[QUILLON]\nHighScore=500\n" && ReadFile(own) == "run:500\n", "both there");
