@@ -670,7 +670,7 @@ TEST(FileSafety, TheRunGoesWhereItsBestGoesOrBothGoToThePlayersFolder) {
   for (int run : {kSameRun, kHeldRun, kOtherRun, kNoRun}) {
     SCOPED_TRACE(run);
     Setting s;
-    const fs::path beside = s.program / "Quillon.run", own = s.data / "Quillon.run";
+    const fs::path beside = s.program / "Quillon.run";
     WriteFile(s.Ini(), "[QUILLON]\nHighScore=500\n", 0444);
     WriteFile(beside, run == kOtherRun ? "run:5\n" : "run:500\n", 0644);
     for (const fs::path& p : {s.Ini(), beside}) GiveToPlayer(p);
@@ -683,7 +683,7 @@ TEST(FileSafety, TheRunGoesWhereItsBestGoesOrBothGoToThePlayersFolder) {
       c.Expect(s.store.RunKept() == (run == kSameRun || run == kOtherRun), "the run kept where it can be");
       c.Expect(fs::exists(s.data) == (run == kOtherRun), "the player's folder only for what can't stay");
       if (run == kOtherRun) {
-        c.Expect(ReadFile(s.Own()) == "[QUILLON]\nHighScore=500\n" && ReadFile(own) == "run:500\n", "both there");
+        c.Expect(ReadFile(s.Own()) == "[QUILLON]\nHighScore=500\n" && ReadFile(s.data / "Quillon.run") == "run:500\n", "both there");
       }
     });
     EXPECT_EQ(ReadFile(s.Ini()), "[QUILLON]\nHighScore=500\n");
