@@ -172,7 +172,9 @@ TEST(Daily, TheDaysBestRunIsKeptAndOnlyTheDays) {
     testing::TestFileSystem files{std::string()};
     HighScoreStore store(files);
     store.SetFolder(dir.Folder());
+    EXPECT_FALSE(store.KeepDaily("junk", scorer));
     EXPECT_EQ(store.KeepDaily(row.run, scorer), row.kept);
+    EXPECT_EQ(store.Problem().empty(), row.kept) << "no word left from the try before";
     EXPECT_EQ(store.ReadDaily(scorer), row.after);
     // The next day starts with none.
     EXPECT_EQ(store.ReadDaily([](std::string_view c) { return ScoreOfDailyRun(c, *ParseDate("2026-12-10")); }),
@@ -207,6 +209,29 @@ TEST(Daily, TheDaysBestRunIsKeptAndOnlyTheDays) {
     EXPECT_FALSE(store.KeepDaily(low, scorer));
     EXPECT_NE(store.Problem().find("cannot be made"), std::string::npos) << store.Problem();
     EXPECT_FALSE(std::filesystem::exists(dir.path / "Quillon.daily")) << "not beside the program either";
+#ifndef _WIN32
+    // Installed for every player, and this one has no folder at all.
+    testing::TestFileSystem nowhere{std::string(), true};
+    HighScoreStore none(nowhere);
+    none.SetFolder(dir.Folder());
+    EXPECT_FALSE(none.KeepDaily(low, scorer));
+    EXPECT_EQ(none.Problem(), "the player has no data folder");
+#endif
+  }
+  // A stored code is played only up to 64 KiB: one that long is, and no longer one ever is.
+  for (const std::size_t length : {std::size_t{65536}, std::size_t{65537}}) {
+    testing::TempDir dir;
+    std::ofstream(dir.path / "Quillon.daily") << std::string(length, 'A') << "\n";
+    testing::TestFileSystem files{std::string()};
+    HighScoreStore store(files);
+    store.SetFolder(dir.Folder());
+    std::size_t longest = 0;
+    const auto kept = store.ReadDaily([&](std::string_view c) {
+      longest = std::max(longest, c.size());
+      return std::optional<std::int32_t>(1);
+    });
+    EXPECT_EQ(kept.has_value(), length == 65536);
+    EXPECT_EQ(longest, length == 65536 ? length : 0);
   }
   // In the game: the day's round is kept though it sets no best, and --run-code --daily prints it
   // that day and no other; a round of the player's own is never kept there.

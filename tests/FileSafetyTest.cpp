@@ -182,6 +182,16 @@ TEST(FileSafety, AFileThePlayerMadeReadOnlyIsNotReplaced) {
   ::chmod(s.Ini().c_str(), 0444);  // root too leaves it alone
   EXPECT_FALSE(s.store.Write(99));
   EXPECT_EQ(ReadFile(s.Ini()), "[QUILLON]\nHighScore=5\n");
+  // The player's own copy, made read-only, is not passed over for the program's folder either.
+  Setting own;
+  fs::create_directories(own.data);
+  WriteFile(own.Own(), "[QUILLON]\nHighScore=5\n", 0444);
+  for (const fs::path& p : {own.data, own.Own()}) GiveToPlayer(p);
+  AsPlayer([&](Checks& c) {
+    c.Expect(!own.store.Write(99), "the write fails");
+    c.Expect(ReadFile(own.Own()) == "[QUILLON]\nHighScore=5\n", "the copy is unchanged");
+    c.Expect(Entries(own.program).empty(), "nothing goes beside the program");
+  });
 }
 
 TEST(FileSafety, AWritableFileInALockedFolderIsRewrittenInPlace) {
@@ -615,11 +625,15 @@ TEST(FileSafety, AFolderOwnerAndAFileOnlyPlayerTakeOneTurn) {
 TEST(FileSafety, TheRunGoesWhereItsBestGoesOrBothGoToThePlayersFolder) {
   // A locked folder with a writable file and no run file of the player's own, or with one; a
   // full disk beside the program; the player's run file a link planted to someone else's
-  // file in a shared folder.
-  enum { kLockedNoRun, kLockedOwnRun, kFullDisk, kPlanted };
-  for (int place : {kLockedNoRun, kLockedOwnRun, kFullDisk, kPlanted}) {
+  // file in a shared folder. Then that link beside the program, where the best still goes in
+  // place: the run goes to the player's folder with a copy of the best, or, where that folder
+  // can't be made, can't be written or there is none, the best stays kept without its run.
+  enum { kLockedNoRun, kLockedOwnRun, kFullDisk, kPlanted, kPlantedBeside, kPlantedNoHome, kPlantedDataLocked,
+         kPlantedNoFolder };
+  for (int place : {kLockedNoRun, kLockedOwnRun, kFullDisk, kPlanted, kPlantedBeside, kPlantedNoHome,
+                    kPlantedDataLocked, kPlantedNoFolder}) {
     SCOPED_TRACE(place);
-    if ((place == kFullDisk || place == kPlanted) && ::geteuid() != 0) continue;  // a mount, another user
+    if (place >= kFullDisk && ::geteuid() != 0) continue;  // a mount, another user
     Setting s;
     const fs::path run = s.program / "Quillon.run", ownRun = s.data / "Quillon.run";
     const fs::path shared = s.root.path / "shared", victim = shared / "theirs";
@@ -634,30 +648,55 @@ TEST(FileSafety, TheRunGoesWhereItsBestGoesOrBothGoToThePlayersFolder) {
       GiveToPlayer(run);
     }
     if (place == kLockedNoRun || place == kLockedOwnRun) LockFolder(s.program);
-    if (place == kPlanted) {
+    const bool planted = place >= kPlanted;
+    const fs::path link = place == kPlanted ? ownRun : run;
+    if (place == kPlanted || place == kPlantedDataLocked) fs::create_directories(s.data);
+    if (planted) {
       fs::create_directories(shared);
       ::chmod(shared.c_str(), 01777);
       WriteFile(victim, "theirs\n", 0666);
-      fs::create_directories(s.data);
-      WriteFile(s.Own(), "[QUILLON]\nHighScore=100\n");
-      fs::create_symlink(victim, ownRun);
-      for (const fs::path& p : {s.data, s.Own()}) GiveToPlayer(p);
-      ::lchown(ownRun.c_str(), kPlayer, kPlayer);
+      fs::create_symlink(victim, link);
+      ::lchown(link.c_str(), kPlayer, kPlayer);
     }
+    if (place == kPlanted || place == kPlantedDataLocked) {
+      GiveToPlayer(s.data);
+      if (place == kPlanted) {
+        WriteFile(s.Own(), "[QUILLON]\nHighScore=100\n");
+        GiveToPlayer(s.Own());
+      }
+    }
+    if (place > kPlanted) LockFolder(s.program);
+    if (place == kPlantedNoHome) LockFolder(s.root.path / "home");
+    if (place == kPlantedDataLocked) LockFolder(s.data);
+    PosixFileSystem noFolder{std::string()};
+    HighScoreStore bare{noFolder};
+    bare.SetFolder(s.program.string() + "/");
+    HighScoreStore& store = place == kPlantedNoFolder ? bare : s.store;
     AsPlayer([&](Checks& c) {
-      c.Expect(s.store.Write(500, Patience::Brief, "run:500", RunScore) == 500, "the best is kept");
-      const bool beside = place == kLockedOwnRun;
-      c.Expect(s.store.RunKept() == (place != kPlanted), "the run with it, where it can be");
-      c.Expect(ReadFile(beside ? s.Ini() : s.Own()) == "[QUILLON]\nHighScore=500\n", "the best in its place");
-      if (place != kPlanted) {
-        c.Expect(ReadFile(beside ? run : ownRun) == "run:500\n", "the run beside it");
-        c.Expect(s.store.ReadRun(RunScore) == "run:500", "and read back");
+      c.Expect(store.Write(500, Patience::Brief, "run:500", RunScore) == 500, "the best is kept");
+      const bool runGoes = !planted || place == kPlantedBeside, bestBeside = place == kLockedOwnRun || place > kPlantedBeside;
+      c.Expect(store.RunKept() == runGoes, "the run with it, where it can be");
+      c.Expect(ReadFile(bestBeside ? s.Ini() : s.Own()) == "[QUILLON]\nHighScore=500\n", "the best in its place");
+      if (runGoes) {
+        c.Expect(ReadFile(place == kLockedOwnRun ? run : ownRun) == "run:500\n", "the run beside it");
+        c.Expect(store.ReadRun(RunScore) == "run:500", "and read back");
+        c.Expect(!store.ReadRun({}), "but not without a way to score it");
+      }
+      c.Expect(fs::exists(s.data) == (place != kLockedOwnRun && (place <= kPlantedBeside || place == kPlantedDataLocked)),
+             "the player's folder");
+      // Where neither place takes the run, the store says why in both, the first place first.
+      const std::string& problem = store.Problem();
+      if (place == kPlantedNoHome) c.Expect(problem.find("cannot be made") != std::string::npos, problem);
+      if (place == kPlantedNoFolder) c.Expect(problem.find("; the player has no data folder") != std::string::npos, problem);
+      if (place == kPlantedDataLocked) {
+        c.Expect(problem.rfind(run.string() + ": ", 0) == 0 && problem.find("; " + s.Own().string() + ": ") != std::string::npos,
+                 problem);
       }
       c.Expect(s.Best() == 500, "the best read back");
     });
-    if (place == kPlanted) {
+    if (planted) {
       EXPECT_EQ(ReadFile(victim), "theirs\n");
-      EXPECT_TRUE(fs::is_symlink(ownRun));
+      EXPECT_TRUE(fs::is_symlink(link));
       EXPECT_EQ(Entries(shared), std::vector<std::string>{"theirs"});
     }
     if (place == kFullDisk) ::umount2(s.program.c_str(), MNT_DETACH);
@@ -666,18 +705,21 @@ TEST(FileSafety, TheRunGoesWhereItsBestGoesOrBothGoToThePlayersFolder) {
   // already, held by another copy, or another run there. Each is told apart by what follows:
   // nothing to do, a turn to wait for, or both going to the player's folder. A best stored with
   // no run has nothing to do either.
-  enum { kSameRun, kHeldRun, kOtherRun, kNoRun };
-  for (int run : {kSameRun, kHeldRun, kOtherRun, kNoRun}) {
+  // Nor has one whose run can't be scored, or reaches more than the best it was handed for.
+  enum { kSameRun, kHeldRun, kOtherRun, kNoRun, kNoScorer, kHigherRun };
+  for (int run : {kSameRun, kHeldRun, kOtherRun, kNoRun, kNoScorer, kHigherRun}) {
     SCOPED_TRACE(run);
     Setting s;
     const fs::path beside = s.program / "Quillon.run";
     WriteFile(s.Ini(), "[QUILLON]\nHighScore=500\n", 0444);
-    WriteFile(beside, run == kOtherRun ? "run:5\n" : "run:500\n", 0644);
+    const bool other = run == kOtherRun || run == kHigherRun;
+    WriteFile(beside, other ? "run:5\n" : "run:500\n", 0644);
     for (const fs::path& p : {s.Ini(), beside}) GiveToPlayer(p);
     LockFolder(s.program);
     testing::HeldFile held(run == kHeldRun ? beside.string() : std::string());
     AsPlayer([&](Checks& c) {
-      const auto kept = s.store.Write(500, Patience::Brief, run == kNoRun ? "" : "run:500", RunScore);
+      const auto kept = s.store.Write(run == kHigherRun ? 300 : 500, Patience::Brief, run == kNoRun ? "" : "run:500",
+                                      run == kNoScorer ? HighScoreStore::Scorer() : RunScore);
       c.Expect(kept == (run == kHeldRun ? std::nullopt : std::optional<std::int32_t>(500)), "kept, or not yet");
       c.Expect(s.store.Busy() == (run == kHeldRun), "busy only while another holds the run");
       c.Expect(s.store.RunKept() == (run == kSameRun || run == kOtherRun), "the run kept where it can be");
@@ -687,7 +729,7 @@ TEST(FileSafety, TheRunGoesWhereItsBestGoesOrBothGoToThePlayersFolder) {
       }
     });
     EXPECT_EQ(ReadFile(s.Ini()), "[QUILLON]\nHighScore=500\n");
-    EXPECT_EQ(ReadFile(beside), run == kOtherRun ? "run:5\n" : "run:500\n");
+    EXPECT_EQ(ReadFile(beside), other ? "run:5\n" : "run:500\n");
   }
 }
 
@@ -775,6 +817,19 @@ TEST(FileSafety, TheNextStartClearsLeftoversAndRollsAWholeNewBestForward) {
     EXPECT_EQ(s.Best(), c.best) << c.leftover;
     EXPECT_EQ(ReadFile(s.Ini()).find("HighScore=" + std::to_string(c.best)) != std::string::npos, true);
     EXPECT_EQ(Entries(s.program), std::vector<std::string>{"Quillon.ini"}) << c.leftover;
+  }
+  // A whole one while another copy is reading the file: it waits for the next start.
+  {
+    Setting s;
+    WriteFile(s.Ini(), stored);
+    WriteFile(s.program / "Quillon.ini.new", "; mine\n[QUILLON]\nHighScore=3100\n", 0600);
+    const int reader = ::open(s.Ini().c_str(), O_RDONLY | O_CLOEXEC);
+    ASSERT_EQ(::flock(reader, LOCK_SH), 0);
+    EXPECT_EQ(s.Best(), 100);
+    EXPECT_EQ(Entries(s.program), (std::vector<std::string>{"Quillon.ini", "Quillon.ini.new"}));
+    ::close(reader);
+    EXPECT_EQ(s.Best(), 3100);
+    EXPECT_EQ(Entries(s.program), std::vector<std::string>{"Quillon.ini"});
   }
   // A crash right after the first write of all leaves no file but a whole leftover, beside
   // the program or in the player's own folder.

@@ -33,6 +33,9 @@ TEST(HighScoreStore, ReadsWhatTheFileHoldsAndKeepsTheOldValueOtherwise) {
                  Case{"[QUILLON]\nHighScore=\n", 7},
                  Case{"[QUILLON]\nHighScore=lots\n", 7},
                  Case{"[QUILLON]\nHighScore=99999999999\n", 7},
+                 // The value is read into 1024 bytes: 1023 characters and the end.
+                 Case{"[QUILLON]\nHighScore=" + std::string(1019, '0') + "5000\n", 5000},
+                 Case{"[QUILLON]\nHighScore=" + std::string(1020, '0') + "5000\n", 500},
                  Case{"[OTHER]\nHighScore=5\n", 0},
                  Case{"[XUILLON]\nHighScore=5\n[QUILLON]\nXighScore=6\n", 0},
                  Case{"[QUILLON]\nOther=5\n[NEXT]\nHighScore=9\n", 0},

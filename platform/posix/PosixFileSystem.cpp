@@ -244,7 +244,9 @@ WriteOutcome PosixFileSystem::ReplaceThroughTemp(const std::string& target, cons
     FileText now;
     switch (LockNamed(target, O_RDONLY, LOCK_EX, deadline, file, st, fileError)) {
       case Named::Busy:
-        return drop(Busy());
+        // What a crash left here whole is the next start's to roll forward: another copy's
+        // turn is no reason to lose it.
+        return named.st_size == 0 ? drop(Busy()) : Busy();
       case Named::Absent:
         break;
       case Named::Other:
