@@ -52,6 +52,7 @@ class FakePlatform : public Platform {
   // A job handed aside ends at once (0), after this many pumps, or (-1) only when waited for:
   // a disk slower than any round.
   int asideFrames = 0;
+  int asides = 0;  // jobs handed aside
   std::function<void()> afterAside;  // runs after each job handed aside has ended
 
   int presents = 0;
@@ -115,6 +116,7 @@ class FakePlatform : public Platform {
     if (pending_) throw std::logic_error("a job handed aside while the last one runs");
     pending_ = job;
     pendingFor_ = asideFrames;
+    ++asides;
     if (asideFrames == 0) EndAside();
   }
   bool AsideDone() override { return !pending_; }
