@@ -169,17 +169,23 @@ TEST(Surface, PrintPaintsOnlyGlyphPixelsInTheForeColour) {
   }
   EXPECT_GT(ink, 20);
   for (int x = 0; x < 120; ++x) EXPECT_EQ(s.Pixel(x, 0), kSky);  // nothing above the line
-  // Text past an edge is clipped, not a fault: what shows is the same text, cut.
-  Surface whole(60, 20, kBlack), edge(10, 10, kBlack);
-  for (Surface* t : {&whole, &edge}) {
+  // Text past an edge is clipped, not a fault: what shows is the same text, cut (past the top
+  // and left, or the bottom and left). Characters the font has none for take no room.
+  Surface whole(60, 20, kBlack), edge(10, 10, kBlack), low(10, 10, kBlack), odd(60, 20, kBlack);
+  for (Surface* t : {&whole, &edge, &low, &odd}) {
     t->SetFont(font);
     t->ForeColor = kWhite;
-    t->CurrentX = t == &edge ? -3 : 3;
-    t->CurrentY = t == &edge ? -4 : 0;
-    t->Print("Score:2147483647");
+    t->CurrentX = t == &edge || t == &low ? -3 : 3;
+    t->CurrentY = t == &edge ? -4 : t == &low ? 5 : 0;
+    t->Print(t == &odd ? "\x01Score:\x7f" "2147483647\xff" : "Score:2147483647");
   }
-  for (int y = 0; y < 10; ++y)
-    for (int x = 0; x < 10; ++x) EXPECT_EQ(edge.Pixel(x, y), whole.Pixel(x + 6, y + 4)) << x << "," << y;
+  for (int y = 0; y < 10; ++y) {
+    for (int x = 0; x < 10; ++x) {
+      EXPECT_EQ(edge.Pixel(x, y), whole.Pixel(x + 6, y + 4)) << x << "," << y;
+      EXPECT_EQ(low.Pixel(x, y), y < 5 ? kBlack : whole.Pixel(x + 6, y - 5)) << x << "," << y;
+    }
+  }
+  EXPECT_EQ(odd.Pixels(), whole.Pixels());
 }
 
 // The lines as the game drew them with DejaVu Sans through FreeType at run time; the
