@@ -186,6 +186,15 @@ TEST(Surface, PrintPaintsOnlyGlyphPixelsInTheForeColour) {
     }
   }
   EXPECT_EQ(odd.Pixels(), whole.Pixels());
+  // Printed in two pieces on one line, the second carries on where the first ended.
+  Surface pieces(60, 20, kBlack);
+  pieces.SetFont(font);
+  pieces.ForeColor = kWhite;
+  pieces.CurrentX = 3;
+  pieces.Print("Score:");
+  pieces.CurrentY = 0;
+  pieces.Print("2147483647");
+  EXPECT_EQ(pieces.Pixels(), whole.Pixels());
 }
 
 // The lines as the game drew them with DejaVu Sans through FreeType at run time; the
