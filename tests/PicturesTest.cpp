@@ -221,7 +221,7 @@ TEST(Pictures, IconsAndSpritesUseTheSixteenStandardColours) {
         const bool out = OutsideIcon(*icon, x, y);
         EXPECT_EQ(out, OutsideIcon(*icon, n - 1 - x, y)) << x << "," << y;  // the same at every corner
         EXPECT_EQ(out, OutsideIcon(*icon, x, n - 1 - y)) << x << "," << y;
-        if (x == n / 2 || y == n / 2) EXPECT_FALSE(out) << x << "," << y;
+        if (x == n / 2 || y == n / 2) { EXPECT_FALSE(out) << x << "," << y; }
         cleared += out && x < n / 2 && y < n / 2;
       }
     EXPECT_EQ(cleared, cut) << n;

@@ -50,12 +50,21 @@ struct TempDir {
 
 #ifndef _WIN32
 #ifdef QUILLON_COVERAGE
+#include <sys/resource.h>
 extern "C" void __gcov_dump();
 #endif
 // Ends a test's child process; in the coverage build its lines are counted first, so that what
 // only a child runs (a check as another player, a copy storing at once) maps to its test.
 [[noreturn]] inline void ExitChild(int status) {
 #ifdef QUILLON_COVERAGE
+  // A check that capped the file size or the memory (a full disk) still gets its counts out.
+  for (const int limit : {RLIMIT_FSIZE, RLIMIT_AS}) {
+    rlimit r{};
+    if (::getrlimit(limit, &r) == 0 && r.rlim_cur != r.rlim_max) {
+      r.rlim_cur = r.rlim_max;
+      ::setrlimit(limit, &r);
+    }
+  }
   __gcov_dump();
 #endif
   ::_exit(status);
