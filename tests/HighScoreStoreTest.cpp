@@ -37,6 +37,8 @@ TEST(HighScoreStore, ReadsWhatTheFileHoldsAndKeepsTheOldValueOtherwise) {
                  Case{"[QUILLON]\nHighScore=" + std::string(1019, '0') + "5000\n", 5000},
                  Case{"[QUILLON]\nHighScore=" + std::string(1020, '0') + "5000\n", 500},
                  Case{"[OTHER]\nHighScore=5\n", 0},
+                 Case{"  [QUILLON]  \nHighScore=5\n", 5},
+                 Case{"[QUILLON]\n[]\nHighScore=5\n", 0},  // a section of no name ends it
                  Case{"[XUILLON]\nHighScore=5\n[QUILLON]\nXighScore=6\n", 0},
                  Case{"[QUILLON]\nOther=5\n[NEXT]\nHighScore=9\n", 0},
                  Case{"this is not an ini file at all", 0},
