@@ -84,6 +84,7 @@ TEST(HighScoreStore, WritesKeepEverythingElseInTheFile) {
                 "; best\r\n[quillon]\r\n highscore =4321\r\n[Other]\r\nx=1\r\n"},
            Case{"[Other]\nx=1", "[Other]\nx=1\n[QUILLON]\nHighScore=4321\n"},
            Case{"[QUILLON]\nName=me\n\n[Other]\n", "[QUILLON]\nName=me\nHighScore=4321\n\n[Other]\n"},
+           Case{"[QUILLON]\nName=me", "[QUILLON]\nName=me\nHighScore=4321\n"},
            Case{"junk without sections\n", "junk without sections\n[QUILLON]\nHighScore=4321\n"},
        }) {
     TempDir dir;
