@@ -13,6 +13,7 @@
 #else
 #include <fcntl.h>
 #include <sys/file.h>
+#include <sys/resource.h>
 #include <unistd.h>
 #endif
 
@@ -50,7 +51,6 @@ struct TempDir {
 
 #ifndef _WIN32
 #ifdef QUILLON_COVERAGE
-#include <sys/resource.h>
 extern "C" void __gcov_dump();
 #endif
 // Ends a test's child process; in the coverage build its lines are counted first, so that what
@@ -58,7 +58,7 @@ extern "C" void __gcov_dump();
 [[noreturn]] inline void ExitChild(int status) {
 #ifdef QUILLON_COVERAGE
   // A check that capped the file size or the memory (a full disk) still gets its counts out.
-  for (const int limit : {RLIMIT_FSIZE, RLIMIT_AS}) {
+  for (const auto limit : {RLIMIT_FSIZE, RLIMIT_AS}) {
     rlimit r{};
     if (::getrlimit(limit, &r) == 0 && r.rlim_cur != r.rlim_max) {
       r.rlim_cur = r.rlim_max;
