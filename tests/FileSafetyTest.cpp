@@ -557,9 +557,10 @@ TEST(FileSafety, CopiesStoringAtOnceKeepTheLargestAndNeverTearTheFile) {
 TEST(FileSafety, ALockHeldByAnotherDelaysAStoreButNeverLetsOneGoAheadWithoutIt) {
   using std::chrono::milliseconds;
   // Another copy writing its temporary file, another copy rewriting the file in place (in a
-  // locked folder), anyone reading the file there, anyone locking the folder.
-  enum Holder { kTemp, kInPlace, kReader, kFolder };
-  for (Holder holder : {kTemp, kInPlace, kReader, kFolder}) {
+  // locked folder), anyone reading the file there or where the store goes through a temporary
+  // file (which must not be left behind), anyone locking the folder.
+  enum Holder { kTemp, kInPlace, kReader, kOpenReader, kFolder };
+  for (Holder holder : {kTemp, kInPlace, kReader, kOpenReader, kFolder}) {
     for (bool released : {true, false}) {  // while the store waits, or past every wait
       Setting s;
       WriteFile(s.Ini(), "[QUILLON]\nHighScore=100\n", 0644);
@@ -568,8 +569,9 @@ TEST(FileSafety, ALockHeldByAnotherDelaysAStoreButNeverLetsOneGoAheadWithoutIt) 
       AsPlayer([&](Checks& c) {
         const fs::path temp = s.program / "Quillon.ini.new";
         const fs::path held = holder == kTemp ? temp : holder == kFolder ? s.program : s.Ini();
+        const bool reader = holder == kReader || holder == kOpenReader;
         const int fd = ::open(held.c_str(), holder == kTemp ? O_RDWR | O_CREAT : holder == kInPlace ? O_RDWR : O_RDONLY, 0600);
-        c.Expect(::flock(fd, holder == kReader ? LOCK_SH : LOCK_EX) == 0, "the lock is taken");
+        c.Expect(::flock(fd, reader ? LOCK_SH : LOCK_EX) == 0, "the lock is taken");
         // Released: every wait is long enough. Not: the round's end waits a twentieth of a second
         // and must give up within the long wait (a wait it took wrongly), however busy the machine.
         s.files.waits = released ? PosixFileSystem::Waits{milliseconds(5000), milliseconds(5000), milliseconds(5000)}
@@ -599,6 +601,9 @@ TEST(FileSafety, ALockHeldByAnotherDelaysAStoreButNeverLetsOneGoAheadWithoutIt) 
         c.Expect(!kept && s.store.Busy(), "a store that got no turn says so");
         c.Expect(waited >= milliseconds(50) && waited < milliseconds(1500), "after its own wait, not the long one");
         c.Expect(ReadFile(s.Ini()) == "[QUILLON]\nHighScore=100\n", "and wrote nothing");
+        c.Expect(Entries(s.program) == (holder == kTemp ? std::vector<std::string>{"Quillon.ini", "Quillon.ini.new"}
+                                                        : std::vector<std::string>{"Quillon.ini"}),
+                 "nor left a file of its own beside it");
         c.Expect(s.store.Write(1000, Patience::Long) == 1000, "as the program ends, the best is kept");
         c.Expect(ReadFile(s.Own()) == "[QUILLON]\nHighScore=1000\n", "in the player's own copy");
         ::close(fd);
