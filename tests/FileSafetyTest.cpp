@@ -387,6 +387,8 @@ TEST(FileSafety, ANewFileFollowsTheUmaskAndAnOldOneKeepsItsMode) {
       EXPECT_EQ(st.st_mode & 0777, 0666 & ~mask) << std::oct << mask << file;
       ::chmod(file.c_str(), 0641);  // every kind of bit, however odd on a settings file
     }
+    // A longer run left in its temporary file by a crash is written over whole, not in part.
+    WriteFile(run.string() + ".new", "run:1234567890\n", 0600);
     EXPECT_TRUE(s.store.Write(2, Patience::Brief, "run:2", RunScore));
     EXPECT_EQ(ReadFile(run), "run:2\n");
     for (const fs::path& file : {s.Ini(), run}) {
