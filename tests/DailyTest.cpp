@@ -106,22 +106,35 @@ TEST(Daily, DStartsTheDaysRoundFromItsSeedAndEnterThePlayersOwn) {
     std::int16_t key;
     std::uint32_t seed;
     const char* caption;
+    bool next;  // the round after that one, started with Enter
   };
   const std::uint32_t today = DailySeed(*ParseDate("2026-12-09"));
-  for (const Row& row : {Row{kKeyDaily, today, "Quillon - daily run 2026-12-09"}, {kKeyEnter, 12345u, "Quillon"}}) {
+  for (const Row& row : {Row{kKeyDaily, today, "Quillon - daily run 2026-12-09", false},
+                         Row{kKeyEnter, 12345u, "Quillon", false}, Row{kKeyDaily, 12345u, "Quillon", true}}) {
+    SCOPED_TRACE(row.next ? "the round after the day's" : row.caption);
     testing::Harness h;
     h.fake.Key(2, row.key);
     std::string caption;
     std::uint32_t seed = 0;
     std::uint64_t draws = 99;
-    h.fake.onPump = [&](WindowEvents&) {
-      if (h.game.Phase == PhasePlay && h.game.R.Score > 0 && caption.empty()) {
+    int rounds = 0, titles = 0;
+    bool playing = false;
+    h.fake.onPump = [&](WindowEvents& events) {
+      if (h.game.Phase == PhasePlay && !playing) ++rounds;
+      playing = h.game.Phase == PhasePlay;
+      // A few title frames after the day's round, Enter.
+      if (row.next && rounds == 1 && h.game.Phase == PhaseTitle && ++titles == 3) {
+        std::int16_t enter = kKeyEnter;
+        events.Form_KeyDown(enter);
+      }
+      if (playing && rounds == (row.next ? 2 : 1) && h.game.R.Score > 0 && caption.empty()) {
         caption = h.fake.caption;
         seed = h.game.R.Record.seed;
         draws = h.game.R.Record.draws;
+        events.Form_Unload();
       }
     };
-    h.fake.Close(40);
+    h.fake.presentLimit = 20000;
     testing::RunUntilClosed(h.game);
     EXPECT_EQ(caption, row.caption);
     EXPECT_EQ(seed, row.seed);

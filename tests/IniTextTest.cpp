@@ -26,6 +26,7 @@ TEST(ParseScore, AcceptsDecimalNumbersAndRoundsDown) {
   EXPECT_EQ(ParseScore("-12.000"), -12);
   EXPECT_EQ(ParseScore("-12.0001e0"), -13);
   EXPECT_EQ(ParseScore("1200e-2"), 12);
+  EXPECT_EQ(ParseScore("12345678901e-10"), 1);  // an exponent of two digits
   EXPECT_EQ(ParseScore("0.00012E+4"), 1);
   EXPECT_EQ(ParseScore("-1e-400"), -1);
   EXPECT_EQ(ParseScore("5."), 5);
@@ -52,6 +53,8 @@ TEST(ParseScore, IgnoresTheLocale) {
 TEST(TextEncoding, AnyBytesAtAllComeBackUntouched) {
   std::string noise = "\xFF\xFE";
   for (int i = 0; i < 4000; ++i) noise.push_back(static_cast<char>((i * 7919) ^ (i >> 3)));
+  // Each unit at the edges of its shape (one, two or three bytes a unit), read either way round.
+  noise += std::string("\x7F\x00\x80\x00\xFF\x07\x00\x08\xFF\xFF\x00\xC0\x00\xE0", 14);
   noise += std::string("\x00\xD8\x00\xDC\xFF\xDF\x41", 7);  // lone surrogates and an odd byte
   for (std::string raw : {noise, "\xFE\xFF" + noise.substr(2), "\xEF\xBB\xBF" + noise.substr(2), noise.substr(2)}) {
     EXPECT_EQ(EncodeIni(DecodeIni(raw)), raw);

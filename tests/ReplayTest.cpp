@@ -251,8 +251,12 @@ TEST(Replay, TheBestRunIsKeptWithTheBestAndWatchedFromTheTitle) {
     testing::TempDir dir;
     dir.Write("[QUILLON]\nHighScore=10\n");
     Harness h;
-    std::vector<std::uint64_t> shown;
-    h.fake.onPresent = [&](const Surface& frame) { shown.push_back(QuickPrint(frame)); };
+    std::vector<std::uint64_t> shown, above;  // whole frames, and the title's part above its prompt
+    h.fake.onPresent = [&](const Surface& frame) {
+      shown.push_back(QuickPrint(frame));
+      above.push_back(std::hash<std::string_view>{}(std::string_view(
+          reinterpret_cast<const char*>(frame.Row(0)), std::size_t{230} * frame.Width() * sizeof(Colour))));
+    };
     h.fake.folder = dir.Folder();
     h.fake.Key(2, kKeyEnter);
     for (int k = 0; k < 12; ++k) h.fake.Key(25 + 29 * k, k % 2 ? kKeySpace : kKeyEnter);
@@ -302,6 +306,8 @@ TEST(Replay, TheBestRunIsKeptWithTheBestAndWatchedFromTheTitle) {
     const auto differ = std::mismatch(replayed.begin(), replayed.begin() + static_cast<long>(seen), watched);
     EXPECT_EQ(differ.first - replayed.begin(), static_cast<long>(seen)) << "the first frame that differs";
     EXPECT_LE(shown.end() - watched, static_cast<long>(seen) + 3);
+    // Back on the title, it is drawn whole again, not over the round's last frame.
+    EXPECT_EQ(above.back(), above[static_cast<std::size_t>(watchStart)]);
   }
 }
 
@@ -363,7 +369,8 @@ TEST(RunCode, BadCodesNameNoRunAndSayWhy) {
                         Case{"Q10-AAAA", "rules (10; this game plays 1)"}, Case{"Q123456-AAAA", "rules (123456;"},
                         Case{"Q1000000-AAAA", "rules (1000000;"}, Case{"Q1000010-AAAA", "not a"},
                         Case{"Q1x-AAAA", "not a"}, Case{"Q1-AAAA", "damaged"},  // no count of jumps
-                        Case{"Q1-gICAgBAAAAA", "damaged"}, Case{"Q1-AACAgICAEAA", "damaged"},  // seed, best of 2^32 Case{"Q1-A\xFF", "character"}, Case{std::string("Q1-AA\0A", 7), "character"},
+                        Case{"Q1-gICAgBAAAAA", "damaged"}, Case{"Q1-AACAgICAEAA", "damaged"},  // seed, best of 2^32
+                        Case{"Q1-A\xFF", "character"}, Case{std::string("Q1-AA\0A", 7), "character"},
                         // A draw count that would take years to reach, and the first one past the bound.
                         Case{"Q1-Af___________wEAAA", "more draws"}, Case{RunCode({3, kMaxDraws + 1, 0, {}}), "more draws"},
                         Case{RunCode({3, 0, 0, {{kMaxFrames, true}}}), "later than any round"},

@@ -1,6 +1,7 @@
 #include <gtest/gtest.h>
 
 #include <cmath>
+#include <fstream>
 #ifndef _WIN32
 #include <fcntl.h>
 #include <sys/file.h>
@@ -9,6 +10,7 @@
 
 #include "GameHarness.h"
 #include "TempDir.h"
+#include "game/Replay.h"
 
 namespace quillon {
 namespace {
@@ -122,6 +124,14 @@ TEST(Title, EnterEndsItAfterExactlyOneMoreFrame) {
 
 TEST(Title, SpaceAndOtherKeysNeverStartAGame) {
   Harness h;
+  // Nor play the kept best run, which only W plays.
+  testing::TempDir dir;
+  std::string code;
+  std::ifstream(QUILLON_TEST_DATA "/golden/still.txt") >> code;
+  ASSERT_TRUE(ScoreOfRun(code));
+  dir.Write("[QUILLON]\nHighScore=" + std::to_string(*ScoreOfRun(code)) + "\n");
+  std::ofstream(dir.path / "Quillon.run") << code << "\n";
+  h.fake.folder = dir.Folder();
   for (int i = 1; i < 20; ++i) h.fake.Key(i, static_cast<std::int16_t>(i % 2 ? 32 : (i % 4 ? 229 : 65)));
   h.fake.Close(25);
   testing::RunUntilClosed(h.game);
