@@ -50,6 +50,22 @@ class Wayland(Games):
         g.window = self.screen  # what it shows is seen through weston's own window
         return g
 
+    def point_at(self, x, y, width, height):
+        """Puts weston's pointer on (x, y) of its window. weston moves it by X's steps from where it
+        last came in, and a step it missed (its window mapped under the pointer) leaves it elsewhere
+        for good, where a click falls beside the game and takes its keyboard focus away; so the
+        pointer leaves the window (the screen is larger) and comes in again right there."""
+        subprocess.run(["xdotool", "mousemove", "--window", str(self.screen), str(width + 10), str(height + 10),
+                        "sleep", "0.1", "mousemove", "--window", str(self.screen), str(x), str(y)],
+                       env=env(), check=False)
+
+    def keep_shot(self):
+        """What weston shows, kept for a failure to be read later; its path."""
+        shot = os.path.join(tempfile.gettempdir(), f"quillon-weston-{os.getpid()}.xwd")
+        with open(shot, "wb") as f:
+            f.write(xwd_data(self.screen)[0])
+        return shot
+
     def find_title(self, g, scale=1, timeout=30):
         """Where in weston's output the title shows, each pixel a scale x scale block; its top-left corner."""
         # The title's busiest row above the prompt finds it; all of it above the prompt proves it.
@@ -57,8 +73,8 @@ class Wayland(Games):
         # weston draws its pointer over whatever lies under it, and a launcher's name under it
         # over windows near its corner: out of the way with it, to the middle of the panel, where
         # no window goes.
-        width = xwd_raw(self.screen)[0]
-        subprocess.run(["xdotool", "mousemove", "--window", str(self.screen), str(width // 2), "2"], env=env(), check=False)
+        width, height = xwd_raw(self.screen)[:2]
+        self.point_at(width // 2, 2, width, height)
         end = time.time() + timeout
         while time.time() < end:
             width, height, rows, pack = xwd_raw(self.screen)
@@ -72,11 +88,7 @@ class Wayland(Games):
             if g.proc.poll() is not None:
                 raise AssertionError("the game ended: " + g.proc.stderr.read().decode())
             time.sleep(0.1)
-        # What weston showed instead, for the failure to be read later.
-        shot = os.path.join(tempfile.gettempdir(), f"quillon-weston-{os.getpid()}.xwd")
-        with open(shot, "wb") as f:
-            f.write(xwd_data(self.screen)[0])
-        raise AssertionError(f"the title never showed in weston at scale {scale}: what it showed is {shot}")
+        raise AssertionError(f"the title never showed in weston at scale {scale}: what it showed is {self.keep_shot()}")
 
     def test_the_title_shows_and_each_key_gives_its_own_jump(self):
         # Asked for; chosen for want of X; and chosen over X, on an output at scale 2, where the
@@ -99,18 +111,19 @@ class Wayland(Games):
                     # A click on the picture gives it weston's keyboard focus, whatever else took
                     # it; again now and then, for a busy machine's weston may miss one.
                     subprocess.run(["xdotool", "windowfocus", "--sync", str(self.screen)], env=env(), check=False)
-                    subprocess.run(["xdotool", "mousemove", "--window", str(self.screen), str(x + 5), str(y + 5),
-                                    "click", "1"], env=env(), check=False)
+                    self.point_at(x + 5, y + 5, *xwd_raw(self.screen)[:2])
+                    subprocess.run(["xdotool", "click", "1"], env=env(), check=False)
                 subprocess.run(["xdotool", "key", "Return"], env=env(), check=True)
                 time.sleep(0.5)
                 rows = xwd(self.screen)[2]
                 if rows[y + 100 * scale][x + 300 * scale] == SKY and rows[y + 270 * scale][x + 300 * scale] == GROUND:
                     break
             else:
-                shot = os.path.join(tempfile.gettempdir(), f"quillon-weston-{os.getpid()}.xwd")
-                with open(shot, "wb") as f:
-                    f.write(xwd_data(self.screen)[0])
-                self.fail(f"Enter never started a round at scale {scale} ({driver}): what weston showed is {shot}")
+                shot = self.keep_shot()
+                where = [subprocess.run(["xdotool", *cmd], env=env(), capture_output=True, text=True).stdout.strip()
+                         for cmd in (["getwindowfocus"], ["getmouselocation"])]
+                self.fail(f"Enter never started a round at scale {scale} ({driver}): what weston showed is {shot}; "
+                          f"X's focus {where[0]}, weston's window {self.screen}, X's pointer {where[1]}")
             for key in ("Return", "space"):
                 jump(lambda: xwd_raw(self.screen), lambda k: subprocess.run(["xdotool", "key", k], env=env(), check=True),
                      key, scale, x, y)
