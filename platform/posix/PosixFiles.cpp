@@ -34,7 +34,8 @@ std::optional<std::string> FollowLinks(std::string path) {
     if (!MayFollow(path, st)) return std::nullopt;
     std::string target(static_cast<std::size_t>(st.st_size > 0 ? st.st_size : 4096) + 1, '\0');
     const ssize_t n = ::readlink(path.c_str(), target.data(), target.size());
-    if (n <= 0) return std::nullopt;
+    // Filling the room left for one more byte means the link changed since it was looked at.
+    if (n <= 0 || static_cast<std::size_t>(n) >= target.size()) return std::nullopt;
     target.resize(static_cast<std::size_t>(n));
     path = target.front() == '/' ? target : FolderOf(path) + "/" + target;
   }
