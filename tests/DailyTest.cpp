@@ -279,20 +279,30 @@ TEST(Daily, TheDaysBestRunIsKeptAndOnlyTheDays) {
     EXPECT_EQ(dir.Read(), "[QUILLON]\nHighScore=1000000\n");
     EXPECT_FALSE(std::filesystem::exists(dir.path / "Quillon.run"));
   }
-  // Where it can't be kept, the player hears so.
+  // Where it can't be kept, the player hears so, once however many daily rounds follow, and of
+  // the daily file itself, beside the best that can't be kept either.
   testing::Harness h;
   h.keepPixels = false;
   h.fake.Key(2, kKeyDaily);
-  bool played = false;
+  int rounds = 0;
   h.fake.onPump = [&](WindowEvents& events) {
-    played = played || h.game.Phase != PhaseTitle;
-    if (played && h.game.Phase == PhaseTitle) events.Form_Unload();
+    if (rounds % 2 == 0 && h.game.Phase != PhaseTitle) ++rounds;
+    if (rounds % 2 == 1 && h.game.Phase == PhaseTitle) {
+      if (++rounds == 4) {
+        events.Form_Unload();
+      } else {
+        std::int16_t d = kKeyDaily;
+        events.Form_KeyDown(d);
+      }
+    }
   };
-  h.fake.presentLimit = 20000;
+  h.fake.presentLimit = 40000;
   testing::RunUntilClosed(h.game);
-  ASSERT_FALSE(h.fake.reported.empty());
-  EXPECT_NE(h.fake.reported.front().find("cannot keep the daily run in /nonexistent-quillon-folder/"), std::string::npos)
-      << h.fake.reported.front();
+  ASSERT_EQ(rounds, 4);
+  ASSERT_EQ(h.fake.reported.size(), 2u);
+  EXPECT_EQ(h.fake.reported[0].rfind("cannot keep the daily run in /nonexistent-quillon-folder/Quillon.daily: ", 0), 0u)
+      << h.fake.reported[0];
+  EXPECT_EQ(h.fake.reported[1].rfind("cannot keep the best score ", 0), 0u) << h.fake.reported[1];
 }
 
 }  // namespace

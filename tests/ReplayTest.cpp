@@ -10,6 +10,7 @@
 
 #include "GameHarness.h"
 #include "TempDir.h"
+#include "game/Game.h"
 #include "game/Replay.h"
 #include "platform/Runs.h"
 
@@ -341,6 +342,25 @@ TEST(Replay, ASharedRunClosedAtItsBannerStoresNothing) {
   h.fake.presentLimit = 5000;
   testing::RunUntilClosed(h.game);
   EXPECT_TRUE(closed);
+  EXPECT_EQ(dir.Read(), "[QUILLON]\nHighScore=10\n");
+  EXPECT_FALSE(std::filesystem::exists(dir.path / "Quillon.run"));
+  // Named on the command line instead: it plays to its end, its frames the stored ones, and the
+  // program ends with it, storing nothing either.
+  std::int32_t score = 0;
+  golden >> score;
+  std::vector<std::uint64_t> expected, shown;
+  for (std::string line; golden >> line;) expected.push_back(std::stoull(line, nullptr, 16));
+  testing::FakePlatform fake;
+  fake.folder = dir.Folder();
+  fake.presentLimit = 5000;
+  fake.onPresent = [&](const Surface& frame) {
+    shown.push_back(Fingerprint(frame));
+    EXPECT_EQ(fake.caption, "Quillon - watching a run");
+  };
+  EXPECT_THROW(WatchGame(fake, testing::TestPictures(), testing::TestFont(), *parsed.run), testing::ProgramEnded);
+  EXPECT_EQ(shown, expected);
+  EXPECT_EQ(std::pair(fake.clientW, fake.clientH), std::pair(kScreenW, kScreenH)) << "in a window of the picture's size";
+  EXPECT_EQ(fake.caption, "Quillon");
   EXPECT_EQ(dir.Read(), "[QUILLON]\nHighScore=10\n");
   EXPECT_FALSE(std::filesystem::exists(dir.path / "Quillon.run"));
 }
