@@ -742,7 +742,11 @@ TEST(FileSafety, TheRunGoesWhereItsBestGoesOrBothGoToThePlayersFolder) {
       EXPECT_TRUE(fs::is_symlink(link));
       EXPECT_EQ(Entries(shared), std::vector<std::string>{"theirs"});
     }
-    if (place == kFullDisk) ::umount2(s.program.c_str(), MNT_DETACH);
+    if (place == kFullDisk) {
+      // Neither file's temporary one is left taking room there.
+      EXPECT_EQ(Entries(s.program), (std::vector<std::string>{"Quillon.ini", "filler"}));
+      ::umount2(s.program.c_str(), MNT_DETACH);
+    }
   }
   // The best already in a file that can't be rewritten, in a locked folder: its run beside it
   // already, held by another copy, or another run there. Each is told apart by what follows:
