@@ -399,10 +399,17 @@ TEST(FileSafety, ANewFileFollowsTheUmaskAndAnOldOneKeepsItsMode) {
       EXPECT_EQ(st.st_mode & 0777, 0666 & ~mask) << std::oct << mask << file;
       ::chmod(file.c_str(), 0641);  // every kind of bit, however odd on a settings file
     }
-    // A longer run left in its temporary file by a crash is written over whole, not in part.
+    // Longer texts left in the temporary files by a crash are written over whole, not in part.
     WriteFile(run.string() + ".new", "run:1234567890\n", 0600);
+    WriteFile(s.Ini().string() + ".new", "; a longer text cut short by a crash\n[QUILLON]\nHigh", 0600);
     EXPECT_TRUE(s.store.Write(2, Patience::Brief, "run:2", RunScore));
     EXPECT_EQ(ReadFile(run), "run:2\n");
+    EXPECT_EQ(ReadFile(s.Ini()), "[QUILLON]\nHighScore=2\n");
+    // The best already stored, its run missing: the run goes in beside it all the same.
+    fs::remove(run);
+    EXPECT_TRUE(s.store.Write(2, Patience::Brief, "run:2", RunScore));
+    EXPECT_EQ(ReadFile(run), "run:2\n");
+    ::chmod(run.c_str(), 0641);
     for (const fs::path& file : {s.Ini(), run}) {
       ASSERT_EQ(::stat(file.c_str(), &st), 0);
       EXPECT_EQ(st.st_mode & 0777, 0641u) << file;
@@ -853,6 +860,11 @@ TEST(FileSafety, WhatCannotBeReadOrFollowedIsNeverReplaced) {
       // A byte less is still a settings file, and read.
       fs::resize_file(s.Ini(), 64u << 20);
       EXPECT_EQ(s.Best(), 5000);
+      // And the next best goes into it, not past it to the player's own copy.
+      fs::remove(s.Own());
+      EXPECT_EQ(s.store.Write(6000), 6000);
+      EXPECT_FALSE(fs::exists(s.Own()));
+      EXPECT_EQ(s.Best(), 6000);
     }
   }
 }
@@ -985,6 +997,10 @@ TEST(FileSafety, ThePlayersFolderFollowsTheDesktopsRulesForDataFiles) {
   const std::string made = "/" + root.path.string() + "/a//b/";
   EXPECT_TRUE(PosixFileSystem().MakeFolder(made));
   EXPECT_TRUE(fs::is_directory(root.path / "a" / "b"));
+  // A file where the folder would be is no folder made, at the end or on the way.
+  WriteFile(root.path / "a" / "file", "");
+  EXPECT_FALSE(PosixFileSystem().MakeFolder((root.path / "a" / "file").string() + "/"));
+  EXPECT_FALSE(PosixFileSystem().MakeFolder((root.path / "a" / "file" / "c").string() + "/"));
 }
 
 }  // namespace
