@@ -3,6 +3,7 @@
 #include <httplib.h>
 #include <signal.h>
 
+#include <atomic>
 #include <chrono>
 #include <cstdio>
 #include <nlohmann/json.hpp>
@@ -233,12 +234,17 @@ int main(int argc, char** argv) {
   if (listening >= 0) ::listen(listening, SOMAXCONN);
   std::printf("quillon-board: listening on http://%s:%d/\n", options->host.c_str(), port);
   std::fflush(stdout);
-  std::thread stopper([&server, signals] {
+  std::atomic<bool> ended{false};
+  std::thread stopper([&server, &ended, signals] {
     int which = 0;
     sigwait(&signals, &which);
+    // The library stops only a server already running: a signal that comes before it runs (just
+    // after the line above, say) would be lost, and the board would serve on for good.
+    while (!ended && !server.is_running()) std::this_thread::sleep_for(std::chrono::milliseconds(1));
     server.stop();
   });
   const bool served = server.listen_after_bind();
+  ended = true;
   if (stopper.joinable()) {
     // Ended by a signal, the stopper is done; otherwise wake it.
     pthread_kill(stopper.native_handle(), SIGTERM);
