@@ -289,6 +289,7 @@ TEST(GameOver, ABestThatWaitsForItsTurnIsTriedAgainAndToldOnlyIfItNeverComes) {
       fd = -1;
       if (held == kReady) {
         h.game.Store_Ready();
+        EXPECT_EQ(h.game.HighScore, 500) << "the title still shows the best it has just stored";
       } else {
         WreckAtOnce(h, [](frmMain& g) { g.R.Score = 10; });
         EXPECT_EQ(h.fake.asides, 2 * aside) << "tried again at the next round's end";
