@@ -277,24 +277,35 @@ TEST(FileSafety, WhereTheProgramsFolderCantKeepTheFileThePlayerGetsACopy) {
     EXPECT_EQ(st.st_mode & 0777, 0700u);  // made for the player alone
   }  // Whatever holds the temporary file's name (a folder, a pipe, a link to elsewhere, someone
   // else's file) is a folder that takes no new file: the file beside the program is rewritten
-  // in place, or the player gets a copy; the obstacle stays as it was.
+  // in place, or the player gets a copy; the obstacle stays as it was. The same holds where it
+  // is the run's temporary file: the run goes in place, or both go to the player's copy.
   enum { kFolder, kPipe, kLink, kTheirs };
-  for (int obstacle : {kFolder, kPipe, kLink, kTheirs}) {
+  for (int obstacle : {kFolder, kPipe, kLink, kTheirs})
+  for (const char* name : {"Quillon.ini.new", "Quillon.run.new"}) {
     for (bool beside : {false, true}) {
+      SCOPED_TRACE(std::string(name) + (beside ? " beside" : ""));
       Setting s;
-      const fs::path temp = s.program / "Quillon.ini.new", elsewhere = s.root.path / "elsewhere";
+      const bool ofRun = name[8] == 'r';
+      const fs::path temp = s.program / name, elsewhere = s.root.path / "elsewhere";
+      const fs::path run = s.program / "Quillon.run";
       WriteFile(elsewhere, "theirs\n", 0666);
       if (beside) WriteFile(s.Ini(), "[QUILLON]\nHighScore=5\n", 0666);
+      if (beside && ofRun) {
+        WriteFile(run, "run:5\n", 0644);
+        GiveToPlayer(run);
+      }
       if (obstacle == kFolder) fs::create_directory(temp);
       if (obstacle == kPipe) { ASSERT_EQ(::mkfifo(temp.c_str(), 0666), 0); }
       if (obstacle == kLink) fs::create_symlink(elsewhere, temp);
       if (obstacle == kTheirs) WriteFile(temp, "theirs\n", 0666);
       if (obstacle == kTheirs && ::geteuid() != 0) continue;  // only root can leave one as someone else
       AsPlayer([&](Checks& c) {
-        c.Expect(s.store.Write(250) == 250, "the best is kept");
+        c.Expect(s.store.Write(250, Patience::Brief, ofRun ? "run:250" : "", RunScore) == 250, "the best is kept");
         c.Expect(ReadFile(beside ? s.Ini() : s.Own()) == "[QUILLON]\nHighScore=250\n",
                  beside ? "in the file beside the program" : "in the player's own copy");
         c.Expect(s.Best() == 250, "and read back");
+        if (ofRun) c.Expect(s.store.RunKept() && ReadFile(beside ? run : s.data / "Quillon.run") == "run:250\n", "the run with it");
+        if (ofRun && !beside) c.Expect(!fs::exists(s.Ini()), "and neither beside the program");
         c.Expect(ReadFile(elsewhere) == "theirs\n", "nothing else is written");
       });
       EXPECT_EQ(fs::symlink_status(temp).type(),
@@ -405,15 +416,16 @@ TEST(FileSafety, ANewFileFollowsTheUmaskAndAnOldOneKeepsItsMode) {
     EXPECT_TRUE(s.store.Write(2, Patience::Brief, "run:2", RunScore));
     EXPECT_EQ(ReadFile(run), "run:2\n");
     EXPECT_EQ(ReadFile(s.Ini()), "[QUILLON]\nHighScore=2\n");
-    // The best already stored, its run missing: the run goes in beside it all the same.
-    fs::remove(run);
-    EXPECT_TRUE(s.store.Write(2, Patience::Brief, "run:2", RunScore));
-    EXPECT_EQ(ReadFile(run), "run:2\n");
-    ::chmod(run.c_str(), 0641);
     for (const fs::path& file : {s.Ini(), run}) {
       ASSERT_EQ(::stat(file.c_str(), &st), 0);
       EXPECT_EQ(st.st_mode & 0777, 0641u) << file;
     }
+    // The best already stored, its run missing: the run goes in beside it all the same, new.
+    fs::remove(run);
+    EXPECT_TRUE(s.store.Write(2, Patience::Brief, "run:2", RunScore));
+    EXPECT_EQ(ReadFile(run), "run:2\n");
+    ASSERT_EQ(::stat(run.c_str(), &st), 0);
+    EXPECT_EQ(st.st_mode & 0777, 0666 & ~old);
   }
   if (::geteuid() != 0) GTEST_SKIP() << "needs root to leave someone else's temporary file behind";
   // A leftover the player may write but not chmod: the mode can't be copied, the score still goes in.

@@ -3,6 +3,7 @@
 // made; any change to the rules or the drawing shows up as a frame that differs.
 #include <gtest/gtest.h>
 
+#include <cctype>
 #include <cstdlib>
 #include <fstream>
 #include <sstream>
@@ -167,6 +168,29 @@ TEST(Replay, TitlesAndTheBannerAreTheStoredOnes) {
     const std::string path = std::string(QUILLON_TEST_DATA "/golden/") + name;
     if (write) std::ofstream(path, std::ios::binary) << text;
     EXPECT_EQ(testing::ReadFile(path), text) << path;
+  }
+}
+
+// Windows hands its virtual-key numbers to the game as they are, and the page's script sends
+// its own copies of them: a key renumbered on one side alone is a dead key at that door.
+TEST(Keys, AreWindowsOwnNumbersAndThePageSendsTheSame) {
+#ifndef _WIN32
+  std::stringstream script;
+  script << std::ifstream(QUILLON_TEST_DATA "/../../platform/web/input.js").rdbuf();
+  ASSERT_FALSE(script.str().empty());
+#endif
+  struct Key { std::int16_t code; int windows; const char* inPage; };
+  for (const Key& key : {Key{kKeyEnter, 0x0D, "KEY_ENTER"}, Key{kKeySpace, 0x20, "KEY_SPACE"},
+                         Key{kKeyWatch, 'W', "KEY_WATCH"}, Key{kKeyDaily, 'D', "KEY_DAILY"},
+                         Key{kKeyEscape, 0x1B, nullptr}, Key{kKeyProcess, 0xE5, nullptr}}) {
+    EXPECT_EQ(key.code, key.windows);
+#ifndef _WIN32
+    if (key.inPage == nullptr) continue;
+    const std::string declared = std::string(key.inPage) + " = " + std::to_string(key.code);
+    const auto at = script.str().find(declared);
+    EXPECT_TRUE(at != std::string::npos && !std::isdigit(static_cast<unsigned char>(script.str()[at + declared.size()])))
+        << key.inPage << " is not " << key.code << " in input.js";
+#endif
   }
 }
 
