@@ -361,10 +361,14 @@ TEST(GameOver, WhereAPageCanCloseUnannouncedTheBannersBestIsStoredAtOnce) {
 TEST(GameOver, ABestThatArrivesInARoundIsTheBannersMeasureUntilTheSlowDown) {
   // A best held at the start and given up in play: found by the next look (after the round's
   // slow-down has begun, too late), or at once where the platform says it can be read.
-  struct Case { int arrives; bool held; std::int32_t stored; bool banner; std::int32_t bestBefore; bool ready; };
+  // Or given up early in a longer round: found by the next look while the round is still played.
+  struct Case {
+    int arrives; bool held; std::int32_t stored; bool banner; std::int32_t bestBefore; bool ready;
+    int later = 0;  // frames more before the fourth hit
+  };
   for (const Case& c : {Case{1, false, 1000, false, 1000, true}, Case{10, false, 1000, true, 0, true},
                         Case{1, true, 1000, false, kBestUnknown, false}, Case{0, true, 100, false, kBestUnknown, false},
-                        Case{1, true, 1000, false, 1000, true}}) {
+                        Case{1, true, 1000, false, 1000, true}, Case{1, true, 1000, false, 1000, false, 40}}) {
     SCOPED_TRACE(std::to_string(c.arrives) + (c.held ? " held" : ""));
 #ifdef _WIN32
     if (c.held) continue;
@@ -391,13 +395,13 @@ TEST(GameOver, ABestThatArrivesInARoundIsTheBannersMeasureUntilTheSlowDown) {
       fd = -1;
       if (c.ready) h.game.Store_Ready();
     };
-    h.PlayRound([](frmMain& g) {
+    h.PlayRound([&](frmMain& g) {
       g.R.Score = 500;
       g.R.HitCount = 3;
-      g.R.TamaPos[0] = {118, 225};  // the fourth hit on the second frame
+      g.R.TamaPos[0] = {118 + 14 * c.later, 225};  // the fourth hit on the second frame, or later
     });
     if (fd >= 0) ::close(fd);
-    ASSERT_EQ(banner.size(), 101u);
+    ASSERT_EQ(banner.size(), 101u + static_cast<std::size_t>(c.later));
     EXPECT_FALSE(banner[0]);
     for (std::size_t f = 1; f < banner.size(); ++f) ASSERT_EQ(banner[f], c.banner) << f;
     EXPECT_EQ(h.game.R.Record.bestBefore, c.bestBefore);
