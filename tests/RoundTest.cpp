@@ -355,6 +355,17 @@ TEST(Round, RecordsEachJumpWhereItTookEffectAsFarAsItsRoomGoes) {
   EXPECT_TRUE(r.Whole);
   stepTo(kMaxFrames - 1, Jump::None);
   EXPECT_FALSE(r.Whole);
+  // The game's own round has room for a round of hours: 4096 jumps, and not one more.
+  testing::Harness h;
+  Round& g = h.game.R;
+  g.Prepare(0);
+  g.CarY = -1000;
+  g.Record.keys.assign(4095, RunKey{0, true});
+  for (const bool whole : {true, false}) {
+    g.InAir = false;
+    ASSERT_FALSE(g.Step(Jump::High));
+    EXPECT_EQ(g.Whole, whole) << g.Record.keys.size();
+  }
 }
 
 }  // namespace
