@@ -971,6 +971,13 @@ TEST(FileSafety, ASystemWideInstallKeepsTheBestOnlyInThePlayersFolder) {
   EXPECT_EQ(ReadFile(s.Own()), "[QUILLON]\nHighScore=20\n");
   EXPECT_EQ(ReadFile(s.Ini()), "[QUILLON]\nHighScore=5000\n");
   EXPECT_EQ(Entries(s.program), std::vector<std::string>{"Quillon.ini"});
+  // Where the copy can't be kept, each try says why once, with no word left from the one before.
+  fs::remove(s.Own());
+  fs::create_directory(s.Own());
+  for (const std::int32_t next : {30, 40}) {
+    EXPECT_FALSE(store.Write(next));
+    EXPECT_EQ(store.Problem(), s.Own().string() + ": not a regular file");
+  }
 }
 
 // Sets an environment variable for one scope; nullptr unsets it.
