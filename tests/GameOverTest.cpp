@@ -93,8 +93,8 @@ TEST(GameOver, AnEqualScoreShowsNoBannerAndWritesNothing) {
   TempDir dir;
   dir.Write("[QUILLON]\nHighScore=100\n");
   // The same text written again would still be a write: its time tells.
-  const auto old = std::filesystem::file_time_type::clock::now() - std::chrono::hours(24 * 400);
-  std::filesystem::last_write_time(dir.Ini(), old);
+  std::filesystem::last_write_time(dir.Ini(), std::filesystem::file_time_type::clock::now() - std::chrono::hours(24 * 400));
+  const auto old = std::filesystem::last_write_time(dir.Ini());  // as finely as this system keeps it
   Harness h;
   h.game.Store.SetFolder(dir.Folder());
   h.game.HighScore = 100;
