@@ -281,12 +281,12 @@ TEST(FileSafety, WhereTheProgramsFolderCantKeepTheFileThePlayerGetsACopy) {
   // is the run's temporary file: the run goes in place, or both go to the player's copy.
   enum { kFolder, kPipe, kLink, kTheirs };
   for (int obstacle : {kFolder, kPipe, kLink, kTheirs})
-  for (const char* name : {"Quillon.ini.new", "Quillon.run.new"}) {
+  for (bool ofRun : {false, true}) {
     for (bool beside : {false, true}) {
-      SCOPED_TRACE(std::string(name) + (beside ? " beside" : ""));
+      SCOPED_TRACE(std::string(ofRun ? "the run's" : "the best's") + (beside ? ", beside" : ""));
       Setting s;
-      const bool ofRun = name[8] == 'r';
-      const fs::path temp = s.program / name, elsewhere = s.root.path / "elsewhere";
+      const fs::path temp = s.program / (ofRun ? "Quillon.run.new" : "Quillon.ini.new");
+      const fs::path elsewhere = s.root.path / "elsewhere";
       const fs::path run = s.program / "Quillon.run";
       WriteFile(elsewhere, "theirs\n", 0666);
       if (beside) WriteFile(s.Ini(), "[QUILLON]\nHighScore=5\n", 0666);

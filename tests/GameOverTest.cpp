@@ -399,7 +399,7 @@ TEST(GameOver, ABestThatArrivesInARoundIsTheBannersMeasureUntilTheSlowDown) {
     h.PlayRound([&](frmMain& g) {
       g.R.Score = 500;
       g.R.HitCount = 3;
-      g.R.TamaPos[0] = {118 + 14 * c.later, 225};  // the fourth hit on the second frame, or later
+      g.R.TamaPos[0] = {static_cast<std::int16_t>(118 + 14 * c.later), 225};  // the fourth hit on the second frame, or later
     });
     if (fd >= 0) ::close(fd);
     ASSERT_EQ(banner.size(), 101u + static_cast<std::size_t>(c.later));
