@@ -2,9 +2,11 @@
 #include <fcntl.h>
 #include <csignal>
 #include <grp.h>
+#include <linux/fs.h>
 #include <pwd.h>
 #include <gtest/gtest.h>
 #include <sys/file.h>
+#include <sys/ioctl.h>
 #include <sys/mount.h>
 #include <sys/resource.h>
 #include <sys/stat.h>
@@ -98,6 +100,30 @@ void GiveToPlayer(const fs::path& path) {
 // A folder the player can't write in, whoever runs the tests.
 void LockFolder(const fs::path& path) { ::chmod(path.c_str(), 0555); }
 
+// A folder no one, root included, may add a file to, for as long as it lives; false where the
+// file system or the user can't make one.
+class ImmutableFolder {
+ public:
+  explicit ImmutableFolder(fs::path path) : path_(std::move(path)) { set_ = Set(true); }
+  ~ImmutableFolder() {
+    if (set_) Set(false);
+  }
+  explicit operator bool() const { return set_; }
+
+ private:
+  bool Set(bool on) {
+    const int fd = ::open(path_.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    int flags = 0;
+    bool ok = fd >= 0 && ::ioctl(fd, FS_IOC_GETFLAGS, &flags) == 0;
+    flags = on ? flags | FS_IMMUTABLE_FL : flags & ~FS_IMMUTABLE_FL;
+    ok = ok && ::ioctl(fd, FS_IOC_SETFLAGS, &flags) == 0;
+    if (fd >= 0) ::close(fd);
+    return ok;
+  }
+  fs::path path_;
+  bool set_ = false;
+};
+
 void WriteFile(const fs::path& path, const std::string& text, mode_t mode = 0644) {
   std::ofstream(path, std::ios::binary) << text;
   ::chmod(path.c_str(), mode);
@@ -141,16 +167,22 @@ struct Setting {
 };
 
 TEST(FileSafety, APipeNamedLikeTheFileNeverHangsTheGameAndIsLeftAlone) {
-  Setting s;
-  ASSERT_EQ(::mkfifo(s.Ini().c_str(), 0644), 0);
-  GiveToPlayer(s.Ini());
-  AsPlayer([&](Checks& c) {
-    c.Expect(s.Best(7) == 0, "a pipe reads as no file");
-    c.Expect(s.store.Write(500).has_value(), "the score goes to the player's own copy");
-    struct stat st {};
-    c.Expect(::lstat(s.Ini().c_str(), &st) == 0 && S_ISFIFO(st.st_mode), "the pipe is still there");
-    c.Expect(s.Best() == 500, "and is read back from the own copy");
-  });
+  // Named like the best's file, or like its run's.
+  for (const char* name : {"Quillon.ini", "Quillon.run"}) {
+    SCOPED_TRACE(name);
+    Setting s;
+    const fs::path pipe = s.program / name;
+    ASSERT_EQ(::mkfifo(pipe.c_str(), 0644), 0);
+    GiveToPlayer(pipe);
+    AsPlayer([&](Checks& c) {
+      c.Expect(s.Best(7) == 0, "a pipe reads as no file");
+      c.Expect(s.store.Write(500, Patience::Brief, "run:500", RunScore) == 500, "the score goes to the player's own copy");
+      c.Expect(ReadFile(s.data / "Quillon.run") == "run:500\n", "with its run");
+      struct stat st {};
+      c.Expect(::lstat(pipe.c_str(), &st) == 0 && S_ISFIFO(st.st_mode), "the pipe is still there");
+      c.Expect(s.Best() == 500, "and is read back from the own copy");
+    });
+  }
 }
 
 TEST(FileSafety, LinksAreWrittenThroughAndStayLinks) {
@@ -237,6 +269,23 @@ TEST(FileSafety, AWritableFileInALockedFolderIsRewrittenInPlace) {
     c.Expect(!store.KeepDaily("day:2", day), "not their day's run");
   });
   EXPECT_EQ(ReadFile(shared.program / "Quillon.daily"), "day:1\n");
+  // A folder made immutable refuses a new file with another error, and is passed over alike;
+  // where there is no file to rewrite and no folder of the player's, the store says why.
+  Setting fixed;
+  WriteFile(fixed.Ini(), "[QUILLON]\nHighScore=5\n", 0644);
+  GiveToPlayer(fixed.Ini());
+  const fs::path empty = fixed.root.path / "empty";
+  fs::create_directory(empty);
+  const ImmutableFolder program(fixed.program), none(empty);
+  if (!program || !none) GTEST_SKIP() << "no immutable folders here";
+  HighScoreStore bare{noFolder};
+  bare.SetFolder(empty.string() + "/");
+  AsPlayer([&](Checks& c) {
+    c.Expect(fixed.store.Write(7) == 7 && ReadFile(fixed.Ini()) == "[QUILLON]\nHighScore=7\n", "in place");
+    c.Expect(!fs::exists(fixed.data), "no second file appears");
+    c.Expect(!bare.Write(7) && bare.Problem().find("Quillon.ini: Operation not permitted") != std::string::npos,
+             "why: " + bare.Problem());
+  });
 }
 
 TEST(FileSafety, WhereTheProgramsFolderCantKeepTheFileThePlayerGetsACopy) {
@@ -374,19 +423,49 @@ TEST(FileSafety, AWriteThatFailsLeavesNothingBehind) {
     c.Expect(!s.store.Write(123456).has_value(), "the rewrite in place fails");
     c.Expect(s.store.Problem().find("File too large") != std::string::npos, "and says why: " + s.store.Problem());
   });
+  // Rewritten in place for want of its temporary name, with a run to go beside it: no run is
+  // left half made, and with no folder of the player's, the store says what failed where.
+  Setting t;
+  WriteFile(t.Ini(), "[QUILLON]\nHighScore=1\n");
+  GiveToPlayer(t.Ini());
+  fs::create_directory(t.program / "Quillon.ini.new");
+  PosixFileSystem noFolder{std::string()};
+  HighScoreStore bare{noFolder};
+  bare.SetFolder(t.program.string() + "/");
+  AsPlayer([&](Checks& c) {
+    ::signal(SIGXFSZ, SIG_IGN);
+    rlimit small{10, RLIM_INFINITY};
+    c.Expect(::setrlimit(RLIMIT_FSIZE, &small) == 0, "the limit is set");
+    c.Expect(!bare.Write(123456, Patience::Brief, "run:123456", RunScore).has_value(), "the write fails");
+    c.Expect(bare.Problem().rfind(t.Ini().string() + ": File too large", 0) == 0, "and says why: " + bare.Problem());
+    c.Expect(ReadFile(t.Ini()) == "[QUILLON]\nHighScore=1\n", "the old file is whole");
+    c.Expect(Entries(t.program) == std::vector<std::string>{"Quillon.ini", "Quillon.ini.new"}, "nothing else there");
+  });
 }
 
 TEST(FileSafety, TheFileIsFlushedBeforeTheRenameAndTheFolderAfterIt) {
-  Setting s;
-  WriteFile(s.Ini(), "[QUILLON]\nHighScore=1\n");
-  std::vector<std::string> flushed, seen;
-  s.files.onFlush = [&](const std::string& path) {
-    flushed.push_back(fs::path(path).filename().string());
-    seen.push_back(ReadFile(s.Ini()));
-  };
-  ASSERT_TRUE(s.store.Write(2));
-  EXPECT_EQ(flushed, (std::vector<std::string>{"Quillon.ini.new", "game"}));
-  EXPECT_EQ(seen, (std::vector<std::string>{"[QUILLON]\nHighScore=1\n", "[QUILLON]\nHighScore=2\n"}));
+  // Through a temporary file, or in place where its name is taken; a new best with its run, or
+  // the best stored already and only its run to add. Each flush is told with the best's file
+  // and the run's as they are then: the folder's comes last, once both are in.
+  const std::string one = "[QUILLON]\nHighScore=1\n", two = "[QUILLON]\nHighScore=2\n";
+  struct Case { bool inPlace, newBest; std::vector<std::string> flushed; };
+  for (const Case& k : {Case{false, true, {"Quillon.ini.new|" + one + "|", "game|" + two + "|run:2\n"}},
+                        Case{false, false, {"game|" + one + "|run:1\n"}},
+                        Case{true, true, {"Quillon.ini|" + two + "|", "game|" + two + "|run:2\n"}},
+                        Case{true, false, {"game|" + one + "|run:1\n"}}}) {
+    SCOPED_TRACE(k.flushed.front());
+    Setting s;
+    WriteFile(s.Ini(), one);
+    if (k.inPlace) fs::create_directory(s.program / "Quillon.ini.new");
+    std::vector<std::string> flushed;
+    s.files.onFlush = [&](const std::string& path) {
+      flushed.push_back(fs::path(path).filename().string() + "|" + ReadFile(s.Ini()) + "|" +
+                        ReadFile(s.program / "Quillon.run"));
+    };
+    const std::int32_t best = k.newBest ? 2 : 1;
+    ASSERT_EQ(s.store.Write(best, Patience::Brief, "run:" + std::to_string(best), RunScore), best);
+    EXPECT_EQ(flushed, k.flushed);
+  }
 }
 
 TEST(FileSafety, ANewFileFollowsTheUmaskAndAnOldOneKeepsItsMode) {
@@ -424,6 +503,7 @@ TEST(FileSafety, ANewFileFollowsTheUmaskAndAnOldOneKeepsItsMode) {
     fs::remove(run);
     EXPECT_TRUE(s.store.Write(2, Patience::Brief, "run:2", RunScore));
     EXPECT_EQ(ReadFile(run), "run:2\n");
+    EXPECT_EQ(Entries(s.program), (std::vector<std::string>{"Quillon.ini", "Quillon.run"}));
     ASSERT_EQ(::stat(run.c_str(), &st), 0);
     EXPECT_EQ(st.st_mode & 0777, 0666 & ~old);
   }
@@ -627,6 +707,7 @@ TEST(FileSafety, ALockHeldByAnotherDelaysAStoreButNeverLetsOneGoAheadWithoutIt) 
           if (other.joinable()) other.join();
           const bool raced = released && (holder == kTemp || holder == kInPlace);
           c.Expect(kept == (raced ? 1001 : 1000), "the turn comes, and what is stored then decides");
+          c.Expect(waited < milliseconds(1000), "within moments of the lock's release");
           c.Expect(ReadFile(s.Ini()) == (raced ? more : "[QUILLON]\nHighScore=1000\n"), "the larger is in the file");
           if (!released) ::close(fd);
           return;
@@ -685,14 +766,14 @@ TEST(FileSafety, AFolderOwnerAndAFileOnlyPlayerTakeOneTurn) {
 }
 
 TEST(FileSafety, TheRunGoesWhereItsBestGoesOrBothGoToThePlayersFolder) {
-  // A locked folder with a writable file and no run file of the player's own, or with one; a
-  // full disk beside the program; the player's run file a link planted to someone else's
+  // A locked folder with a writable file and no run file of the player's own, or with one, or
+  // with another player's run file there; a full disk beside the program, the file in its room; the player's run file a link planted to someone else's
   // file in a shared folder. Then that link beside the program, where the best still goes in
   // place: the run goes to the player's folder with a copy of the best, or, where that folder
   // can't be made, can't be written or there is none, the best stays kept without its run.
-  enum { kLockedNoRun, kLockedOwnRun, kFullDisk, kPlanted, kPlantedBeside, kPlantedNoHome, kPlantedDataLocked,
-         kPlantedNoFolder };
-  for (int place : {kLockedNoRun, kLockedOwnRun, kFullDisk, kPlanted, kPlantedBeside, kPlantedNoHome,
+  enum { kLockedNoRun, kLockedOwnRun, kFullDisk, kLockedTheirRun, kPlanted, kPlantedBeside, kPlantedNoHome,
+         kPlantedDataLocked, kPlantedNoFolder };
+  for (int place : {kLockedNoRun, kLockedOwnRun, kFullDisk, kLockedTheirRun, kPlanted, kPlantedBeside, kPlantedNoHome,
                     kPlantedDataLocked, kPlantedNoFolder}) {
     SCOPED_TRACE(place);
     if (place >= kFullDisk && ::geteuid() != 0) continue;  // a mount, another user
@@ -701,15 +782,15 @@ TEST(FileSafety, TheRunGoesWhereItsBestGoesOrBothGoToThePlayersFolder) {
     const fs::path shared = s.root.path / "shared", victim = shared / "theirs";
     if (place == kFullDisk) {
       if (::mount("tmpfs", s.program.c_str(), "tmpfs", 0, "size=16k,mode=0777") != 0) GTEST_SKIP() << "no tmpfs";
-      std::ofstream(s.program / "filler", std::ios::binary) << std::string(64 << 10, 'x');
     }
     WriteFile(s.Ini(), "[QUILLON]\nHighScore=100\n", 0666);
     GiveToPlayer(s.Ini());
-    if (place == kLockedOwnRun) {
-      WriteFile(run, "run:5\n", 0644);
-      GiveToPlayer(run);
+    if (place == kFullDisk) std::ofstream(s.program / "filler", std::ios::binary) << std::string(64 << 10, 'x');
+    if (place == kLockedOwnRun || place == kLockedTheirRun) {
+      WriteFile(run, "run:5\n", 0666);
+      if (place == kLockedOwnRun) GiveToPlayer(run);
     }
-    if (place == kLockedNoRun || place == kLockedOwnRun) LockFolder(s.program);
+    if (place == kLockedNoRun || place == kLockedOwnRun || place == kLockedTheirRun) LockFolder(s.program);
     const bool planted = place >= kPlanted;
     const fs::path link = place == kPlanted ? ownRun : run;
     if (place == kPlanted || place == kPlantedDataLocked) fs::create_directories(s.data);
@@ -761,9 +842,12 @@ TEST(FileSafety, TheRunGoesWhereItsBestGoesOrBothGoToThePlayersFolder) {
       EXPECT_TRUE(fs::is_symlink(link));
       EXPECT_EQ(Entries(shared), std::vector<std::string>{"theirs"});
     }
+    if (place == kLockedTheirRun) { EXPECT_EQ(ReadFile(run), "run:5\n"); }
     if (place == kFullDisk) {
-      // Neither file's temporary one is left taking room there.
+      // Neither file's temporary one is left taking room there, and the file there, with room
+      // for its own text but none for its run's, is left as it was.
       EXPECT_EQ(Entries(s.program), (std::vector<std::string>{"Quillon.ini", "filler"}));
+      EXPECT_EQ(ReadFile(s.Ini()), "[QUILLON]\nHighScore=100\n");
       ::umount2(s.program.c_str(), MNT_DETACH);
     }
   }
@@ -772,16 +856,26 @@ TEST(FileSafety, TheRunGoesWhereItsBestGoesOrBothGoToThePlayersFolder) {
   // nothing to do, a turn to wait for, or both going to the player's folder. A best stored with
   // no run has nothing to do either.
   // Nor has one whose run can't be scored, or reaches more than the best it was handed for.
-  enum { kSameRun, kHeldRun, kOtherRun, kNoRun, kNoScorer, kHigherRun };
-  for (int run : {kSameRun, kHeldRun, kOtherRun, kNoRun, kNoScorer, kHigherRun}) {
-    SCOPED_TRACE(run);
+  // Nor, with its run, one on a disk mounted read-only.
+  enum { kSameRun, kHeldRun, kOtherRun, kNoRun, kNoScorer, kHigherRun, kReadOnlyDisk };
+  for (int place : {kSameRun, kHeldRun, kOtherRun, kNoRun, kNoScorer, kHigherRun, kReadOnlyDisk}) {
+    SCOPED_TRACE(place);
+    const bool readOnly = place == kReadOnlyDisk;
+    const int run = readOnly ? kSameRun : place;
     Setting s;
+    if (readOnly && (::geteuid() != 0 || ::mount("tmpfs", s.program.c_str(), "tmpfs", 0, "size=64k,mode=0777") != 0)) {
+      continue;
+    }
     const fs::path beside = s.program / "Quillon.run";
     WriteFile(s.Ini(), "[QUILLON]\nHighScore=500\n", 0444);
     const bool other = run == kOtherRun || run == kHigherRun;
     WriteFile(beside, other ? "run:5\n" : "run:500\n", 0644);
     for (const fs::path& p : {s.Ini(), beside}) GiveToPlayer(p);
-    LockFolder(s.program);
+    if (readOnly) {
+      EXPECT_EQ(::mount(nullptr, s.program.c_str(), nullptr, MS_REMOUNT | MS_RDONLY, nullptr), 0);
+    } else {
+      LockFolder(s.program);
+    }
     testing::HeldFile held(run == kHeldRun ? beside.string() : std::string());
     AsPlayer([&](Checks& c) {
       const auto kept = s.store.Write(run == kHigherRun ? 300 : 500, Patience::Brief, run == kNoRun ? "" : "run:500",
@@ -796,6 +890,7 @@ TEST(FileSafety, TheRunGoesWhereItsBestGoesOrBothGoToThePlayersFolder) {
     });
     EXPECT_EQ(ReadFile(s.Ini()), "[QUILLON]\nHighScore=500\n");
     EXPECT_EQ(ReadFile(beside), other ? "run:5\n" : "run:500\n");
+    if (readOnly) ::umount2(s.program.c_str(), MNT_DETACH);
   }
 }
 
@@ -877,6 +972,17 @@ TEST(FileSafety, WhatCannotBeReadOrFollowedIsNeverReplaced) {
       EXPECT_EQ(s.store.Write(6000), 6000);
       EXPECT_FALSE(fs::exists(s.Own()));
       EXPECT_EQ(s.Best(), 6000);
+      // A byte more is a file there that can't be read, not none.
+      fs::resize_file(s.Ini(), (64u << 20) + 1);
+      EXPECT_EQ(s.files.Read(s.Ini().string()).kind, FileText::Kind::Unreadable);
+      // At the limit in a folder that takes no new file, it is rewritten in place.
+      fs::resize_file(s.Ini(), 64u << 20);
+      GiveToPlayer(s.Ini());
+      LockFolder(s.program);
+      AsPlayer([&](Checks& c) {
+        c.Expect(s.store.Write(7000) == 7000 && !fs::exists(s.Own()), "in place");
+        c.Expect(s.Best() == 7000, "and read back");
+      });
     }
   }
 }
@@ -920,6 +1026,14 @@ TEST(FileSafety, TheNextStartClearsLeftoversAndRollsAWholeNewBestForward) {
     EXPECT_EQ(s.Best(), 77);
     EXPECT_EQ(ReadFile(folder / "Quillon.ini"), "[QUILLON]\nHighScore=77\n");
     EXPECT_EQ(Entries(folder), std::vector<std::string>{"Quillon.ini"});
+  }
+  // A pipe of that name, even the player's own, is no leftover: nothing waits on it, and it stays.
+  {
+    Setting s;
+    WriteFile(s.Ini(), stored);
+    ASSERT_EQ(::mkfifo((s.program / "Quillon.ini.new").c_str(), 0600), 0);
+    EXPECT_EQ(s.Best(), 100);
+    EXPECT_EQ(fs::symlink_status(s.program / "Quillon.ini.new").type(), fs::file_type::fifo);
   }
 #if !defined(__SANITIZE_ADDRESS__)  // the sanitizer's own mappings need more room than this
   // A leftover of a gigabyte (sparse) is never read whole, and the next write takes it over:
