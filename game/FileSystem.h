@@ -74,8 +74,8 @@ class FileSystem {
   // Creates the folder and any missing parents, for the player alone.
   virtual bool MakeFolder(const std::string& folder) = 0;
   // True where the program's folder belongs to the system, not to any player: the best score
-  // then lives only in the player's data folder.
-  virtual bool DataFolderOnly() const { return false; }
+  // then lives only in the player's data folder. Each system says so itself.
+  virtual bool DataFolderOnly() const = 0;
 };
 
 }  // namespace quillon

@@ -102,7 +102,8 @@ class FakePlatform : public Platform {
     for (Colour c : watched->Pixels()) shownBlack = shownBlack && c == kBlack;
   }
   void ReportUnkeptBest(const std::string& message) override { reported.push_back(message); }
-  bool StoresBestAtOnce() const override { return storesAtOnce; }
+  // Unless told to play a page, what a desktop does.
+  bool StoresBestAtOnce() const override { return storesAtOnce || Platform::StoresBestAtOnce(); }
   void Present(const Surface& surface) override {
     ShowTouchedRows(surface);
     ++presents;

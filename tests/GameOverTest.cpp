@@ -5,6 +5,7 @@
 #ifndef _WIN32
 #include <fcntl.h>
 #include <sys/file.h>
+#include <sys/mount.h>
 #include <unistd.h>
 #endif
 
@@ -103,6 +104,28 @@ TEST(GameOver, AnEqualScoreShowsNoBannerAndWritesNothing) {
   for (const auto& s : h.shots) EXPECT_FALSE(BannerShown(s.pixels));
   EXPECT_EQ(dir.Read(), "[QUILLON]\nHighScore=100\n");
   EXPECT_TRUE(std::filesystem::last_write_time(dir.Ini()) == old);
+  // A round played as it comes, tying the best it stored the first time: nothing is written
+  // again, not even its run, which reaches that best as well.
+  TempDir tie;
+  const auto run = tie.path / "Quillon.run";
+  for (int time = 0; time < 2; ++time) {
+    Harness t;
+    t.keepPixels = false;
+    t.fake.folder = tie.Folder();
+    t.fake.Key(3, 13);
+    bool played = false;
+    t.fake.onPump = [&](WindowEvents& events) {
+      played = played || t.game.Phase == PhasePlay;
+      if (played && t.game.Phase == PhaseTitle) events.Form_Unload();
+    };
+    testing::RunUntilClosed(t.game);
+    if (time == 1) break;
+    ASSERT_TRUE(std::filesystem::exists(run));
+    std::filesystem::remove(run);
+    std::filesystem::last_write_time(tie.Ini(), std::filesystem::last_write_time(tie.Ini()) - std::chrono::hours(1));
+  }
+  EXPECT_FALSE(std::filesystem::exists(run));
+  EXPECT_LT(std::filesystem::last_write_time(tie.Ini()), std::filesystem::file_time_type::clock::now() - std::chrono::minutes(30));
 }
 
 TEST(GameOver, AHitDuringTheGameOverRestartsItsCount) {
@@ -120,14 +143,19 @@ TEST(GameOver, AHitDuringTheGameOverRestartsItsCount) {
 
 TEST(GameOver, ClosingWhileTheBannerShowsKeepsTheNewBest) {
   // Stored at once, or beside the frame loop on a disk slower than any round: the program waits.
-  for (const int aside : {0, -1}) {
+  // None stored yet, or a negative best (a file edited by hand) that a round of no point beats.
+  for (const int aside : {0, -1})
+  for (const std::int32_t stored : {0, -5}) {
     TempDir dir;
+    if (stored < 0) dir.Write("[QUILLON]\nHighScore=-5\n");
     Harness h;
     h.fake.asideFrames = aside;
     h.game.Store.SetFolder(dir.Folder());
+    h.game.HighScore = stored;
     h.fake.Close(10);
-    WreckAtOnce(h, [](frmMain& g) { g.R.Score = 41; });
-    EXPECT_EQ(dir.Read(), "[QUILLON]\nHighScore=41\n") << aside;
+    const std::int32_t score = stored < 0 ? 0 : 41;
+    WreckAtOnce(h, [&](frmMain& g) { g.R.Score = score; });
+    EXPECT_EQ(dir.Read(), "[QUILLON]\nHighScore=" + std::to_string(score) + "\n") << aside;
   }
 }
 
@@ -260,6 +288,35 @@ TEST(GameOver, TheTitleNeverWaitsForAStoreAndStoresGoInInOrder) {
 }
 
 #ifndef _WIN32
+// A disk with room for the best's file and none for its run's: each new best goes in, and the
+// player hears once that its run could not.
+TEST(GameOver, ABestKeptWithoutItsRunIsToldOnce) {
+  if (::geteuid() != 0) GTEST_SKIP() << "needs root to mount a small disk";
+  TempDir dir;
+  if (::mount("tmpfs", dir.path.c_str(), "tmpfs", 0, "size=4k,mode=0777") != 0) GTEST_SKIP() << "no tmpfs";
+  struct Unmount {
+    std::string path;
+    ~Unmount() { ::umount2(path.c_str(), MNT_DETACH); }
+  } unmount{dir.path.string()};
+  dir.Write("[QUILLON]\nHighScore=1\n");
+  std::filesystem::create_directory(dir.path / "Quillon.ini.new");  // rewritten in place, in its own room
+  Harness h;
+  h.keepPixels = false;
+  h.game.Store.SetFolder(dir.Folder());
+  h.game.HighScore = 1;
+  h.game.R.Rnd.Seed(kTwoRisingRounds);
+  for (int round = 0; round < 2; ++round) {
+    h.game.Phase = PhasePlay;
+    h.game.Prepare();
+    h.game.GameR();
+    EXPECT_EQ(dir.Read(), "[QUILLON]\nHighScore=" + std::to_string(h.game.R.Score) + "\n");
+  }
+  ASSERT_EQ(h.fake.reported.size(), 1u);
+  EXPECT_EQ(h.fake.reported[0].rfind("cannot keep the run of the best score ", 0), 0u) << h.fake.reported[0];
+  EXPECT_NE(h.fake.reported[0].find("Quillon.run: No space left on device"), std::string::npos) << h.fake.reported[0];
+  EXPECT_FALSE(std::filesystem::exists(dir.path / "Quillon.run"));
+}
+
 TEST(GameOver, ABestThatWaitsForItsTurnIsTriedAgainAndToldOnlyIfItNeverComes) {
   using std::chrono::milliseconds;
   // Another copy holds the file's turn through the round's end: then gives it up before the

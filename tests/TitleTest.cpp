@@ -2,6 +2,7 @@
 
 #include <cmath>
 #include <fstream>
+#include <tuple>
 #ifndef _WIN32
 #include <fcntl.h>
 #include <sys/file.h>
@@ -10,6 +11,7 @@
 
 #include "GameHarness.h"
 #include "TempDir.h"
+#include "game/Game.h"
 #include "game/Replay.h"
 
 namespace quillon {
@@ -34,6 +36,11 @@ TEST(StartUp, OpensASizedWindowThatShowsBlackUntilTheTitle) {
   EXPECT_EQ(h.game.R.CarX, 75);
   EXPECT_EQ(h.game.R.CarY, 225);
   EXPECT_EQ(h.fake.presents, 1);
+  // As the program starts it, through the one game it makes.
+  testing::FakePlatform fake;
+  fake.Close(1);
+  EXPECT_THROW(RunGame(fake, testing::TestPictures(), testing::TestFont()), testing::ProgramEnded);
+  EXPECT_EQ(std::tuple(fake.caption, fake.clientW, fake.clientH, fake.presents), std::tuple("Quillon", 425, 300, 1));
 }
 
 TEST(StartUp, ACloseRequestBeforeTheFirstFrameEndsAtOnce) {

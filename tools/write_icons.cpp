@@ -302,6 +302,7 @@ class NoFiles final : public quillon::FileSystem {
   void DropLeftover(const std::string&) override {}
   std::string DataFolder() override { return {}; }
   bool MakeFolder(const std::string&) override { return false; }
+  bool DataFolderOnly() const override { return false; }
 };
 
 // The game itself with no window: the title it shows once its prompt has come up, as the

@@ -26,6 +26,8 @@ class WebFileSystem final : public FileSystem {
   void DropLeftover(const std::string& path) override;
   std::string DataFolder() override { return {}; }
   bool MakeFolder(const std::string& folder) override { return files_.MakeFolder(folder); }
+  // The page's storage is its one place.
+  bool DataFolderOnly() const override { return false; }
 
  private:
   PosixFileSystem files_{std::string()};

@@ -23,6 +23,9 @@ class WinFileSystem final : public FileSystem {
   void DropLeftover(const std::string& path) override;
   std::string DataFolder() override;
   bool MakeFolder(const std::string& folder) override;
+  // The program's folder first, as the game has always kept its file; one the player may not
+  // write in passes the best to their own folder.
+  bool DataFolderOnly() const override { return false; }
 
  private:
   WriteOutcome Fail(WriteOutcome outcome, unsigned long error);
