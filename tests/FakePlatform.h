@@ -115,12 +115,17 @@ class FakePlatform : public Platform {
   bool RunsAside() const override { return asideFrames != 0; }
   void RunAside(const std::function<void()>& job) override {
     if (pending_) throw std::logic_error("a job handed aside while the last one runs");
+    // What the last one kept, or why not, would be lost.
+    if (unseen_) throw std::logic_error("a job handed aside before the game saw the last one end");
     pending_ = job;
     pendingFor_ = asideFrames;
     ++asides;
     if (asideFrames == 0) EndAside();
   }
-  bool AsideDone() override { return !pending_; }
+  bool AsideDone() override {
+    if (!pending_) unseen_ = false;
+    return !pending_;
+  }
   void WaitAside() override {
     if (pending_) EndAside();
   }
@@ -149,6 +154,7 @@ class FakePlatform : public Platform {
   void EndAside() {
     const std::function<void()> job = std::move(pending_);
     pending_ = nullptr;
+    unseen_ = true;
     job();
     if (afterAside) afterAside();
   }
@@ -156,6 +162,7 @@ class FakePlatform : public Platform {
   std::size_t next_ = 0;
   std::function<void()> pending_;
   int pendingFor_ = 0;
+  bool unseen_ = false;  // a job has ended that the game has not yet seen end
 };
 
 // Pictures and the system font, made once for the whole test run.
