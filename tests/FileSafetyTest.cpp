@@ -856,9 +856,10 @@ TEST(FileSafety, TheRunGoesWhereItsBestGoesOrBothGoToThePlayersFolder) {
   // nothing to do, a turn to wait for, or both going to the player's folder. A best stored with
   // no run has nothing to do either.
   // Nor has one whose run can't be scored, or reaches more than the best it was handed for.
-  // Nor, with its run, one on a disk mounted read-only.
-  enum { kSameRun, kHeldRun, kOtherRun, kNoRun, kNoScorer, kHigherRun, kReadOnlyDisk };
-  for (int place : {kSameRun, kHeldRun, kOtherRun, kNoRun, kNoScorer, kHigherRun, kReadOnlyDisk}) {
+  // Nor, with its run, one on a disk mounted read-only; nor a lower best with its own run,
+  // another copy holding the run file there (its best's turn is no reason to wait).
+  enum { kSameRun, kHeldRun, kOtherRun, kNoRun, kNoScorer, kHigherRun, kReadOnlyDisk, kLowerHeld };
+  for (int place : {kSameRun, kHeldRun, kOtherRun, kNoRun, kNoScorer, kHigherRun, kReadOnlyDisk, kLowerHeld}) {
     SCOPED_TRACE(place);
     const bool readOnly = place == kReadOnlyDisk;
     const int run = readOnly ? kSameRun : place;
@@ -876,9 +877,11 @@ TEST(FileSafety, TheRunGoesWhereItsBestGoesOrBothGoToThePlayersFolder) {
     } else {
       LockFolder(s.program);
     }
-    testing::HeldFile held(run == kHeldRun ? beside.string() : std::string());
+    testing::HeldFile held(run == kHeldRun || run == kLowerHeld ? beside.string() : std::string());
     AsPlayer([&](Checks& c) {
-      const auto kept = s.store.Write(run == kHigherRun ? 300 : 500, Patience::Brief, run == kNoRun ? "" : "run:500",
+      const bool lower = run == kHigherRun || run == kLowerHeld;
+      const auto kept = s.store.Write(lower ? 300 : 500, Patience::Brief,
+                                      run == kNoRun ? "" : run == kLowerHeld ? "run:300" : "run:500",
                                       run == kNoScorer ? HighScoreStore::Scorer() : RunScore);
       c.Expect(kept == (run == kHeldRun ? std::nullopt : std::optional<std::int32_t>(500)), "kept, or not yet");
       c.Expect(s.store.Busy() == (run == kHeldRun), "busy only while another holds the run");

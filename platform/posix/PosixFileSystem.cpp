@@ -318,8 +318,9 @@ WriteOutcome PosixFileSystem::RewriteInPlace(const std::string& target, const Ch
       if (now.kind == FileText::Kind::Text && !change(now)) {
         if (companion == nullptr) return WriteOutcome::Kept;
         const FileText run = ReadUntil(FollowLinks(companion->path).value_or(companion->path), deadline);
-        if (run.kind == FileText::Kind::Busy) return Busy();
+        // A run not wanted here needs no turn of its file.
         if (!companion->change(run)) return WriteOutcome::Kept;
+        if (run.kind == FileText::Kind::Busy) return Busy();
         companion->outcome = WriteOutcome::NotHere;
         error = tempError;
       }
