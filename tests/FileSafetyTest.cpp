@@ -7,7 +7,6 @@
 #include <gtest/gtest.h>
 #include <sys/file.h>
 #include <sys/ioctl.h>
-#include <sys/mount.h>
 #include <sys/resource.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
@@ -406,9 +405,17 @@ TEST(FileSafety, ABestNoLargerThanTheStoredOneLeavesTheFileUntouched) {
 }
 
 TEST(FileSafety, AWriteThatFailsLeavesNothingBehind) {
-  Setting s;
-  WriteFile(s.Ini(), "[QUILLON]\nHighScore=1\n");
-  GiveToPlayer(s.Ini());
+  Setting s, t;
+  for (const Setting* each : {&s, &t}) {
+    WriteFile(each->Ini(), "[QUILLON]\nHighScore=1\n");
+    GiveToPlayer(each->Ini());
+  }
+  // t's file is rewritten in place for want of its temporary name, with a run to go beside it,
+  // and there is no folder of the player's to pass the best to.
+  fs::create_directory(t.program / "Quillon.ini.new");
+  PosixFileSystem noFolder{std::string()};
+  HighScoreStore bare{noFolder};
+  bare.SetFolder(t.program.string() + "/");
   AsPlayer([&](Checks& c) {
     // A disk that takes no more than ten bytes a file.
     ::signal(SIGXFSZ, SIG_IGN);
@@ -422,20 +429,7 @@ TEST(FileSafety, AWriteThatFailsLeavesNothingBehind) {
     LockFolder(s.program);
     c.Expect(!s.store.Write(123456).has_value(), "the rewrite in place fails");
     c.Expect(s.store.Problem().find("File too large") != std::string::npos, "and says why: " + s.store.Problem());
-  });
-  // Rewritten in place for want of its temporary name, with a run to go beside it: no run is
-  // left half made, and with no folder of the player's, the store says what failed where.
-  Setting t;
-  WriteFile(t.Ini(), "[QUILLON]\nHighScore=1\n");
-  GiveToPlayer(t.Ini());
-  fs::create_directory(t.program / "Quillon.ini.new");
-  PosixFileSystem noFolder{std::string()};
-  HighScoreStore bare{noFolder};
-  bare.SetFolder(t.program.string() + "/");
-  AsPlayer([&](Checks& c) {
-    ::signal(SIGXFSZ, SIG_IGN);
-    rlimit small{10, RLIM_INFINITY};
-    c.Expect(::setrlimit(RLIMIT_FSIZE, &small) == 0, "the limit is set");
+    // No run is left half made, and the store says what failed where.
     c.Expect(!bare.Write(123456, Patience::Brief, "run:123456", RunScore).has_value(), "the write fails");
     c.Expect(bare.Problem().rfind(t.Ini().string() + ": File too large", 0) == 0, "and says why: " + bare.Problem());
     c.Expect(ReadFile(t.Ini()) == "[QUILLON]\nHighScore=1\n", "the old file is whole");
@@ -767,8 +761,8 @@ TEST(FileSafety, AFolderOwnerAndAFileOnlyPlayerTakeOneTurn) {
 
 TEST(FileSafety, TheRunGoesWhereItsBestGoesOrBothGoToThePlayersFolder) {
   // A locked folder with a writable file and no run file of the player's own, or with one, or
-  // with another player's run file there; a full disk beside the program, the file in its room; the player's run file a link planted to someone else's
-  // file in a shared folder. Then that link beside the program, where the best still goes in
+  // with another player's run file there; a full disk beside the program, the file in its
+  // room; the player's run file a link planted to someone else's file in a shared folder. Then that link beside the program, where the best still goes in
   // place: the run goes to the player's folder with a copy of the best, or, where that folder
   // can't be made, can't be written or there is none, the best stays kept without its run.
   enum { kLockedNoRun, kLockedOwnRun, kFullDisk, kLockedTheirRun, kPlanted, kPlantedBeside, kPlantedNoHome,
@@ -780,9 +774,8 @@ TEST(FileSafety, TheRunGoesWhereItsBestGoesOrBothGoToThePlayersFolder) {
     Setting s;
     const fs::path run = s.program / "Quillon.run", ownRun = s.data / "Quillon.run";
     const fs::path shared = s.root.path / "shared", victim = shared / "theirs";
-    if (place == kFullDisk) {
-      if (::mount("tmpfs", s.program.c_str(), "tmpfs", 0, "size=16k,mode=0777") != 0) GTEST_SKIP() << "no tmpfs";
-    }
+    testing::SmallDisk disk(place == kFullDisk ? s.program : fs::path(), 16);
+    if (place == kFullDisk && !disk) GTEST_SKIP() << "no tmpfs";
     WriteFile(s.Ini(), "[QUILLON]\nHighScore=100\n", 0666);
     GiveToPlayer(s.Ini());
     if (place == kFullDisk) std::ofstream(s.program / "filler", std::ios::binary) << std::string(64 << 10, 'x');
@@ -848,7 +841,6 @@ TEST(FileSafety, TheRunGoesWhereItsBestGoesOrBothGoToThePlayersFolder) {
       // for its own text but none for its run's, is left as it was.
       EXPECT_EQ(Entries(s.program), (std::vector<std::string>{"Quillon.ini", "filler"}));
       EXPECT_EQ(ReadFile(s.Ini()), "[QUILLON]\nHighScore=100\n");
-      ::umount2(s.program.c_str(), MNT_DETACH);
     }
   }
   // The best already in a file that can't be rewritten, in a locked folder: its run beside it
@@ -864,16 +856,15 @@ TEST(FileSafety, TheRunGoesWhereItsBestGoesOrBothGoToThePlayersFolder) {
     const bool readOnly = place == kReadOnlyDisk;
     const int run = readOnly ? kSameRun : place;
     Setting s;
-    if (readOnly && (::geteuid() != 0 || ::mount("tmpfs", s.program.c_str(), "tmpfs", 0, "size=64k,mode=0777") != 0)) {
-      continue;
-    }
+    testing::SmallDisk disk(readOnly ? s.program : fs::path(), 64);
+    if (readOnly && !disk) continue;
     const fs::path beside = s.program / "Quillon.run";
     WriteFile(s.Ini(), "[QUILLON]\nHighScore=500\n", 0444);
     const bool other = run == kOtherRun || run == kHigherRun;
     WriteFile(beside, other ? "run:5\n" : "run:500\n", 0644);
     for (const fs::path& p : {s.Ini(), beside}) GiveToPlayer(p);
     if (readOnly) {
-      EXPECT_EQ(::mount(nullptr, s.program.c_str(), nullptr, MS_REMOUNT | MS_RDONLY, nullptr), 0);
+      EXPECT_TRUE(disk.MakeReadOnly());
     } else {
       LockFolder(s.program);
     }
@@ -893,7 +884,6 @@ TEST(FileSafety, TheRunGoesWhereItsBestGoesOrBothGoToThePlayersFolder) {
     });
     EXPECT_EQ(ReadFile(s.Ini()), "[QUILLON]\nHighScore=500\n");
     EXPECT_EQ(ReadFile(beside), other ? "run:5\n" : "run:500\n");
-    if (readOnly) ::umount2(s.program.c_str(), MNT_DETACH);
   }
 }
 

@@ -5,7 +5,6 @@
 #ifndef _WIN32
 #include <fcntl.h>
 #include <sys/file.h>
-#include <sys/mount.h>
 #include <unistd.h>
 #endif
 
@@ -291,13 +290,9 @@ TEST(GameOver, TheTitleNeverWaitsForAStoreAndStoresGoInInOrder) {
 // A disk with room for the best's file and none for its run's: each new best goes in, and the
 // player hears once that its run could not.
 TEST(GameOver, ABestKeptWithoutItsRunIsToldOnce) {
-  if (::geteuid() != 0) GTEST_SKIP() << "needs root to mount a small disk";
   TempDir dir;
-  if (::mount("tmpfs", dir.path.c_str(), "tmpfs", 0, "size=4k,mode=0777") != 0) GTEST_SKIP() << "no tmpfs";
-  struct Unmount {
-    std::string path;
-    ~Unmount() { ::umount2(path.c_str(), MNT_DETACH); }
-  } unmount{dir.path.string()};
+  testing::SmallDisk disk(dir.path, 4);
+  if (!disk) GTEST_SKIP() << "needs root and tmpfs for a small disk";
   dir.Write("[QUILLON]\nHighScore=1\n");
   std::filesystem::create_directory(dir.path / "Quillon.ini.new");  // rewritten in place, in its own room
   Harness h;

@@ -13,6 +13,7 @@
 #else
 #include <fcntl.h>
 #include <sys/file.h>
+#include <sys/mount.h>
 #include <sys/resource.h>
 #include <unistd.h>
 #endif
@@ -69,6 +70,27 @@ extern "C" void __gcov_dump();
 #endif
   ::_exit(status);
 }
+
+// A disk of `kib` KiB of its own over `folder` for the object's life (a full disk, or one made
+// read-only); false where there is none (an empty path, not root, no tmpfs).
+class SmallDisk {
+ public:
+  SmallDisk(const std::filesystem::path& folder, int kib) : folder_(folder.string()) {
+    const std::string options = "size=" + std::to_string(kib) + "k,mode=0777";
+    mounted_ = !folder_.empty() && ::geteuid() == 0 && ::mount("tmpfs", folder_.c_str(), "tmpfs", 0, options.c_str()) == 0;
+  }
+  SmallDisk(const SmallDisk&) = delete;
+  SmallDisk& operator=(const SmallDisk&) = delete;
+  ~SmallDisk() {
+    if (mounted_) ::umount2(folder_.c_str(), MNT_DETACH);
+  }
+  explicit operator bool() const { return mounted_; }
+  bool MakeReadOnly() { return ::mount(nullptr, folder_.c_str(), nullptr, MS_REMOUNT | MS_RDONLY, nullptr) == 0; }
+
+ private:
+  std::string folder_;
+  bool mounted_ = false;
+};
 #endif
 
 // A file held as another program holds it (locked, or open unshared) for the object's life;
