@@ -1,4 +1,5 @@
 // The best score against odd files, locked folders and crashes, on the real file system.
+#include <dlfcn.h>
 #include <fcntl.h>
 #include <csignal>
 #include <grp.h>
@@ -12,6 +13,7 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <cstring>
 #include <ctime>
 
 #include <filesystem>
@@ -40,6 +42,81 @@ struct Checks {
     if (!ok) failures += what + "\n";
   }
 };
+
+// What the kernel does only on a failing disk or in a race with another program, planted where
+// the store meets it. Each sees its call first; a call it leaves alone goes on as usual.
+struct Faults {
+  std::function<std::optional<ssize_t>(int fd)> read;  // a result instead of reading
+  std::function<std::optional<ssize_t>(int fd)> pwrite;  // and instead of writing
+  std::function<std::optional<ssize_t>(const char* path, char* buffer, std::size_t size)> readlink;
+  std::function<void(int fd)> flock;                        // just before the lock
+  std::function<void(const char* from, const char* to)> rename;  // just before the rename
+};
+Faults kernelFaults;
+
+// Plants faults for as long as it lives.
+struct PlantFaults {
+  explicit PlantFaults(Faults faults) { kernelFaults = std::move(faults); }
+  ~PlantFaults() { kernelFaults = {}; }
+};
+
+bool SameFile(int fd, const fs::path& path) {
+  struct stat open {}, named {};
+  return ::fstat(fd, &open) == 0 && ::stat(path.c_str(), &named) == 0 && open.st_ino == named.st_ino &&
+         open.st_dev == named.st_dev;
+}
+
+std::optional<ssize_t> Failing(int error) {
+  errno = error;
+  return -1;
+}
+
+}  // namespace
+}  // namespace quillon
+
+template <typename F>
+static F Next(const char* name) {
+  return reinterpret_cast<F>(::dlsym(RTLD_NEXT, name));
+}
+
+extern "C" ssize_t read(int fd, void* buffer, size_t size) {
+  static const auto next = Next<ssize_t (*)(int, void*, size_t)>("read");
+  if (quillon::kernelFaults.read) {
+    if (const auto n = quillon::kernelFaults.read(fd)) return *n;
+  }
+  return next(fd, buffer, size);
+}
+
+extern "C" ssize_t pwrite(int fd, const void* buffer, size_t size, off_t offset) {
+  static const auto next = Next<ssize_t (*)(int, const void*, size_t, off_t)>("pwrite");
+  if (quillon::kernelFaults.pwrite) {
+    if (const auto n = quillon::kernelFaults.pwrite(fd)) return *n;
+  }
+  return next(fd, buffer, size, offset);
+}
+
+extern "C" ssize_t readlink(const char* path, char* buffer, size_t size) {
+  static const auto next = Next<ssize_t (*)(const char*, char*, size_t)>("readlink");
+  if (quillon::kernelFaults.readlink) {
+    if (const auto n = quillon::kernelFaults.readlink(path, buffer, size)) return *n;
+  }
+  return next(path, buffer, size);
+}
+
+extern "C" int flock(int fd, int operation) {
+  static const auto next = Next<int (*)(int, int)>("flock");
+  if (quillon::kernelFaults.flock) quillon::kernelFaults.flock(fd);
+  return next(fd, operation);
+}
+
+extern "C" int rename(const char* from, const char* to) {
+  static const auto next = Next<int (*)(const char*, const char*)>("rename");
+  if (quillon::kernelFaults.rename) quillon::kernelFaults.rename(from, to);
+  return next(from, to);
+}
+
+namespace quillon {
+namespace {
 
 // Makes `link` the first of `links` links in a row in its folder, the last pointing at `target`.
 void LinkChain(const fs::path& link, int links, const fs::path& target) {
@@ -456,9 +533,23 @@ TEST(FileSafety, TheFileIsFlushedBeforeTheRenameAndTheFolderAfterIt) {
       flushed.push_back(fs::path(path).filename().string() + "|" + ReadFile(s.Ini()) + "|" +
                         ReadFile(s.program / "Quillon.run"));
     };
+    // The run goes in while the best's turn is still held: no other copy comes between the two.
+    // A signal cuts into every other write, which is tried again.
+    std::vector<std::string> runs;
+    bool cut = false;
+    Faults faults;
+    faults.pwrite = [&](int) { return (cut = !cut) ? Failing(EINTR) : std::nullopt; };
+    faults.rename = [&](const char*, const char* to) {
+      if (fs::path(to).filename() != "Quillon.run") return;
+      const int fd = ::open(s.Ini().c_str(), O_RDONLY | O_CLOEXEC);
+      runs.push_back(::flock(fd, LOCK_SH | LOCK_NB) == 0 ? "the turn let go" : "the turn held");
+      ::close(fd);
+    };
+    PlantFaults plant(faults);
     const std::int32_t best = k.newBest ? 2 : 1;
     ASSERT_EQ(s.store.Write(best, Patience::Brief, "run:" + std::to_string(best), RunScore), best);
     EXPECT_EQ(flushed, k.flushed);
+    EXPECT_EQ(runs, std::vector<std::string>{"the turn held"});
   }
 }
 
@@ -925,36 +1016,64 @@ TEST(FileSafety, APlantedLinkNeverRewritesTheVictimsFile) {
 }
 
 TEST(FileSafety, WhatCannotBeReadOrFollowedIsNeverReplaced) {
-  // A loop of links, a chain longer than the kernel follows, a file the player may write but
-  // not read, and one too large to be a settings file.
-  enum { kLoop, kLongChain, kUnreadable, kHuge };
-  for (int kind : {kLoop, kLongChain, kUnreadable, kHuge}) {
+  // A loop of links, a chain longer than the kernel follows, a link that changes each time it
+  // is looked at, a file the player may write but not read, one on a failing disk, and one too
+  // large to be a settings file.
+  enum { kLoop, kLongChain, kChangingLink, kUnreadable, kFailingDisk, kHuge };
+  for (int kind : {kLoop, kLongChain, kChangingLink, kUnreadable, kFailingDisk, kHuge}) {
+    SCOPED_TRACE(kind);
     Setting s;
-    const bool loop = kind == kLoop || kind == kLongChain;
+    const bool loop = kind == kLoop || kind == kLongChain || kind == kChangingLink;
+    const bool unreadable = kind == kUnreadable || kind == kFailingDisk;
+    Faults faults;
     if (kind == kLoop) {
       fs::create_symlink("b.ini", s.Ini());
       fs::create_symlink("Quillon.ini", s.program / "b.ini");
     } else if (kind == kLongChain) {
       WriteFile(s.program / "b.ini", "[QUILLON]\nHighScore=5000\n");
       LinkChain(s.Ini(), 41, "b.ini");
+    } else if (kind == kChangingLink) {
+      // By the time it is read it has grown past the room its length left: the name read is
+      // cut short, and may be another file's.
+      WriteFile(s.program / "b.ini", "[QUILLON]\nHighScore=4000\n");
+      WriteFile(s.program / "bb.ini", "[QUILLON]\nHighScore=5000\n");
+      fs::create_symlink("b.ini", s.Ini());
+      faults.readlink = [&](const char* path, char* buffer, std::size_t size) -> std::optional<ssize_t> {
+        if (path != s.Ini().string() || size < 5) return std::nullopt;
+        const std::string cut = std::string(size - 4, 'b') + ".ini";
+        std::memcpy(buffer, cut.data(), size);
+        return static_cast<ssize_t>(size);
+      };
     } else {
-      WriteFile(s.Ini(), "[QUILLON]\nHighScore=5000\n", kind == kHuge ? 0644 : 0200);
+      WriteFile(s.Ini(), "[QUILLON]\nHighScore=5000\n", kind == kUnreadable ? 0200 : 0644);
       if (kind == kHuge) fs::resize_file(s.Ini(), (64 << 20) + 1);  // sparse: no disk taken
       GiveToPlayer(s.Ini());
+      if (kind == kFailingDisk) {
+        faults.read = [&](int fd) { return SameFile(fd, s.Ini()) ? Failing(EIO) : std::nullopt; };
+      }
     }
     AsPlayer([&](Checks& c) {
+      PlantFaults plant(faults);
       c.Expect(s.store.Write(60).has_value(), "the best is kept");
       c.Expect(ReadFile(s.Own()) == "[QUILLON]\nHighScore=60\n", "in the player's own copy");
       c.Expect(s.Best() == 60, "which is read from then on");
-      // Unreadable only for a moment: its larger best shows again, and stays the best.
+      // Unreadable only for a moment: its larger best shows again, and stays the best. The
+      // disk comes back, but a signal cuts into every other read of it.
       if (kind == kUnreadable) ::chmod(s.Ini().c_str(), 0644);
-      c.Expect(s.Best() == (kind == kUnreadable ? 5000 : 60), "a place once unreadable is read again");
-      c.Expect(s.store.Write(70) == (kind == kUnreadable ? 5000 : 70), "and counts when the next best is stored");
+      bool cut = false;
+      if (kind == kFailingDisk) {
+        kernelFaults.read = [&](int fd) { return SameFile(fd, s.Ini()) && (cut = !cut) ? Failing(EINTR) : std::nullopt; };
+      }
+      c.Expect(s.Best() == (unreadable ? 5000 : 60), "a place once unreadable is read again");
+      c.Expect(s.store.Write(70) == (unreadable ? 5000 : 70), "and counts when the next best is stored");
     });
     if (loop) { EXPECT_TRUE(fs::is_symlink(s.Ini())); }
     if (kind == kLoop) { EXPECT_TRUE(fs::is_symlink(s.program / "b.ini")); }
-    if (kind == kLongChain) { EXPECT_EQ(ReadFile(s.program / "b.ini"), "[QUILLON]\nHighScore=5000\n"); }
-    if (kind == kUnreadable) { EXPECT_EQ(ReadFile(s.Ini()), "[QUILLON]\nHighScore=5000\n"); }
+    if (kind == kLongChain || kind == kChangingLink) {
+      EXPECT_EQ(ReadFile(s.program / "b.ini"), kind == kLongChain ? "[QUILLON]\nHighScore=5000\n" : "[QUILLON]\nHighScore=4000\n");
+    }
+    if (kind == kChangingLink) { EXPECT_EQ(ReadFile(s.program / "bb.ini"), "[QUILLON]\nHighScore=5000\n"); }
+    if (unreadable) { EXPECT_EQ(ReadFile(s.Ini()), "[QUILLON]\nHighScore=5000\n"); }
     if (kind == kHuge) {
       EXPECT_EQ(fs::file_size(s.Ini()), (64u << 20) + 1);
       // A byte less is still a settings file, and read.
@@ -1008,6 +1127,24 @@ TEST(FileSafety, TheNextStartClearsLeftoversAndRollsAWholeNewBestForward) {
     ::close(reader);
     EXPECT_EQ(s.Best(), 3100);
     EXPECT_EQ(Entries(s.program), std::vector<std::string>{"Quillon.ini"});
+  }
+  // Another copy's temporary file takes the leftover's name just as it is locked: the one held
+  // is no longer this file's, and is not rolled forward.
+  {
+    Setting s;
+    const fs::path leftover = s.program / "Quillon.ini.new";
+    WriteFile(s.Ini(), stored);
+    WriteFile(leftover, "; mine\n[QUILLON]\nHighScore=3100\n", 0600);
+    WriteFile(s.program / "theirs", "; mine\n[QUILLON]\nHigh", 0600);
+    bool swapped = false;
+    Faults faults;
+    faults.flock = [&](int fd) {
+      if (!swapped && SameFile(fd, leftover)) swapped = (fs::rename(s.program / "theirs", leftover), true);
+    };
+    PlantFaults plant(faults);
+    EXPECT_EQ(s.Best(), 100);
+    EXPECT_TRUE(swapped);
+    EXPECT_EQ(ReadFile(s.Ini()), stored);
   }
   // A crash right after the first write of all leaves no file but a whole leftover, beside
   // the program or in the player's own folder.
